@@ -1,0 +1,237 @@
+#include <algorithm>
+#include <cctype>
+
+#include "config/config.h"
+#include "config/numbers.h"
+#include "host/host.h"
+
+namespace kalmora {
+
+const std::vector<ConfigKey>& ConfigKeys() {
+  using C = Configuration;
+  static const std::vector<ConfigKey> keys = {
+      {"GeneralOptions", "ShutdownEnabled", "0", &C::ShutdownEnabled},
+      {"GeneralOptions", "DontShutdownAfter", "23:59", &C::DontShutdownAfter},
+      {"GeneralOptions", "ShutdownDelay", "180", &C::ShutdownDelay},
+      {"GeneralOptions", "BeepOnShutdown", "0", &C::BeepOnShutdown},
+      {"GeneralOptions", "ExitAfterCheck", "0", &C::ExitAfterCheck},
+      {"GeneralOptions", "ForceExitAfterCheck", "0", &C::ForceExitAfterCheck},
+      {"GeneralOptions", "MsgOnShutdownEmail", "0", &C::MsgOnShutdownEmail},
+      {"GeneralOptions", "MsgOnShutdownNet", "0", &C::MsgOnShutdownNet},
+      {"GeneralOptions", "ShutdownMsg", "", &C::ShutdownMsg},
+      {"GeneralOptions", "HldyPlaceholder", "Holiday", &C::HldyPlaceholder},
+      {"GeneralOptions", "WeekendPlaceholder", "Weekend", &C::WeekendPlaceholder},
+      {"GeneralOptions", "MsgOnHolidayEmail", "0", &C::MsgOnHolidayEmail},
+      {"GeneralOptions", "UpdateServer", "", &C::UpdateServer},
+      {"GeneralOptions", "UpdateEnabled", "0", &C::UpdateEnabled},
+      {"GeneralOptions", "WeekendShutdown", "0", &C::WeekendShutdown},
+      {"GeneralOptions", "MsgOnWeekendShutdownEmail", "0", &C::MsgOnWeekendShutdownEmail},
+      {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", &C::MsgOnWeekendShutdownNet},
+      {"Messaging", "NetAddress", "", &C::NetAddress},
+      {"Messaging", "EmailAddress", "", &C::DefaultEmailAddress},
+      {"Messaging", "EmailSubject", "", &C::DefaultEmailSubject},
+      {"Messaging", "EmailSender", "", &C::EmailSender},
+      {"Messaging", "EmailUseBcc", "0", &C::EmailUseBcc},
+      {"ScheduledShutdown", "ScheduledShutdown", "0", &C::ScheduledShutdown},
+      {"ScheduledShutdown", "ScheduledShutdownTime", "", &C::ScheduledShutdownTime},
+      {"ScheduledShutdown", "ScheduledShutdownDays", "", &C::ScheduledShutdownDays},
+      {"ScheduledShutdown", "ScheduledShutdownMsg", "", &C::ScheduledShutdownMsg},
+      {"ScheduledShutdown", "ScheduledShutdownSubject", "", &C::ScheduledShutdownSubject},
+      {"ScheduledShutdown", "ScheduledShutdownDelay", "900", &C::ScheduledShutdownDelay},
+  };
+  return keys;
+}
+
+void HolidayTables::Clear() {
+  lstShutdownHolidaysDates.clear();
+  lstShutdownHolidaysDescr.clear();
+  lstMsgHolidaysDates.clear();
+  lstMsgHolidaysSubject.clear();
+  lstMsgHolidaysBody.clear();
+  lstMsgHolidaysAddress.clear();
+}
+
+std::string ReadProfileString(Host& host, const std::string& section, const std::string& key,
+                              const std::string& path, const std::string& default_value) {
+  std::string lower = key;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return host.GetProfileString(section, lower, default_value, path, 750);
+}
+
+namespace {
+
+// Reads a text file the way the list sections need it: whole lines, and
+// comma-separated fields that may run across lines. A line ends at CR LF, CR
+// or LF, so a file saved with Unix line ends reads the same.
+class TextCursor {
+ public:
+  explicit TextCursor(const std::string& bytes) : s_(bytes) {}
+
+  bool AtEnd() const { return pos_ >= s_.size(); }
+
+  // One line without its line end; false when the file has already ended.
+  bool ReadLine(std::string& line) {
+    if (AtEnd()) return false;
+    size_t e = pos_;
+    while (e < s_.size() && s_[e] != '\r' && s_[e] != '\n') ++e;
+    line.assign(s_, pos_, e - pos_);
+    pos_ = e;
+    SkipLineEnd();
+    return true;
+  }
+
+  // One field of the message-holiday list; false when the file has already
+  // ended. Fields end at a comma or a line end; blanks before a field are
+  // skipped; double quotes enclose a field that may hold commas; trailing
+  // blanks of an unquoted field are dropped.
+  bool ReadField(std::string& field) {
+    if (AtEnd()) return false;
+    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+    field.clear();
+    if (pos_ < s_.size() && s_[pos_] == '"') {
+      size_t close = s_.find('"', pos_ + 1);
+      if (close == std::string::npos) {
+        // An unterminated quote runs to the end of the file.
+        field.assign(s_, pos_ + 1, std::string::npos);
+        pos_ = s_.size();
+        return true;
+      }
+      field.assign(s_, pos_ + 1, close - pos_ - 1);
+      pos_ = close + 1;
+      // Whatever stands between the closing quote and the delimiter is dropped.
+      while (pos_ < s_.size() && s_[pos_] != ',' && s_[pos_] != '\r' && s_[pos_] != '\n') ++pos_;
+    } else {
+      size_t e = pos_;
+      while (e < s_.size() && s_[e] != ',' && s_[e] != '\r' && s_[e] != '\n') ++e;
+      std::string_view v(s_.data() + pos_, e - pos_);
+      while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+      field.assign(v);
+      pos_ = e;
+    }
+    if (pos_ < s_.size() && s_[pos_] == ',') {
+      ++pos_;
+    } else {
+      SkipLineEnd();
+    }
+    return true;
+  }
+
+ private:
+  void SkipLineEnd() {
+    if (pos_ < s_.size() && s_[pos_] == '\r') {
+      ++pos_;
+      if (pos_ < s_.size() && s_[pos_] == '\n') ++pos_;
+    } else if (pos_ < s_.size() && s_[pos_] == '\n') {
+      ++pos_;
+    }
+  }
+
+  const std::string& s_;
+  size_t pos_ = 0;
+};
+
+std::string TrimSpaces(std::string_view s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+}  // namespace
+
+bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure) {
+  TextCursor in(bytes);
+  std::string line;
+
+  // Shutdown holidays: date = description, one a line, up to a blank line, a
+  // comment, the next section or the file's last line.
+  bool found = false;
+  while (in.ReadLine(line)) {
+    if (line == "[ShutdownHolidays]") {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    failure = "no line [ShutdownHolidays]";
+    return false;
+  }
+  for (;;) {
+    if (!in.ReadLine(line)) {
+      failure = "the list [ShutdownHolidays] runs to the end of the file";
+      return false;
+    }
+    if (line.empty() || line[0] == '[' || line[0] == ';' || in.AtEnd()) break;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      tables.lstShutdownHolidaysDates.push_back(line);
+      tables.lstShutdownHolidaysDescr.emplace_back();
+    } else {
+      tables.lstShutdownHolidaysDates.push_back(TrimSpaces(std::string_view(line).substr(0, eq)));
+      tables.lstShutdownHolidaysDescr.push_back(TrimSpaces(std::string_view(line).substr(eq + 1)));
+    }
+  }
+
+  // Message holidays: four fields an entry, whatever the line boundaries.
+  found = false;
+  while (in.ReadLine(line)) {
+    if (line == "[MsgHolidays]") {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
+    return false;
+  }
+  std::string first, subject, body, address;
+  for (;;) {
+    // An empty list at the very end of the file reads as an empty field.
+    if (!in.ReadField(first)) break;
+    if (first.empty() || first[0] == '[' || first[0] == ';' || in.AtEnd()) break;
+    if (!in.ReadField(subject) || !in.ReadField(body) || !in.ReadField(address)) {
+      failure = "the file ends inside an entry of [MsgHolidays]";
+      return false;
+    }
+    tables.lstMsgHolidaysDates.push_back(first.substr(0, 10));
+    tables.lstMsgHolidaysSubject.push_back(subject);
+    tables.lstMsgHolidaysBody.push_back(body);
+    tables.lstMsgHolidaysAddress.push_back(address);
+    if (in.AtEnd()) break;
+  }
+  return true;
+}
+
+ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int program_major) {
+  ConfigReadResult r;
+  // Open it once up front: a missing or locked file fails before any key is
+  // read, because the profile lookup would quietly give defaults.
+  if (!host.ReadFile(path)) {
+    r.failure = "the file cannot be opened";
+    return r;
+  }
+  std::string version = ReadProfileString(host, "GeneralOptions", "Version", path, "0");
+  auto v = ParseNumber(version);
+  if (!v) {
+    r.failure = "Version is not a number";
+    return r;
+  }
+  if (*v == 0 || *v > program_major) r.incompatible_version = true;
+
+  for (const ConfigKey& k : ConfigKeys()) {
+    r.values.*k.field = ReadProfileString(host, k.section, k.key, path, k.default_value);
+  }
+
+  r.tables.Clear();
+  auto bytes = host.ReadFile(path);
+  if (!bytes) {
+    r.failure = "the file cannot be opened";
+    return r;
+  }
+  if (!ParseHolidayLists(*bytes, r.tables, r.failure)) return r;
+  r.status = 0;
+  return r;
+}
+
+}  // namespace kalmora

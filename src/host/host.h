@@ -1,0 +1,161 @@
+// The one seam between Kalmora's (and Zorvane's) logic and the world.
+//
+// Everything the programs do outside their own memory goes through Host:
+// the clock, the event loop and its timers, the service manager, the event
+// log, message boxes, child processes, files, the profile lookup, beeps and
+// the shutdown request. The Windows host talks to the real system; the
+// simulated host runs on a virtual clock and records every effect.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace kalmora {
+
+// The program's periodic timers. Each lives on the program's single event
+// loop and is delivered to EventSink::OnTimer while events are processed.
+enum class TimerId { Delay, WaitExit, Update };
+
+enum class MsgIcon { None, Information, Warning };
+
+// Why a program ended; the simulator prints these as they stand here.
+enum class ExitReason {
+  Halt,       // the shutdown request was sent
+  Stop,       // the service manager asked us to stop
+  ExitTimer,  // tmrWaitExit fired after a check that armed nothing
+  Config,     // kalmora.ini could not be read
+  Update,     // handed over to Zorvane
+  Command,    // -install, -uninstall or a bad argument
+  Done,       // Zorvane finished
+  Until,      // the simulation reached its end (simulator only)
+};
+
+const char* ExitReasonName(ExitReason r);
+
+// Local calendar date and time of day.
+struct LocalTime {
+  int year = 0;
+  int month = 0;        // 1..12
+  int day = 0;          // 1..31
+  int weekday = 0;      // 1 Monday .. 7 Sunday
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+struct ProgramVersion {
+  int16_t major = 0;
+  int16_t minor = 0;
+  int16_t revision = 0;
+};
+
+// What the host delivers to the program on its one thread.
+class EventSink {
+ public:
+  virtual ~EventSink() = default;
+  virtual void OnServiceStartRequested(bool& success) = 0;
+  virtual void OnServiceStopRequested() = 0;
+  virtual void OnTimer(TimerId id) = 0;
+};
+
+// Thrown nowhere by the core itself; hosts may end the program by unwinding
+// with it (the simulator does). Core code must never swallow it, which is why
+// it is not derived from std::exception and step guards catch only those.
+struct ProgramEnded {
+  ExitReason reason;
+};
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // --- clock -------------------------------------------------------------
+  virtual LocalTime Now() = 0;
+  // Local time of day in seconds since midnight, single precision; falls
+  // back to 0 at midnight.
+  virtual float SecondsSinceMidnight() = 0;
+  // Milliseconds from an arbitrary origin; only ever grows. Waits use this.
+  virtual int64_t ElapsedMs() = 0;
+
+  // --- event loop ---------------------------------------------------------
+  virtual void SetEventSink(EventSink* sink) = 0;
+  // Delivers every pending event (due timers, service events) and returns.
+  virtual void DoEvents() = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+  virtual void SetTimerInterval(TimerId id, uint32_t ms) = 0;
+  virtual void EnableTimer(TimerId id, bool enabled) = 0;
+  virtual bool TimerEnabled(TimerId id) = 0;
+  // Idles, delivering events as they come, until the program ends.
+  [[noreturn]] void RunEventLoop() {
+    IdleUntilEnd();
+    std::abort();
+  }
+  // Ends the program at once, from anywhere; nothing after it runs.
+  [[noreturn]] void ExitProgram(ExitReason reason) {
+    EndProgram(reason);
+    std::abort();
+  }
+  // What the two above do; neither returns on any host.
+  virtual void IdleUntilEnd() = 0;
+  virtual void EndProgram(ExitReason reason) = 0;
+
+  // --- process and window ----------------------------------------------------
+  // The argument string: the command line after the program's own name and
+  // the blanks that follow it.
+  virtual std::string CommandLineArgs() = 0;
+  virtual std::string ProgramDirectory() = 0;
+  virtual bool SetCurrentDirectory(const std::string& dir) = 0;
+  virtual void HideWindow() = 0;
+  // Modal, OK button only.
+  virtual void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) = 0;
+  // Starts a command line with a hidden window in the working directory;
+  // never through a shell, never waited for. False when it could not start.
+  virtual bool StartProcess(const std::string& command_line) = 0;
+  virtual ProgramVersion Version() = 0;
+
+  // --- service host ----------------------------------------------------------
+  virtual void SetInteractiveDesktop(bool on) = 0;
+  virtual void SetStartType(int32_t type) = 0;
+  virtual bool RegisterService() = 0;
+  virtual bool UnregisterService() = 0;
+  virtual void SetDebugMode(bool on) = 0;
+  virtual void SetAcceptedControls(int32_t controls) = 0;
+  virtual void ConnectServiceManager() = 0;
+  virtual bool IsServiceRunning() = 0;
+  virtual void ReportServiceStopped() = 0;
+  virtual void LogEvent(int16_t type, int32_t id, const std::string& text) = 0;
+
+  // --- files (names relative to the working directory; '\' separates) -------
+  virtual bool DeleteFile(const std::string& name) = 0;
+  // Plain rename: fails when `to` exists.
+  virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+  // Rename that replaces `to` in one step, so that no moment exists in which
+  // neither file is there.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // A directory search for the exact name; hidden and system files count as
+  // missing.
+  virtual bool FileExists(const std::string& name) = 0;
+  // The file's bytes, or nothing when it cannot be opened.
+  virtual std::optional<std::string> ReadFile(const std::string& name) = 0;
+  // Creates or truncates the file and writes the bytes.
+  virtual bool WriteFile(const std::string& name, const std::string& bytes) = 0;
+  // Lower-case hexadecimal SHA-256 of a file's bytes; nothing when unreadable.
+  virtual std::optional<std::string> Sha256OfFile(const std::string& name) = 0;
+
+  // GetPrivateProfileStringA with a buffer of `buffer_size` characters:
+  // returns the value (at most buffer_size - 1 characters) or the default.
+  virtual std::string GetProfileString(const std::string& section, const std::string& key,
+                                       const std::string& default_value, const std::string& path,
+                                       size_t buffer_size) = 0;
+
+  // --- sound and shutdown -------------------------------------------------------
+  // Returns when the tone has ended.
+  virtual void Beep(uint32_t hz, uint32_t ms) = 0;
+  virtual void EnableShutdownPrivilege() = 0;
+  virtual void ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
+};
+
+}  // namespace kalmora

@@ -1,0 +1,75 @@
+#include "host/sim/profile_lookup.h"
+
+#include <string_view>
+
+namespace kalmora {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Cut(std::string_view v, size_t buffer_size) {
+  if (buffer_size == 0) return {};
+  if (v.size() > buffer_size - 1) v = v.substr(0, buffer_size - 1);
+  return std::string(v);
+}
+
+}  // namespace
+
+std::string LookupProfileString(const std::optional<std::string>& file, const std::string& section,
+                                const std::string& key, const std::string& default_value,
+                                size_t buffer_size) {
+  std::string_view def(default_value);
+  while (!def.empty() && def.back() == ' ') def.remove_suffix(1);
+  if (!file) return Cut(def, buffer_size);
+
+  std::string_view all(*file);
+  bool seen_section = false;  // only the first matching section counts
+  bool in_section = false;
+  size_t pos = 0;
+  while (pos < all.size()) {
+    size_t end = all.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = all.size();
+    std::string_view line = Trim(all.substr(pos, end - pos));
+    pos = end + 1;
+    if (!line.empty() && line.front() == '[') {
+      if (in_section) break;
+      size_t close = line.rfind(']');
+      std::string_view name = close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
+      if (!seen_section && EqualsNoCase(Trim(name), section)) {
+        in_section = true;
+        seen_section = true;
+      }
+      continue;
+    }
+    if (!in_section || line.empty()) continue;
+    size_t eq = line.find('=');
+    std::string_view name = Trim(line.substr(0, eq == std::string_view::npos ? line.size() : eq));
+    if (!EqualsNoCase(name, key)) continue;
+    if (eq == std::string_view::npos) return {};
+    std::string_view value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    return Cut(value, buffer_size);
+  }
+  return Cut(def, buffer_size);
+}
+
+}  // namespace kalmora

@@ -1,0 +1,211 @@
+#include "host/sim/sim_world.h"
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+
+#include "host/sim/sim_host.h"
+#include "service/frm_main.h"
+#include "updater/frm_zorvane.h"
+
+namespace kalmora::sim {
+
+namespace {
+
+// The programs' texts are in the system's ANSI code page (Windows-1252);
+// records carry them as the characters they are, in UTF-8.
+std::string AnsiToUtf8(const std::string& s) {
+  static const char16_t k80[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(s.size());
+  for (unsigned char c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    char32_t u = c < 0xA0 ? k80[c - 0x80] : c;
+    if (u < 0x800) {
+      out += static_cast<char>(0xC0 | (u >> 6));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (u >> 12));
+      out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+void ConvertStrings(Record& r) {
+  for (auto& [k, v] : r.items()) {
+    if (v.is_string()) v = AnsiToUtf8(v.get<std::string>());
+  }
+}
+
+std::string Quote(const std::string& s) { return Record(s).dump(); }
+
+}  // namespace
+
+std::optional<LocalMs> ParseTime(const std::string& text) {
+  // YYYY-MM-DD HH:MM, optionally :SS and then .mmm
+  static const std::string kShape = "dddd-dd-dd dd:dd:dd.ddd";
+  if (text.size() != 16 && text.size() != 19 && text.size() != 23) return std::nullopt;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char want = kShape[i];
+    if (want == 'd' ? (text[i] < '0' || text[i] > '9') : text[i] != want) return std::nullopt;
+  }
+  auto num = [&](size_t at, size_t len) { return std::stoi(text.substr(at, len)); };
+  const int y = num(0, 4), mo = num(5, 2), d = num(8, 2), h = num(11, 2), mi = num(14, 2);
+  const int s = text.size() >= 19 ? num(17, 2) : 0;
+  const int ms = text.size() == 23 ? num(20, 3) : 0;
+  using namespace std::chrono;
+  year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+  if (!ymd.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;
+  const int64_t days_since = sys_days{ymd}.time_since_epoch().count();
+  return days_since * 86400000LL + h * 3600000LL + mi * 60000LL + s * 1000LL + ms;
+}
+
+LocalTime ToLocalTime(LocalMs t) {
+  using namespace std::chrono;
+  int64_t day = t >= 0 ? t / 86400000 : -((-t + 86399999) / 86400000);
+  int64_t in_day = t - day * 86400000;
+  sys_days sd{days{day}};
+  year_month_day ymd{sd};
+  LocalTime lt;
+  lt.year = static_cast<int>(ymd.year());
+  lt.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  lt.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  lt.weekday = static_cast<int>(weekday{sd}.iso_encoding());
+  lt.hour = static_cast<int>(in_day / 3600000);
+  lt.minute = static_cast<int>(in_day / 60000 % 60);
+  lt.second = static_cast<int>(in_day / 1000 % 60);
+  lt.millisecond = static_cast<int>(in_day % 1000);
+  return lt;
+}
+
+std::string FormatTime(LocalMs t) {
+  LocalTime lt = ToLocalTime(t);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", lt.year, lt.month, lt.day, lt.hour, lt.minute,
+                lt.second, lt.millisecond);
+  return buf;
+}
+
+World::World(Options options, std::function<void(const Record&)> sink)
+    : options_(std::move(options)), sink_(std::move(sink)), now_(options_.start) {}
+
+World::~World() = default;
+
+void World::Emit(const std::string& program, const std::string& kind, Record fields) {
+  Record r;
+  r["t"] = FormatTime(now_);
+  r["program"] = program;
+  r["kind"] = kind;
+  ConvertStrings(fields);
+  for (auto& [k, v] : fields.items()) r[k] = v;
+  records_.push_back(r);
+  if (sink_) sink_(records_.back());
+}
+
+void World::Advance(int64_t ms) { now_ += ms; }
+
+std::string World::Resolve(const std::string& name, const std::string& cwd) const {
+  std::string p = name;
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+  }
+  if (!p.empty() && p[0] == '/') return p;
+  return cwd + "/" + p;
+}
+
+void World::Run() {
+  pending_.clear();
+  pending_.push_back(Launch{"kalmora", options_.args, options_.service});
+  while (!pending_.empty() && now_ < options_.until) {
+    Launch l = pending_.front();
+    pending_.erase(pending_.begin());
+    SimHost host(*this, l.program, l.args, l.service);
+    Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
+    try {
+      if (l.program == "zorvane") {
+        RunZorvane(host);
+      } else {
+        RunKalmora(host);
+      }
+    } catch (const ProgramEnded&) {
+    }
+  }
+}
+
+std::string FormatReadable(const Record& r) {
+  const std::string kind = r.value("kind", "");
+  std::string line = r.value("t", "") + "  ";
+  std::string program = r.value("program", "");
+  program.resize(8, ' ');
+  std::string k = kind;
+  k.resize(9, ' ');
+  line += program + k;
+  std::string below;  // a multi-line text, indented beneath
+  auto text_field = [&](const std::string& text) {
+    if (text.find_first_of("\r\n") == std::string::npos) return text;
+    std::string indented;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+      size_t end = text.find("\r\n", pos);
+      size_t step = 2;
+      if (end == std::string::npos) {
+        end = text.find_first_of("\r\n", pos);
+        step = 1;
+      }
+      if (end == std::string::npos) end = text.size();
+      indented += "        | " + text.substr(pos, end - pos) + "\n";
+      pos = end + step;
+      if (end == text.size()) break;
+    }
+    below = indented;
+    return std::string();
+  };
+  if (kind == "start") {
+    line += "args=" + Quote(r.value("args", "")) + (r.value("service", false) ? "  (by the service manager)" : "  (by hand)");
+  } else if (kind == "service") {
+    line += r.value("call", "");
+    if (r.contains("arg")) line += "(" + r["arg"].dump() + ")";
+    if (r.contains("result")) line += std::string(" -> ") + (r["result"].get<bool>() ? "true" : "false");
+  } else if (kind == "msgbox") {
+    line += "[" + r.value("caption", "") + ", icon " + r.value("icon", "") + "] " + r.value("text", "");
+  } else if (kind == "event") {
+    int type = r.value("type", 0);
+    const char* name = type == 1 ? "error" : type == 2 ? "warning" : type == 4 ? "information" : "other";
+    line += std::string(name) + " " + std::to_string(r.value("id", 0));
+    std::string t = text_field(r.value("text", ""));
+    if (!t.empty()) line += "  " + t;
+  } else if (kind == "spawn") {
+    line += r.value("cmd", "") + (r.value("ok", false) ? "" : "   (could not be started)");
+  } else if (kind == "download") {
+    line += r.value("url", "") + " -> " + r.value("file", "") + (r.value("saved", false) ? "" : "   (nothing saved)");
+  } else if (kind == "mail") {
+    text_field(r.value("text", ""));
+    line += "mail.tmp as send.bat found it:";
+    if (below.empty()) below = "        | " + r.value("text", "") + "\n";
+  } else if (kind == "file") {
+    line += r.value("op", "") + " " + r.value("name", "");
+    if (r.contains("to")) line += " -> " + r.value("to", "");
+    line += r.value("ok", false) ? "" : "   (failed)";
+  } else if (kind == "beep") {
+    line += std::to_string(r.value("hz", 0)) + " Hz, " + std::to_string(r.value("ms", 0)) + " ms";
+  } else if (kind == "halt") {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "ExitWindowsEx(flags %u, reason 0x%08X)", r.value("flags", 0u),
+                  r.value("reason", 0u));
+    line += buf;
+  } else if (kind == "exit") {
+    line += r.value("reason", "");
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line + "\n" + below;
+}
+
+}  // namespace kalmora::sim

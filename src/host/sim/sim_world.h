@@ -1,0 +1,81 @@
+// The simulated host: a virtual local clock that moves only when a program
+// sleeps, beeps or idles, a simulated service manager, real files in a
+// scratch program directory, a simulated curl and update server, and a
+// record of every effect. Kalmora and Zorvane run on it one after another,
+// as the command lines they start each other with say.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "host/host.h"
+
+namespace kalmora::sim {
+
+using Record = nlohmann::ordered_json;
+
+// Local date and time as milliseconds since 1970-01-01 00:00 local time.
+using LocalMs = int64_t;
+
+std::optional<LocalMs> ParseTime(const std::string& text);
+std::string FormatTime(LocalMs t);
+LocalTime ToLocalTime(LocalMs t);
+
+struct Options {
+  std::string work_dir;            // the program directory; must exist
+  std::string args;                // Kalmora's argument string
+  LocalMs start = 0;
+  bool service = false;            // the service manager starts Kalmora
+  std::optional<LocalMs> stop_at;  // the service manager asks it to stop
+  LocalMs until = 0;               // where the simulation ends
+  std::string server_url;          // --server URL=DIR
+  std::string server_dir;
+  std::set<std::string> without;   // curl, send.bat, net, zorvane
+};
+
+class World {
+ public:
+  // Each record is handed to `sink` as it happens, and kept.
+  World(Options options, std::function<void(const Record&)> sink = {});
+  ~World();
+
+  // Runs Kalmora, then whatever it started, until every program has ended or
+  // the simulation's end is reached.
+  void Run();
+
+  const std::vector<Record>& records() const { return records_; }
+  LocalMs now() const { return now_; }
+  const Options& options() const { return options_; }
+
+  // Used by the per-program hosts.
+  void Emit(const std::string& program, const std::string& kind, Record fields);
+  void Advance(int64_t ms);
+  void SetNow(LocalMs t) { now_ = t; }
+  std::string Resolve(const std::string& name, const std::string& cwd) const;
+
+  struct Launch {
+    std::string program;  // "kalmora" or "zorvane"
+    std::string args;
+    bool service = false;
+  };
+  void Queue(Launch l) { pending_.push_back(std::move(l)); }
+
+ private:
+  Options options_;
+  std::function<void(const Record&)> sink_;
+  std::vector<Record> records_;
+  std::vector<Launch> pending_;
+  LocalMs now_ = 0;
+};
+
+// Reads the simulated records back as readable lines.
+std::string FormatReadable(const Record& r);
+
+}  // namespace kalmora::sim

@@ -1,0 +1,62 @@
+#include "notify/mail_file.h"
+
+#include "config/numbers.h"
+#include "service/rules.h"
+
+namespace kalmora {
+
+bool UseBlindCopy(const std::string& email_use_bcc) {
+  auto n = ParseNumber(email_use_bcc);
+  if (n) return *n != 0;
+  return !TrimBlanks(email_use_bcc).empty();
+}
+
+std::string MailHeaderLines(const MailHeaders& h, const std::string& address, const std::string& subject) {
+  std::string out;
+  out += "From: " + h.sender + "\r\n";
+  if (UseBlindCopy(h.use_bcc)) {
+    out += "To: " + h.sender + "\r\n";
+    out += "Bcc: " + address + "\r\n";
+  } else {
+    out += "To: " + address + "\r\n";
+  }
+  out += "Subject: " + subject + "\r\n";
+  out += "X-Mailer: Kalmora Service " + h.version_text + "\r\n";
+  out += "X-Kalmora-IniVersion: " + h.ini_version + "\r\n";
+  out += std::string("X-Kalmora-RunningAsService: ") + (h.running_as_service ? "1" : "0") + "\r\n";
+  out += "\r\n";
+  return out;
+}
+
+std::string MailTextBody(const std::string& body, const std::string& version_text) {
+  std::string text = ReplaceAll(ReplaceAll(body, "%VER%", version_text), "\\n", "\r\n");
+  return text + "\r\n";
+}
+
+std::string MailFileBody(const std::string& file_bytes, const std::string& version_text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos < file_bytes.size()) {
+    size_t cr = file_bytes.find('\r', pos);
+    size_t end = cr == std::string::npos ? file_bytes.size() : cr;
+    out += ReplaceAll(std::string_view(file_bytes).substr(pos, end - pos), "%VER%", version_text);
+    out += "\r\n";
+    pos = end;
+    if (pos < file_bytes.size()) {
+      ++pos;  // the CR
+      if (pos < file_bytes.size() && file_bytes[pos] == '\n') ++pos;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> BodyFileName(const std::string& body) {
+  if (body.compare(0, 5, "FILE=") == 0 && body.size() >= 5) return body.substr(5);
+  return std::nullopt;
+}
+
+std::string NetSendCommandLine(const std::string& address, const std::string& text) {
+  return "net send " + address + " " + text;
+}
+
+}  // namespace kalmora

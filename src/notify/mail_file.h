@@ -1,0 +1,40 @@
+// The message file "mail.tmp" that the mail-sending batch file delivers, and
+// the NET SEND command line.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kalmora {
+
+struct MailHeaders {
+  std::string sender;           // EmailSender
+  std::string use_bcc;          // EmailUseBcc as read
+  std::string ini_version;      // GlobalIniVersion
+  bool running_as_service = false;
+  std::string version_text;     // e.g. 1.0.5
+};
+
+// Whether EmailUseBcc asks for a blind copy: any number but 0 does; so does
+// any other text but the empty one, so that a mistyped switch hides the
+// recipients rather than showing them.
+bool UseBlindCopy(const std::string& email_use_bcc);
+
+// The headers and the empty line that ends them, each line with CR LF.
+std::string MailHeaderLines(const MailHeaders& h, const std::string& address, const std::string& subject);
+
+// A text body: "%VER%" replaced, then each two-character "\n" by CR LF,
+// written as one final line.
+std::string MailTextBody(const std::string& body, const std::string& version_text);
+
+// A body file's bytes copied line by line with "%VER%" replaced; a line ends
+// at CR or at CR LF, and each is written with CR LF.
+std::string MailFileBody(const std::string& file_bytes, const std::string& version_text);
+
+// "FILE=" (exact case) at the start of a body names a body file.
+std::optional<std::string> BodyFileName(const std::string& body);
+
+// "net send " + address + " " + text, nothing quoted or converted.
+std::string NetSendCommandLine(const std::string& address, const std::string& text);
+
+}  // namespace kalmora

@@ -1,0 +1,43 @@
+// The daily decision's pure rules: date matching, the cut-off, text
+// replacement and the scheduled moment.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kalmora {
+
+struct CivilDate {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+};
+
+// Day, month and year combined as a calendar date function does: months and
+// days beyond their ranges carry into the next month or year, 0 falls back
+// into the one before (29.02 in a common year is 1 March, month 13 is January
+// of the next year).
+std::optional<CivilDate> CombineDate(long long year, long long month, long long day);
+
+// A holiday entry DD.MM.YYYY (or DD.MM.####, every year) against today.
+// Entries whose day, month or year are not whole numbers never match.
+bool DateMatches(std::string_view entry, const CivilDate& today);
+
+// True when hour:minute is later than the cut-off "HH:MM"; a cut-off that
+// does not read as hours and minutes never makes it too late.
+bool IsTooLate(int hour, int minute, std::string_view dont_shutdown_after);
+
+// Every occurrence, left to right, case-sensitive; replaced text is not
+// scanned again.
+std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with);
+
+// The scheduled moment in seconds since midnight from a time whose first two
+// characters are the hours and last two the minutes; nothing when either
+// does not read as a number.
+std::optional<float> ScheduledMoment(std::string_view time);
+
+// Whether the weekday's digit (1 Monday .. 7 Sunday) occurs in the day list.
+bool ScheduledOnWeekday(std::string_view days, int weekday);
+
+}  // namespace kalmora

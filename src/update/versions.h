@@ -1,0 +1,38 @@
+// The online update's decisions: is the server's program newer, is its
+// configuration newer, and is a downloaded program file a Windows executable.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+
+namespace kalmora {
+
+inline constexpr const char* kNoUpdate = "NO_UPDATE";
+
+// "major.minor.revision", each part a whole number from 0 to 32767; the
+// revision is everything after the second point. Anything else is nothing.
+std::optional<ProgramVersion> ParseServerVersion(std::string_view text);
+
+// Each part on its own, first the major, then the minor, then the revision:
+// 0.9.0 counts as newer than 1.0.5 because 9 is greater than 0. A server
+// version that is not in the three-part form is never newer.
+bool IsProgramNewer(std::string_view server, const ProgramVersion& running);
+
+// Ordinal, case-sensitive text order: "10" is not newer than "9".
+bool IsConfigurationNewer(std::string_view server, std::string_view local);
+
+// An MZ header whose PE signature stands where the header says.
+bool LooksLikeWindowsExecutable(std::string_view bytes);
+
+// The version stamped into an executable's version resource (the fixed file
+// information), if it carries one.
+std::optional<ProgramVersion> StampedVersion(std::string_view bytes);
+
+// A small PE file stamped with a version, used where a real program file is
+// not at hand (the simulator's stand-ins and tests).
+std::string MakeStandInExecutable(const ProgramVersion& v, std::string_view name);
+
+}  // namespace kalmora

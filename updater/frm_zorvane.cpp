@@ -1,0 +1,81 @@
+#include "frm_zorvane.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kalmora {
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+std::string TrimSpaces(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+bool IsUpdateSwitch(const std::string& args) {
+  return Lower(TrimSpaces(args.substr(0, 10))) == "-updateexe";
+}
+
+std::optional<std::string> ProgramName(const std::string& args) {
+  if (args.size() <= 10) return std::nullopt;
+  std::string name = TrimSpaces(Lower(args.substr(10)));
+  if (name.empty() || name.find_first_of("\\/:") != std::string::npos) return std::nullopt;
+  return name;
+}
+
+frmZorvane::frmZorvane(Host& host) : host_(host) {
+  host_.SetTimerInterval(TimerId::Update, 3000);
+  host_.EnableTimer(TimerId::Update, false);
+}
+
+void frmZorvane::Load() {
+  host_.HideWindow();
+  if (!IsUpdateSwitch(host_.CommandLineArgs())) host_.ExitProgram(ExitReason::Done);
+  // Kalmora ends right after starting us; three seconds is all the waiting
+  // there is between the two programs.
+  host_.EnableTimer(TimerId::Update, true);
+}
+
+void frmZorvane::OnTimer(TimerId id) {
+  if (id == TimerId::Update) tmrUpdate_Timer();
+}
+
+void frmZorvane::tmrUpdate_Timer() {
+  host_.EnableTimer(TimerId::Update, false);
+  auto name = ProgramName(host_.CommandLineArgs());
+  if (!name) host_.ExitProgram(ExitReason::Done);
+  const std::string program = *name + ".exe";
+  const std::string downloaded = *name + ".exe.new";
+  if (host_.FileExists(downloaded)) {
+    // One rename that replaces the old file: there is never a moment without
+    // a program file. While the old program still runs, its file is locked;
+    // try again for a while, then start whichever program file is in place,
+    // so the host gets its service back either way. A .new file left behind
+    // is cleared by the program's next update run.
+    for (int attempt = 1; !host_.ReplaceFile(downloaded, program); ++attempt) {
+      if (attempt >= kSwapAttempts) break;
+      host_.Sleep(1000);
+    }
+  }
+  host_.StartProcess(program);
+  host_.ExitProgram(ExitReason::Done);
+}
+
+[[noreturn]] void RunZorvane(Host& host) {
+  frmZorvane form(host);
+  host.SetEventSink(&form);
+  form.Load();
+  host.RunEventLoop();
+}
+
+}  // namespace kalmora
