@@ -14,19 +14,29 @@ target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11)
 target_compile_definitions(kalmora-sim PRIVATE KALMORA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/program")
 
 enable_testing()
-file(GLOB_RECURSE KALMORA_TEST_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/src/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/updater/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/tools/*_test.cpp)
-add_executable(kalmora_tests ${KALMORA_TEST_SOURCES} tests/sim_fixture.cpp)
-target_include_directories(kalmora_tests PRIVATE tests)
-target_link_libraries(kalmora_tests PRIVATE kalmora_sim_host GTest::gtest_main)
-target_compile_definitions(kalmora_tests PRIVATE
-  KALMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-  KALMORA_SIM_BINARY="$<TARGET_FILE:kalmora-sim>")
-add_dependencies(kalmora_tests kalmora-sim)
 include(GoogleTest)
-gtest_discover_tests(kalmora_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+# One test program per area, so each builds and runs on its own.
+function(kalmora_test_program name)
+  file(GLOB sources CONFIGURE_DEPENDS ${ARGN})
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources} tests/sim_fixture.cpp)
+  target_include_directories(${name} PRIVATE tests)
+  target_link_libraries(${name} PRIVATE kalmora_sim_host GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    KALMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    KALMORA_SIM_BINARY="$<TARGET_FILE:kalmora-sim>")
+  add_dependencies(${name} kalmora-sim)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+endfunction()
+kalmora_test_program(kalmora_config_tests ${CMAKE_SOURCE_DIR}/src/config/*_test.cpp
+  ${CMAKE_SOURCE_DIR}/src/host/sim/*_test.cpp)
+kalmora_test_program(kalmora_service_tests ${CMAKE_SOURCE_DIR}/src/service/*_test.cpp
+  ${CMAKE_SOURCE_DIR}/src/notify/*_test.cpp)
+kalmora_test_program(kalmora_update_tests ${CMAKE_SOURCE_DIR}/src/update/*_test.cpp
+  ${CMAKE_SOURCE_DIR}/updater/*_test.cpp)
+kalmora_test_program(kalmora_tool_tests ${CMAKE_SOURCE_DIR}/tools/*_test.cpp)
 
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
