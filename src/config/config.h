@@ -67,24 +67,25 @@ struct HolidayTables {
 // What a reading produced. On failure the values and rows read up to the
 // failing step are kept, as they were read.
 struct ConfigReadResult {
-  int status = 1;                  // 0 read, 1 failed
+  int status = 1;  // 0 read, 1 failed
   bool incompatible_version = false;
-  std::string failure;             // why it failed, for administrators
+  std::string failure;  // why it failed, for administrators
   Configuration values;
   HolidayTables tables;
 };
 
 // ReadProfileString: the key is looked up in lower case with a 750-character
 // buffer, so a value is at most 749 characters long.
-std::string ReadProfileString(Host& host, const std::string& section, const std::string& key,
-                              const std::string& path, const std::string& default_value);
+std::string ReadProfileString(Host& host, const std::string& section, const std::string& key, const std::string& path,
+                              const std::string& default_value);
 
 // Reads the file at `path` (the whole reading of kalmora.ini, without the
 // logging, so that a downloaded file can be checked the same way).
 ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int program_major);
 
-// The two list sections alone, from the file's bytes; `failure` is set when
-// the reading fails. Exposed for tests and benchmarks.
+// The two list sections alone, from the file's bytes, replacing the rows
+// `tables` held; `failure` is set when the reading fails. Exposed for tests
+// and benchmarks.
 bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure);
 
 }  // namespace kalmora

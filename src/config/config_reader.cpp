@@ -51,8 +51,8 @@ void HolidayTables::Clear() {
   lstMsgHolidaysAddress.clear();
 }
 
-std::string ReadProfileString(Host& host, const std::string& section, const std::string& key,
-                              const std::string& path, const std::string& default_value) {
+std::string ReadProfileString(Host& host, const std::string& section, const std::string& key, const std::string& path,
+                              const std::string& default_value) {
   std::string lower = key;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -81,22 +81,21 @@ class TextCursor {
     return true;
   }
 
-  // One field of the message-holiday list; false when the file has already
-  // ended. Fields end at a comma or a line end; blanks before a field are
-  // skipped; double quotes enclose a field that may hold commas; trailing
-  // blanks of an unquoted field are dropped.
-  bool ReadField(std::string& field) {
-    if (AtEnd()) return false;
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+  enum class Field { kRead, kEndOfFile, kOpenQuote };
+
+  // One field of the message-holiday list. Fields end at a comma or a line
+  // end; blanks before a field are skipped; double quotes enclose a field
+  // that may hold commas and line ends; trailing blanks of an unquoted field
+  // are dropped. A quote that is never closed would swallow the rest of the
+  // file into one field, so it is reported instead.
+  Field ReadField(std::string& field) {
     field.clear();
+    after_comma_ = false;
+    if (AtEnd()) return Field::kEndOfFile;
+    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
     if (pos_ < s_.size() && s_[pos_] == '"') {
       size_t close = s_.find('"', pos_ + 1);
-      if (close == std::string::npos) {
-        // An unterminated quote runs to the end of the file.
-        field.assign(s_, pos_ + 1, std::string::npos);
-        pos_ = s_.size();
-        return true;
-      }
+      if (close == std::string::npos) return Field::kOpenQuote;
       field.assign(s_, pos_ + 1, close - pos_ - 1);
       pos_ = close + 1;
       // Whatever stands between the closing quote and the delimiter is dropped.
@@ -111,11 +110,15 @@ class TextCursor {
     }
     if (pos_ < s_.size() && s_[pos_] == ',') {
       ++pos_;
+      after_comma_ = true;
     } else {
       SkipLineEnd();
     }
-    return true;
+    return Field::kRead;
   }
+
+  // The last field ended at a comma, so its entry goes on.
+  bool AfterComma() const { return after_comma_; }
 
  private:
   void SkipLineEnd() {
@@ -129,6 +132,7 @@ class TextCursor {
 
   const std::string& s_;
   size_t pos_ = 0;
+  bool after_comma_ = false;
 };
 
 std::string TrimSpaces(std::string_view s) {
@@ -141,6 +145,7 @@ std::string TrimSpaces(std::string_view s) {
 }  // namespace
 
 bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure) {
+  tables.Clear();
   TextCursor in(bytes);
   std::string line;
 
@@ -185,19 +190,34 @@ bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::str
     failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
     return false;
   }
-  std::string first, subject, body, address;
+  std::string first;
   for (;;) {
-    // An empty list at the very end of the file reads as an empty field.
-    if (!in.ReadField(first)) break;
-    if (first.empty() || first[0] == '[' || first[0] == ';' || in.AtEnd()) break;
-    if (!in.ReadField(subject) || !in.ReadField(body) || !in.ReadField(address)) {
-      failure = "the file ends inside an entry of [MsgHolidays]";
+    // "[MsgHolidays]" as the last line of the file leaves the list empty.
+    TextCursor::Field got = in.ReadField(first);
+    if (got == TextCursor::Field::kOpenQuote) {
+      failure = "a quote in [MsgHolidays] is never closed";
       return false;
     }
+    if (got == TextCursor::Field::kEndOfFile || first.empty() || first[0] == '[' || first[0] == ';') break;
+    // The end of the file right after the field's line end ends the list;
+    // after a comma the entry goes on.
+    if (in.AtEnd() && !in.AfterComma()) break;
+    std::string rest[3];  // subject, body, address
+    for (std::string& field : rest) {
+      got = in.ReadField(field);
+      if (got == TextCursor::Field::kOpenQuote) {
+        failure = "a quote in [MsgHolidays] is never closed";
+        return false;
+      }
+      if (got == TextCursor::Field::kEndOfFile) {
+        failure = "the file ends inside an entry of [MsgHolidays]";
+        return false;
+      }
+    }
     tables.lstMsgHolidaysDates.push_back(first.substr(0, 10));
-    tables.lstMsgHolidaysSubject.push_back(subject);
-    tables.lstMsgHolidaysBody.push_back(body);
-    tables.lstMsgHolidaysAddress.push_back(address);
+    tables.lstMsgHolidaysSubject.push_back(std::move(rest[0]));
+    tables.lstMsgHolidaysBody.push_back(std::move(rest[1]));
+    tables.lstMsgHolidaysAddress.push_back(std::move(rest[2]));
     if (in.AtEnd()) break;
   }
   return true;

@@ -7,9 +7,18 @@
 
 namespace kalmora {
 
-// A decimal number with an optional sign, optional fraction and surrounding
-// blanks (spaces or tabs): " -1 ", "+180", "1.5". Anything else, the empty
-// text included, is not a number.
+// A decimal number: an optional sign right before the digits, digits with
+// at most one "." among or after them, and blanks (spaces or tabs) around
+// it: " -1 ", "+180", "007", "1.5", ".5", "5.".
+// Not a number: the empty or blank text, words, an exponent ("1e3"),
+// hexadecimal, a decimal comma ("1,5"), a blank after the sign, anything
+// after the number. Each user of a value treats that as it says (Version
+// fails the read, a switch is off, a delay takes its default).
+// Decimals count at their value: "1.0" is the switch value 1, "1.5" is no
+// switch value and a Version above 1.
+// Overflow: a number beyond the range of a double (about 1.8e308) is not a
+// number either; no sensible setting comes near it, so it marks the file as
+// damaged rather than being clamped to some large value.
 std::optional<double> ParseNumber(std::string_view text);
 
 // A switch is on when its value reads as the number 1 ("1", " 1", "1.0").
@@ -18,7 +27,7 @@ bool IsOn(std::string_view value);
 // BeepOnShutdown alone is on when it reads as -1, the Boolean true.
 bool IsTrueBoolean(std::string_view value);
 
-// `value` divided by 60, rounded to the nearest whole number with an exact
+// `seconds` divided by 60, rounded to the nearest whole number with an exact
 // half going to the even neighbour (90 and 150 give 2).
 long long MinutesRoundedHalfEven(double seconds);
 

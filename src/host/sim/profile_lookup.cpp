@@ -33,37 +33,35 @@ std::string Cut(std::string_view v, size_t buffer_size) {
 }  // namespace
 
 std::string LookupProfileString(const std::optional<std::string>& file, const std::string& section,
-                                const std::string& key, const std::string& default_value,
-                                size_t buffer_size) {
+                                const std::string& key, const std::string& default_value, size_t buffer_size) {
   std::string_view def(default_value);
   while (!def.empty() && def.back() == ' ') def.remove_suffix(1);
   if (!file) return Cut(def, buffer_size);
 
   std::string_view all(*file);
-  bool seen_section = false;  // only the first matching section counts
-  bool in_section = false;
+  bool in_section = false;  // only the first matching section counts
   size_t pos = 0;
   while (pos < all.size()) {
     size_t end = all.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = all.size();
     std::string_view line = Trim(all.substr(pos, end - pos));
     pos = end + 1;
-    if (!line.empty() && line.front() == '[') {
+    // A header needs its closing bracket; "[abc" is an ordinary line of the
+    // section it stands in.
+    const size_t close = line.rfind(']');
+    if (!line.empty() && line.front() == '[' && close != std::string_view::npos) {
       if (in_section) break;
-      size_t close = line.rfind(']');
-      std::string_view name = close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
-      if (!seen_section && EqualsNoCase(Trim(name), section)) {
-        in_section = true;
-        seen_section = true;
-      }
+      in_section = EqualsNoCase(Trim(line.substr(1, close - 1)), section);
       continue;
     }
     if (!in_section || line.empty()) continue;
-    size_t eq = line.find('=');
-    std::string_view name = Trim(line.substr(0, eq == std::string_view::npos ? line.size() : eq));
-    if (!EqualsNoCase(name, key)) continue;
-    if (eq == std::string_view::npos) return {};
+    const size_t eq = line.find('=');
+    if (!EqualsNoCase(Trim(line.substr(0, eq)), key)) continue;
+    // The name alone, without an equals sign, holds no value.
+    if (eq == std::string_view::npos) break;
     std::string_view value = Trim(line.substr(eq + 1));
+    // The system hands the value back as a C string, so a NUL ends it.
+    value = value.substr(0, value.find('\0'));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
       value = value.substr(1, value.size() - 2);
     }
