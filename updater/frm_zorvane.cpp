@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "update/versions.h"
+
 namespace kalmora {
 
 namespace {
@@ -29,7 +31,13 @@ bool IsUpdateSwitch(const std::string& args) {
 std::optional<std::string> ProgramName(const std::string& args) {
   if (args.size() <= 10) return std::nullopt;
   std::string name = TrimSpaces(Lower(args.substr(10)));
-  if (name.empty() || name.find_first_of("\\/:") != std::string::npos) return std::nullopt;
+  if (name.empty()) return std::nullopt;
+  for (unsigned char c : name) {
+    // Separators and drives would reach outside the working directory; a
+    // blank or a quote would make the started command line name another
+    // program than the file that was swapped.
+    if (c == '\\' || c == '/' || c == ':' || c == ' ' || c == '"' || c < 0x20) return std::nullopt;
+  }
   return name;
 }
 
@@ -56,7 +64,10 @@ void frmZorvane::tmrUpdate_Timer() {
   if (!name) host_.ExitProgram(ExitReason::Done);
   const std::string program = *name + ".exe";
   const std::string downloaded = *name + ".exe.new";
-  if (host_.FileExists(downloaded)) {
+  // Only an executable replaces the program file; anything else stays where
+  // it is and the old program starts again.
+  auto bytes = host_.FileExists(downloaded) ? host_.ReadFile(downloaded) : std::nullopt;
+  if (bytes && LooksLikeWindowsExecutable(*bytes)) {
     // One rename that replaces the old file: there is never a moment without
     // a program file. While the old program still runs, its file is locked;
     // try again for a while, then start whichever program file is in place,

@@ -14,8 +14,9 @@ namespace kalmora {
 bool IsUpdateSwitch(const std::string& args);
 
 // The program's name: everything after the 10th character, lower-cased and
-// trimmed. Nothing when it is empty or would reach outside the working
-// directory (a path separator or a drive).
+// trimmed. Nothing when it is empty, would reach outside the working
+// directory (a path separator or a drive) or holds a blank, a quote or a
+// control character.
 std::optional<std::string> ProgramName(const std::string& args);
 
 class frmZorvane : public EventSink {

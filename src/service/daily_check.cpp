@@ -4,6 +4,19 @@
 
 namespace kalmora {
 
+// Values that do not read as numbers never stop the check. What each counts
+// as:
+// - a switch (ShutdownEnabled, WeekendShutdown, the MsgOn... switches,
+//   ScheduledShutdown, ForceExitAfterCheck) is off; BeepOnShutdown is off;
+// - ExitAfterCheck is neither 0 nor 1: it neither starts tmrDelay on a day
+//   with nothing armed nor ends the program after the check;
+// - DontShutdownAfter never makes it too late (as if it were "23:59");
+// - ShutdownDelay counts as 180 seconds for the moment and "%MIN%", while the
+//   log entry shows the text as configured;
+// - a ScheduledShutdownTime whose hours or minutes are not numbers arms
+//   nothing that day; ScheduledShutdownDelay counts as 900 (countdown.cpp);
+// - a holiday date not in the DD.MM.YYYY form never matches.
+
 namespace {
 
 // The seconds of ShutdownDelay as a number; a value that is not a number
@@ -17,13 +30,13 @@ double EffectiveShutdownDelay(const std::string& text) {
 }  // namespace
 
 void frmMain::DailyCheck() {
-  const LocalTime now = host_.Now();
-  const CivilDate today{now.year, now.month, now.day};
-
   // 1. Message holidays: one e-mail for every matching row, whatever else
-  // today is.
+  // today is. All rows are judged against the date the check began on, even
+  // when the mails' pauses run past midnight.
+  const LocalTime began = host_.Now();
+  const CivilDate day_of_mails{began.year, began.month, began.day};
   for (size_t i = 0; i < tables_.lstMsgHolidaysDates.size(); ++i) {
-    if (!DateMatches(tables_.lstMsgHolidaysDates[i], today)) continue;
+    if (!DateMatches(tables_.lstMsgHolidaysDates[i], day_of_mails)) continue;
     IsMsgHoliday_ = true;
     const std::string& address =
         tables_.lstMsgHolidaysAddress[i].empty() ? cfg_.DefaultEmailAddress : tables_.lstMsgHolidaysAddress[i];
@@ -34,7 +47,11 @@ void frmMain::DailyCheck() {
     SendEmail(address, subject, body);
   }
 
-  // 2.-4. Cut-off, weekend and the weekend's name.
+  // 2.-4. Cut-off, weekend and the weekend's name. Each mail above paused 3
+  // seconds, so the clock is read again: the cut-off is about the moment of
+  // the decision, not the start of the check.
+  const LocalTime now = host_.Now();
+  const CivilDate today{now.year, now.month, now.day};
   TooLate_ = IsTooLate(now.hour, now.minute, cfg_.DontShutdownAfter);
   IsWeekend_ = now.weekday == 6 || now.weekday == 7;
   const bool weekend_shutdown = IsOn(cfg_.WeekendShutdown);
@@ -89,6 +106,8 @@ void frmMain::DailyCheck() {
 
   // 8. Timers and the end of the program.
   host_.SetTimerInterval(TimerId::Delay, 10000);
+  // ExitAfterCheck is compared as a number; text that is none is neither 0
+  // nor 1.
   const auto exit_after = ParseNumber(cfg_.ExitAfterCheck);
   if (DoShutdown_ || (exit_after && *exit_after == 0)) host_.EnableTimer(TimerId::Delay, true);
   if (IsOn(cfg_.ExitAfterCheck) && !DoShutdown_ && !IsOn(cfg_.ScheduledShutdown)) {

@@ -17,6 +17,17 @@ bool SameHex(std::string a, std::string b) {
   return a == b;
 }
 
+constexpr const char* kMissing = "the download is missing";
+
+// A download that will not be used goes at once, and the event log says why:
+// the live file stays as it was.
+void RefuseDownload(Host& host, const std::string& what, const std::string& download, const std::string& version,
+                    const std::string& why, const std::string& live) {
+  std::string text = "Kalmora: The " + what + " " + download + " (version " + version + ") was not installed";
+  if (host.FileExists(download)) text += host.DeleteFile(download) ? " and was deleted" : " and could not be deleted";
+  host.LogEvent(1, 109, text + ": " + why + ". The current " + live + " is kept.");
+}
+
 }  // namespace
 
 // A configuration from the network replaces the live one only when it reads
@@ -24,7 +35,7 @@ bool SameHex(std::string a, std::string b) {
 // working kalmora.ini.
 bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::string& why) {
   if (!host_.FileExists("kalmora.ini.new")) {
-    why = "the download is missing";
+    why = kMissing;
     return false;
   }
   if (!pinned_sha.empty()) {
@@ -34,8 +45,7 @@ bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::
       return false;
     }
   }
-  ConfigReadResult r = ParseConfiguration(host_, host_.ProgramDirectory() + "\\kalmora.ini.new",
-                                          host_.Version().major);
+  ConfigReadResult r = ParseConfiguration(host_, host_.ProgramDirectory() + "\\kalmora.ini.new", host_.Version().major);
   if (r.status != 0) {
     why = "it is not a readable configuration file (" + r.failure + ")";
     return false;
@@ -47,7 +57,7 @@ bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::
 // a host must never be left with a kalmora.exe that cannot start.
 bool frmMain::AcceptDownloadedProgram(const std::string& pinned_sha, std::string& why) {
   if (!host_.FileExists("kalmora.exe.new")) {
-    why = "the download is missing";
+    why = kMissing;
     return false;
   }
   if (!pinned_sha.empty()) {
@@ -104,13 +114,10 @@ void frmMain::OnlineUpdate() {
   auto install_configuration = [&] {
     if (AcceptDownloadedConfiguration(ini_sha, ini_why)) {
       ini_installed = host_.ReplaceFile("kalmora.ini.new", "kalmora.ini");
-      if (!ini_installed) ini_why = "kalmora.ini could not be replaced";
-    } else {
-      host_.DeleteFile("kalmora.ini.new");
-      host_.LogEvent(1, 109,
-                     "Kalmora: The downloaded configuration file kalmora.ini.new (version " + ServerIniVersion +
-                         ") was rejected and deleted: " + ini_why + ". The current kalmora.ini is kept.");
+      if (ini_installed) return;
+      ini_why = "kalmora.ini could not be replaced";
     }
+    RefuseDownload(host_, "configuration file", "kalmora.ini.new", ServerIniVersion, ini_why, "kalmora.ini");
   };
   auto reread_configuration = [&] {
     if (ReadConfiguration() != 0) {
@@ -118,16 +125,15 @@ void frmMain::OnlineUpdate() {
       host_.ExitProgram(ExitReason::Config);
     }
   };
-  auto hand_over_program = [&] {
-    if (!AcceptDownloadedProgram(exe_sha, exe_why)) {
-      host_.DeleteFile("kalmora.exe.new");
-      host_.LogEvent(1, 109,
-                     "Kalmora: The downloaded program file kalmora.exe.new (version " + ServerExeVersion +
-                         ") was rejected and deleted: " + exe_why + ". The current kalmora.exe is kept.");
-      return;
+  // Without a hand-over the run goes on with the daily check and the old
+  // program file, and a later start tries again.
+  auto hand_over_program = [&](bool accepted) {
+    if (accepted) {
+      exe_handed_over = host_.StartProcess("zorvane.exe -updateexe kalmora");
+      if (exe_handed_over) return;
+      exe_why = "the update helper zorvane.exe could not be started";
     }
-    exe_handed_over = host_.StartProcess("zorvane.exe -updateexe kalmora");
-    if (!exe_handed_over) exe_why = "the update helper zorvane.exe could not be started";
+    RefuseDownload(host_, "program file", "kalmora.exe.new", ServerExeVersion, exe_why, "kalmora.exe");
   };
 
   if (UpdateIni && !UpdateExe) {
@@ -145,17 +151,19 @@ void frmMain::OnlineUpdate() {
   if (UpdateExe && !UpdateIni) {
     host_.StartProcess(curl + "kalmora.exe.new");
     PauseProcessingEvents(3000, 100);
-    if (AcceptDownloadedProgram(exe_sha, exe_why)) SwapVersionIndex();
-    hand_over_program();
+    const bool accepted = AcceptDownloadedProgram(exe_sha, exe_why);
+    if (accepted) SwapVersionIndex();
+    hand_over_program(accepted);
   } else if (UpdateExe && UpdateIni) {
     host_.StartProcess(curl + "{kalmora.exe,kalmora.ini}.new");
     PauseProcessingEvents(3000, 100);
     install_configuration();
-    std::string why;
-    if (ini_installed && AcceptDownloadedProgram(exe_sha, why)) SwapVersionIndex();
-    hand_over_program();
-    // Without a hand-over the run goes on with the daily check, which must
-    // then work from the configuration just put in place.
+    // The local index holds only the configuration's version; the program's
+    // is compared with the running program at every start.
+    if (ini_installed) SwapVersionIndex();
+    hand_over_program(AcceptDownloadedProgram(exe_sha, exe_why));
+    // Without a hand-over the daily check must work from the configuration
+    // just put in place.
     if (!exe_handed_over && ini_installed) reread_configuration();
   }
   if (!exe_handed_over) {

@@ -226,7 +226,12 @@ bool SimHost::StartProcess(const std::string& command_line) {
     child = "kalmora";
   }
   bool ok = !child.empty() && world_.options().without.count(child) == 0;
-  if (ok && (child == "zorvane" || child == "kalmora")) ok = FileExistsQuiet(child + ".exe");
+  if (ok && (child == "zorvane" || child == "kalmora")) {
+    // Like the system's loader, start only a program file that is an
+    // executable.
+    auto bytes = FileExistsQuiet(child + ".exe") ? ReadWhole(world_.Resolve(child + ".exe", cwd_)) : std::nullopt;
+    ok = bytes && LooksLikeWindowsExecutable(*bytes);
+  }
   Emit("spawn", Record{{"cmd", command_line}, {"ok", ok}});
   if (!ok) return false;
 
@@ -241,9 +246,15 @@ bool SimHost::StartProcess(const std::string& command_line) {
   return true;
 }
 
+// A directory search for a file: a directory of that name does not count.
 bool SimHost::FileExistsQuiet(const std::string& name) {
   std::error_code ec;
-  return fs::exists(world_.Resolve(name, cwd_), ec);
+  return fs::is_regular_file(world_.Resolve(name, cwd_), ec);
+}
+
+bool SimHost::IsLocked(const std::string& name) const {
+  auto it = locked_.find(name);
+  return it != locked_.end() && (!it->second || world_.now() < *it->second);
 }
 
 void SimHost::RunCurl(const std::string& command_line) {
@@ -252,15 +263,20 @@ void SimHost::RunCurl(const std::string& command_line) {
   const std::string url = command_line.substr(last + 1);
   const Options& o = world_.options();
   const std::string prefix = o.server_url + "kalmora/";
-  const bool reachable = !o.server_url.empty() && url.compare(0, prefix.size(), prefix) == 0;
   for (const std::string& one : ExpandBraces(url)) {
     const std::string file = one.substr(one.find_last_of('/') + 1);
-    if (!reachable) {
+    const bool reachable = !o.server_url.empty() && one.compare(0, prefix.size(), prefix) == 0;
+    // A last segment that names no plain file in the working directory
+    // saves nothing.
+    const bool savable = !file.empty() && file != "." && file != ".." && file.find('\\') == std::string::npos;
+    if (!reachable || !savable) {
       Emit("download", Record{{"url", one}, {"file", file}, {"saved", false}});
       continue;
     }
+    // The server serves its own directory and nothing above it.
     const std::string name = one.substr(prefix.size());
-    auto content = ReadWhole(o.server_dir + "/" + name);
+    const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
+    auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
     std::ofstream out(world_.Resolve(file, cwd_), std::ios::binary | std::ios::trunc);
     out << (content ? *content : std::string(kErrorPage));
     out.close();
@@ -303,7 +319,7 @@ void SimHost::LogEvent(int16_t type, int32_t id, const std::string& text) {
 bool SimHost::DeleteFile(const std::string& name) {
   std::error_code ec;
   const std::string path = world_.Resolve(name, cwd_);
-  bool ok = !locked_.count(name) && fs::is_regular_file(path, ec) && fs::remove(path, ec);
+  bool ok = !IsLocked(name) && fs::is_regular_file(path, ec) && fs::remove(path, ec);
   Emit("file", Record{{"op", "delete"}, {"name", name}, {"ok", ok}});
   return ok;
 }
@@ -311,7 +327,7 @@ bool SimHost::DeleteFile(const std::string& name) {
 bool SimHost::RenameFile(const std::string& from, const std::string& to) {
   std::error_code ec;
   const std::string src = world_.Resolve(from, cwd_), dst = world_.Resolve(to, cwd_);
-  bool ok = !locked_.count(from) && !locked_.count(to) && fs::is_regular_file(src, ec) && !fs::exists(dst, ec);
+  bool ok = !IsLocked(from) && !IsLocked(to) && fs::is_regular_file(src, ec) && !fs::exists(dst, ec);
   if (ok) {
     fs::rename(src, dst, ec);
     ok = !ec;
@@ -323,7 +339,7 @@ bool SimHost::RenameFile(const std::string& from, const std::string& to) {
 bool SimHost::ReplaceFile(const std::string& from, const std::string& to) {
   std::error_code ec;
   const std::string src = world_.Resolve(from, cwd_), dst = world_.Resolve(to, cwd_);
-  bool ok = !locked_.count(from) && !locked_.count(to) && fs::is_regular_file(src, ec) && !fs::is_directory(dst, ec);
+  bool ok = !IsLocked(from) && !IsLocked(to) && fs::is_regular_file(src, ec) && !fs::is_directory(dst, ec);
   if (ok) {
     fs::rename(src, dst, ec);
     ok = !ec;

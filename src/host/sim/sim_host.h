@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "host/host.h"
@@ -59,9 +61,10 @@ class SimHost : public Host {
   void EnableShutdownPrivilege() override {}
   void ExitWindowsEx(uint32_t flags, uint32_t reason) override;
 
-  // Files the simulated programs may not delete or replace (as if another
-  // process held them open); for tests of what happens then.
-  void LockFile(const std::string& name) { locked_.insert(name); }
+  // A file the simulated program may not delete or replace (as if another
+  // process held it open), for good or until the virtual time `until`; for
+  // tests of what happens then.
+  void LockFile(const std::string& name, std::optional<LocalMs> until = std::nullopt) { locked_[name] = until; }
 
  private:
   struct Timer {
@@ -76,6 +79,7 @@ class SimHost : public Host {
   bool DeliverOne();
   void RunCurl(const std::string& command_line);
   bool FileExistsQuiet(const std::string& name);
+  bool IsLocked(const std::string& name) const;
 
   World& world_;
   std::string program_;
@@ -90,7 +94,7 @@ class SimHost : public Host {
   bool start_pending_ = false;
   bool running_ = false;
   bool stop_delivered_ = false;
-  std::set<std::string> locked_;
+  std::map<std::string, std::optional<LocalMs>> locked_;
 };
 
 }  // namespace kalmora::sim

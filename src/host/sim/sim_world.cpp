@@ -124,7 +124,8 @@ std::string World::Resolve(const std::string& name, const std::string& cwd) cons
 void World::Run() {
   pending_.clear();
   pending_.push_back(Launch{"kalmora", options_.args, options_.service});
-  while (!pending_.empty() && now_ < options_.until) {
+  // What is due at the very end still happens; only later things do not.
+  while (!pending_.empty() && now_ <= options_.until) {
     Launch l = pending_.front();
     pending_.erase(pending_.begin());
     SimHost host(*this, l.program, l.args, l.service);
