@@ -11,18 +11,24 @@ bool UseBlindCopy(const std::string& email_use_bcc) {
   return !TrimBlanks(email_use_bcc).empty();
 }
 
+std::string HeaderValue(const std::string& value) { return value.substr(0, value.find_first_of("\r\n")); }
+
 std::string MailHeaderLines(const MailHeaders& h, const std::string& address, const std::string& subject) {
+  // A quoted field of a message holiday may span lines; a line end inside a
+  // header value would add headers of its own (another recipient, say), so
+  // each value ends at its first line end.
+  const std::string sender = HeaderValue(h.sender);
   std::string out;
-  out += "From: " + h.sender + "\r\n";
+  out += "From: " + sender + "\r\n";
   if (UseBlindCopy(h.use_bcc)) {
-    out += "To: " + h.sender + "\r\n";
-    out += "Bcc: " + address + "\r\n";
+    out += "To: " + sender + "\r\n";
+    out += "Bcc: " + HeaderValue(address) + "\r\n";
   } else {
-    out += "To: " + address + "\r\n";
+    out += "To: " + HeaderValue(address) + "\r\n";
   }
-  out += "Subject: " + subject + "\r\n";
+  out += "Subject: " + HeaderValue(subject) + "\r\n";
   out += "X-Mailer: Kalmora Service " + h.version_text + "\r\n";
-  out += "X-Kalmora-IniVersion: " + h.ini_version + "\r\n";
+  out += "X-Kalmora-IniVersion: " + HeaderValue(h.ini_version) + "\r\n";
   out += std::string("X-Kalmora-RunningAsService: ") + (h.running_as_service ? "1" : "0") + "\r\n";
   out += "\r\n";
   return out;

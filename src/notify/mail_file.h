@@ -20,7 +20,11 @@ struct MailHeaders {
 // recipients rather than showing them.
 bool UseBlindCopy(const std::string& email_use_bcc);
 
-// The headers and the empty line that ends them, each line with CR LF.
+// A header value up to its first line end.
+std::string HeaderValue(const std::string& value);
+
+// The headers and the empty line that ends them, each line with CR LF. Values
+// are written as they are, but never past a line end.
 std::string MailHeaderLines(const MailHeaders& h, const std::string& address, const std::string& subject);
 
 // A text body: "%VER%" replaced, then each two-character "\n" by CR LF,

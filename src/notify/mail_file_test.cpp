@@ -32,6 +32,15 @@ TEST(MailHeaders, BlindCopySwitch) {
   for (auto [value, bcc] : cases) EXPECT_EQ(UseBlindCopy(value), bcc) << '"' << value << '"';
 }
 
+TEST(MailHeaders, LineEndsInValuesCannotAddHeaders) {
+  // A quoted message-holiday field may span lines in kalmora.ini.
+  MailHeaders h{"kalmora@example.com\r\nBcc: sender-injected@example.com", "0", "", false, "1.0.5"};
+  const std::string mail = MailHeaderLines(h, "it@example.com\r\nBcc: all@example.com", "Party\nBcc: x@example.com");
+  EXPECT_EQ(mail.find("Bcc:"), std::string::npos) << mail;
+  EXPECT_NE(mail.find("From: kalmora@example.com\r\nTo: it@example.com\r\nSubject: Party\r\n"), std::string::npos)
+      << mail;
+}
+
 TEST(MailBody, TextBodyTurnsBackslashNIntoLineBreaks) {
   EXPECT_EQ(MailTextBody("one\\ntwo", "1.0.5"), "one\r\ntwo\r\n");
   EXPECT_EQ(MailTextBody("Kalmora %VER%\\n\\n%VER%", "1.0.5"), "Kalmora 1.0.5\r\n\r\n1.0.5\r\n");

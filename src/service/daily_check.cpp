@@ -38,11 +38,13 @@ void frmMain::DailyCheck() {
   for (size_t i = 0; i < tables_.lstMsgHolidaysDates.size(); ++i) {
     if (!DateMatches(tables_.lstMsgHolidaysDates[i], day_of_mails)) continue;
     IsMsgHoliday_ = true;
-    const std::string& address =
+    // Copies: the mail's pause processes events, and nothing the tables hold
+    // may be relied on across it.
+    const std::string address =
         tables_.lstMsgHolidaysAddress[i].empty() ? cfg_.DefaultEmailAddress : tables_.lstMsgHolidaysAddress[i];
-    const std::string& subject =
+    const std::string subject =
         tables_.lstMsgHolidaysSubject[i].empty() ? cfg_.DefaultEmailSubject : tables_.lstMsgHolidaysSubject[i];
-    const std::string& body =
+    const std::string body =
         tables_.lstMsgHolidaysBody[i].empty() ? cfg_.DefaultEmailSubject : tables_.lstMsgHolidaysBody[i];
     SendEmail(address, subject, body);
   }

@@ -62,7 +62,7 @@ class frmMain : public EventSink {
 
   // Online update pieces.
   bool AcceptDownloadedConfiguration(const std::string& pinned_sha, std::string& why);
-  bool AcceptDownloadedProgram(const std::string& pinned_sha, std::string& why);
+  bool AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha, std::string& why);
   void SwapVersionIndex();
 
   Host& host_;

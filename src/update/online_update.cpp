@@ -55,7 +55,8 @@ bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::
 
 // A program file is handed to Zorvane only when it is a Windows executable:
 // a host must never be left with a kalmora.exe that cannot start.
-bool frmMain::AcceptDownloadedProgram(const std::string& pinned_sha, std::string& why) {
+bool frmMain::AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha,
+                                      std::string& why) {
   if (!host_.FileExists("kalmora.exe.new")) {
     why = kMissing;
     return false;
@@ -70,6 +71,18 @@ bool frmMain::AcceptDownloadedProgram(const std::string& pinned_sha, std::string
   auto bytes = host_.ReadFile("kalmora.exe.new");
   if (!bytes || !LooksLikeWindowsExecutable(*bytes)) {
     why = "it is not a Windows executable";
+    return false;
+  }
+  // A file stamped with another version than the index offers would be
+  // offered again as soon as it runs: update, hand-over and restart would
+  // follow each other for ever.
+  auto stamped = StampedVersion(*bytes);
+  auto offered = ParseServerVersion(offered_version);
+  if (stamped && offered &&
+      (stamped->major != offered->major || stamped->minor != offered->minor ||
+       stamped->revision != offered->revision)) {
+    why = "it is stamped as version " + std::to_string(stamped->major) + "." + std::to_string(stamped->minor) + "." +
+          std::to_string(stamped->revision) + ", not " + offered_version;
     return false;
   }
   return true;
@@ -151,7 +164,7 @@ void frmMain::OnlineUpdate() {
   if (UpdateExe && !UpdateIni) {
     host_.StartProcess(curl + "kalmora.exe.new");
     PauseProcessingEvents(3000, 100);
-    const bool accepted = AcceptDownloadedProgram(exe_sha, exe_why);
+    const bool accepted = AcceptDownloadedProgram(ServerExeVersion, exe_sha, exe_why);
     if (accepted) SwapVersionIndex();
     hand_over_program(accepted);
   } else if (UpdateExe && UpdateIni) {
@@ -161,7 +174,7 @@ void frmMain::OnlineUpdate() {
     // The local index holds only the configuration's version; the program's
     // is compared with the running program at every start.
     if (ini_installed) SwapVersionIndex();
-    hand_over_program(AcceptDownloadedProgram(exe_sha, exe_why));
+    hand_over_program(AcceptDownloadedProgram(ServerExeVersion, exe_sha, exe_why));
     // Without a hand-over the daily check must work from the configuration
     // just put in place.
     if (!exe_handed_over && ini_installed) reread_configuration();

@@ -376,6 +376,13 @@ TEST_F(OnlineUpdate, RefusedDownloadsLeaveTheLiveFiles) {
        kNewExe,
        {},
        "Program file version 1.0.6 was not installed: its SHA-256 does not match ExeSha256 of the version index."},
+      // A file still stamped 1.0.5 would be offered again as soon as it ran.
+      {"program stamped with another version",
+       "ExeVersion=1.0.6\nIniVersion=7\n",
+       "kalmora.exe.new",
+       MakeStandInExecutable({1, 0, 5}, "kalmora"),
+       {},
+       "Program file version 1.0.6 was not installed: it is stamped as version 1.0.5, not 1.0.6."},
       {"zorvane missing",
        "ExeVersion=1.0.6\nIniVersion=7\n",
        "kalmora.exe.new",
