@@ -66,7 +66,11 @@ namespace {
 // or LF, so a file saved with Unix line ends reads the same.
 class TextCursor {
  public:
-  explicit TextCursor(const std::string& bytes) : s_(bytes) {}
+  // A file saved as "UTF-8 with BOM" starts with three bytes that are no
+  // part of its first line; the profile lookup skips them too.
+  explicit TextCursor(const std::string& bytes) : s_(bytes) {
+    if (s_.compare(0, 3, "\xEF\xBB\xBF") == 0) pos_ = 3;
+  }
 
   bool AtEnd() const { return pos_ >= s_.size(); }
 

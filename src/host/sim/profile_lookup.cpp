@@ -39,6 +39,8 @@ std::string LookupProfileString(const std::optional<std::string>& file, const st
   if (!file) return Cut(def, buffer_size);
 
   std::string_view all(*file);
+  // Editors that save "UTF-8 with BOM" put three bytes before the first line.
+  if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
   bool in_section = false;  // only the first matching section counts
   size_t pos = 0;
   while (pos < all.size()) {

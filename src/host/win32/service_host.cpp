@@ -1,0 +1,190 @@
+// The service side of the Windows host: registration with the service
+// manager and the event log, the conversation with the service manager and
+// the event log entries.
+//
+// The service control dispatcher runs on a helper thread. Its ServiceMain
+// and control handler only report pending states and post the start and
+// stop requests to the program's window; the program's one thread answers
+// them while it processes messages.
+#include "host/win32/win32_host.h"
+
+namespace kalmora::win32 {
+
+namespace {
+
+constexpr const char* kServiceName = "Kalmora";
+constexpr const char* kDisplayName = "Kalmora Service";
+constexpr const char* kEventSource = "Kalmora";
+constexpr const char* kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kalmora";
+// How long the service manager should wait for the next state.
+constexpr DWORD kStartWaitHintMs = 30000;
+constexpr DWORD kStopWaitHintMs = 10000;
+
+// ServiceMain receives no context; there is one service per process.
+Win32Host* g_service_host = nullptr;
+
+std::string OwnPath() {
+  char buffer[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof(buffer));
+  return n == 0 || n >= sizeof(buffer) ? std::string() : std::string(buffer, n);
+}
+
+class ScHandle {
+ public:
+  explicit ScHandle(SC_HANDLE h) : h_(h) {}
+  ~ScHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+  SC_HANDLE get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+// The Application log's entry for our source: Event Viewer takes the texts
+// from the message table compiled into the program file.
+bool RegisterEventSourceKey(const std::string& exe) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  bool ok = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
+                           static_cast<DWORD>(exe.size() + 1)) == ERROR_SUCCESS &&
+            RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                           sizeof(types)) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
+}  // namespace
+
+bool Win32Host::RegisterService() {
+  const std::string exe = OwnPath();
+  if (exe.empty()) return false;
+  ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
+  if (!scm.get()) return false;
+  DWORD type = SERVICE_WIN32_OWN_PROCESS;
+  if (interactive_) type |= SERVICE_INTERACTIVE_PROCESS;
+  // Quoted, so that a folder name with blanks cannot be read as a shorter
+  // program path.
+  const std::string binary = "\"" + exe + "\"";
+  ScHandle service(CreateServiceA(scm.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS, type,
+                                  static_cast<DWORD>(start_type_), SERVICE_ERROR_NORMAL, binary.c_str(), nullptr,
+                                  nullptr, nullptr, nullptr, nullptr));
+  if (!service.get()) return false;
+  if (!RegisterEventSourceKey(exe)) {
+    // Half an installation would be reported as none.
+    DeleteService(service.get());
+    return false;
+  }
+  return true;
+}
+
+bool Win32Host::UnregisterService() {
+  bool removed = false;
+  {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (scm.get()) {
+      ScHandle service(OpenServiceA(scm.get(), kServiceName, DELETE));
+      removed = service.get() && DeleteService(service.get());
+    }
+  }
+  if (removed) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
+  return removed;
+}
+
+void Win32Host::ConnectServiceManager() {
+  // In debug mode the program runs by itself, as it does when started by
+  // hand: then the dispatcher finds no service manager and its thread ends.
+  if (debug_mode_ || connect_tried_) return;
+  connect_tried_ = true;
+  g_service_host = this;
+  HANDLE thread = CreateThread(nullptr, 0, &Win32Host::DispatcherThread, this, 0, nullptr);
+  if (thread) CloseHandle(thread);
+}
+
+DWORD WINAPI Win32Host::DispatcherThread(LPVOID) {
+  SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(kServiceName), &Win32Host::ServiceMain}, {nullptr, nullptr}};
+  StartServiceCtrlDispatcherA(table);
+  return 0;
+}
+
+void WINAPI Win32Host::ServiceMain(DWORD, LPSTR*) {
+  Win32Host* self = g_service_host;
+  SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(kServiceName, &Win32Host::ControlHandler, self);
+  if (!handle) return;
+  self->status_handle_ = handle;
+  self->SetStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHintMs);
+  PostMessageA(self->window_, kServiceStartMessage, 0, 0);
+  // The service lives as long as the process; the program ends the process
+  // after it has reported the service stopped.
+  for (;;) ::Sleep(INFINITE);
+}
+
+DWORD WINAPI Win32Host::ControlHandler(DWORD control, DWORD, LPVOID, LPVOID context) {
+  auto* self = static_cast<Win32Host*>(context);
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      self->SetStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
+      PostMessageA(self->window_, kServiceStopMessage, 0, 0);
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void Win32Host::OnServiceStart() {
+  bool success = false;
+  if (sink_) sink_->OnServiceStartRequested(success);
+  if (success) {
+    SetStatus(SERVICE_RUNNING, NO_ERROR, 0);
+    running_ = true;
+  } else {
+    SetStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
+  }
+}
+
+DWORD Win32Host::ServiceControlsAccepted() const {
+  // The program asks for stop requests; the system's shutdown notice is
+  // taken as one too.
+  return accepted_controls_ != 0 ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+}
+
+void Win32Host::SetStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
+  SERVICE_STATUS_HANDLE handle = status_handle_.load();
+  if (!handle) return;
+  EnterCriticalSection(&status_lock_);
+  // Once stopped, the service manager hears nothing more from us.
+  if (reported_state_ != SERVICE_STOPPED) {
+    static DWORD checkpoint = 0;
+    SERVICE_STATUS s{};
+    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    s.dwCurrentState = state;
+    s.dwControlsAccepted = state == SERVICE_RUNNING ? ServiceControlsAccepted() : 0;
+    s.dwWin32ExitCode = exit_code;
+    s.dwServiceSpecificExitCode = exit_code == ERROR_SERVICE_SPECIFIC_ERROR ? 1 : 0;
+    s.dwCheckPoint = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ? ++checkpoint : 0;
+    s.dwWaitHint = wait_hint;
+    SetServiceStatus(handle, &s);
+    reported_state_ = state;
+  }
+  LeaveCriticalSection(&status_lock_);
+}
+
+void Win32Host::ReportServiceStopped() { SetStatus(SERVICE_STOPPED, NO_ERROR, 0); }
+
+void Win32Host::LogEvent(int16_t type, int32_t id, const std::string& text) {
+  if (!event_source_) event_source_ = RegisterEventSourceA(nullptr, kEventSource);
+  if (!event_source_) return;
+  const char* strings[1] = {text.c_str()};
+  ReportEventA(event_source_, static_cast<WORD>(type), 0, static_cast<DWORD>(id), nullptr, 1, 0, strings, nullptr);
+}
+
+}  // namespace kalmora::win32

@@ -1,0 +1,354 @@
+#include "host/win32/win32_host.h"
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "host/win32/mod_api.h"
+
+namespace kalmora::win32 {
+
+namespace {
+
+constexpr const char* kWindowClass = "KalmoraHostWindow";
+
+UINT_PTR TimerEventId(TimerId id) { return static_cast<UINT_PTR>(id) + 1; }
+
+std::string ModuleFileName() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) return std::string(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// Names with wildcards would make the directory search match other files.
+bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  ~FileHandle() {
+    if (ok()) CloseHandle(h_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+}  // namespace
+
+Win32Host::Win32Host(const Options& options) {
+  InitializeCriticalSection(&status_lock_);
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = &Win32Host::WindowProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kWindowClass;
+  RegisterClassExA(&wc);
+  // Created without WS_VISIBLE: the window is never shown.
+  if (options.top_level_window) {
+    window_ = CreateWindowExA(0, kWindowClass, options.window_title, WS_OVERLAPPED | WS_CAPTION, CW_USEDEFAULT,
+                              CW_USEDEFAULT, 400, 120, nullptr, nullptr, instance, this);
+  }
+  // Where no desktop allows a top-level window, the timers and the service
+  // requests still need a window of their own.
+  if (!window_) {
+    window_ = CreateWindowExA(0, kWindowClass, options.window_title, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              instance, this);
+  }
+}
+
+Win32Host::~Win32Host() {
+  if (window_) DestroyWindow(window_);
+  if (event_source_) DeregisterEventSource(event_source_);
+  DeleteCriticalSection(&status_lock_);
+}
+
+// --- clock ------------------------------------------------------------------
+
+LocalTime Win32Host::Now() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  LocalTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.weekday = st.wDayOfWeek == 0 ? 7 : st.wDayOfWeek;  // Windows counts from Sunday = 0
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.millisecond = st.wMilliseconds;
+  return t;
+}
+
+float Win32Host::SecondsSinceMidnight() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  const double s = st.wHour * 3600.0 + st.wMinute * 60.0 + st.wSecond + st.wMilliseconds / 1000.0;
+  return static_cast<float>(s);
+}
+
+int64_t Win32Host::ElapsedMs() { return static_cast<int64_t>(GetTickCount64()); }
+
+// --- event loop ---------------------------------------------------------------
+
+LRESULT CALLBACK Win32Host::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Host*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (self && hwnd == self->window_) return self->OnMessage(msg, wp, lp);
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT Win32Host::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_TIMER:
+      for (int i = 0; i < 3; ++i) {
+        auto id = static_cast<TimerId>(i);
+        // A tick that was already queued when its timer was switched off is
+        // not delivered.
+        if (wp == TimerEventId(id) && timers_[i].enabled && sink_) sink_->OnTimer(id);
+      }
+      return 0;
+    case kServiceStartMessage:
+      OnServiceStart();
+      return 0;
+    case kServiceStopMessage:
+      if (sink_) sink_->OnServiceStopRequested();
+      return 0;
+    case WM_CLOSE:
+      // The forms are closed by the program, not by the user.
+      return 0;
+    default:
+      return DefWindowProcA(window_, msg, wp, lp);
+  }
+}
+
+void Win32Host::Dispatch(MSG& msg) {
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+}
+
+void Win32Host::DoEvents() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) ExitProgram(ExitReason::Done);
+    Dispatch(msg);
+  }
+}
+
+void Win32Host::Sleep(uint32_t ms) { ::Sleep(ms); }
+
+void Win32Host::SetTimerInterval(TimerId id, uint32_t ms) {
+  Timer& t = timers_[static_cast<int>(id)];
+  t.interval = ms;
+  // Like a form's timer: a new interval starts the period afresh.
+  if (t.enabled) SetTimer(window_, TimerEventId(id), t.interval, nullptr);
+}
+
+void Win32Host::EnableTimer(TimerId id, bool enabled) {
+  Timer& t = timers_[static_cast<int>(id)];
+  if (enabled == t.enabled) return;
+  t.enabled = enabled;
+  if (enabled && t.interval > 0) {
+    SetTimer(window_, TimerEventId(id), t.interval, nullptr);
+  } else {
+    KillTimer(window_, TimerEventId(id));
+  }
+}
+
+bool Win32Host::TimerEnabled(TimerId id) { return timers_[static_cast<int>(id)].enabled; }
+
+void Win32Host::IdleUntilEnd() {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
+  ExitProgram(ExitReason::Done);
+}
+
+void Win32Host::EndProgram(ExitReason reason) {
+  // Whatever ends a service process, the service manager hears of it first,
+  // so that it records a stop and not a crash.
+  if (status_handle_.load()) SetStatus(SERVICE_STOPPED, NO_ERROR, 0);
+  ExitProcess(reason == ExitReason::Config ? 1 : 0);
+}
+
+// --- process and window ---------------------------------------------------------
+
+std::string Win32Host::ArgumentsOf(const char* command_line) {
+  const char* p = command_line ? command_line : "";
+  if (*p == '"') {
+    ++p;
+    while (*p && *p != '"') ++p;
+    if (*p) ++p;
+  } else {
+    while (*p && *p != ' ' && *p != '\t') ++p;
+  }
+  while (*p == ' ' || *p == '\t') ++p;
+  return p;
+}
+
+std::string Win32Host::CommandLineArgs() { return ArgumentsOf(GetCommandLineA()); }
+
+std::string Win32Host::ProgramDirectory() {
+  std::string path = ModuleFileName();
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool Win32Host::SetCurrentDirectory(const std::string& dir) {
+  // "C:" alone names the drive's current directory, not its root.
+  std::string d = dir;
+  if (d.size() == 2 && d[1] == ':') d += '\\';
+  return SetCurrentDirectoryA(d.c_str()) != 0;
+}
+
+void Win32Host::HideWindow() {
+  if (window_) ShowWindow(window_, SW_HIDE);
+}
+
+void Win32Host::ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) {
+  UINT type = MB_OK | MB_TASKMODAL | MB_SETFOREGROUND;
+  if (icon == MsgIcon::Information) type |= MB_ICONINFORMATION;
+  if (icon == MsgIcon::Warning) type |= MB_ICONWARNING;
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), type);
+}
+
+bool Win32Host::StartProcess(const std::string& command_line) {
+  STARTUPINFOA si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi{};
+  std::vector<char> cmd(command_line.begin(), command_line.end());
+  cmd.push_back('\0');
+  // No application name: the platform finds the program the usual way (our
+  // own directory first, then the working directory, then the system's)
+  // and starts a batch file through its command interpreter. The working
+  // directory is inherited.
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+ProgramVersion Win32Host::Version() {
+  ProgramVersion v{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
+  const std::string path = ModuleFileName();
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return v;
+  std::vector<char> info(size);
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, info.data())) return v;
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT len = 0;
+  if (!VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &len) || !fixed ||
+      len < sizeof(VS_FIXEDFILEINFO)) {
+    return v;
+  }
+  v.major = static_cast<int16_t>(HIWORD(fixed->dwFileVersionMS));
+  v.minor = static_cast<int16_t>(LOWORD(fixed->dwFileVersionMS));
+  v.revision = static_cast<int16_t>(HIWORD(fixed->dwFileVersionLS));
+  return v;
+}
+
+// --- files ---------------------------------------------------------------------
+
+bool Win32Host::DeleteFile(const std::string& name) { return DeleteFileA(name.c_str()) != 0; }
+
+bool Win32Host::RenameFile(const std::string& from, const std::string& to) {
+  return MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
+bool Win32Host::ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool Win32Host::FileExists(const std::string& name) {
+  if (name.empty() || HasWildcard(name)) return false;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(name.c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return (fd.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+std::optional<std::string> Win32Host::ReadFile(const std::string& name) {
+  FileHandle f(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.ok()) return std::nullopt;
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(f.get(), chunk, sizeof(chunk), &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    bytes.append(chunk, got);
+  }
+  return bytes;
+}
+
+bool Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
+  FileHandle f(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.ok()) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD put = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+    if (!::WriteFile(f.get(), bytes.data() + done, want, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+std::optional<std::string> Win32Host::Sha256OfFile(const std::string& name) {
+  auto bytes = ReadFile(name);
+  if (!bytes) return std::nullopt;
+  BCRYPT_ALG_HANDLE alg = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return std::nullopt;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  unsigned char digest[32];
+  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0)) &&
+            BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(bytes->data()),
+                                          static_cast<ULONG>(bytes->size()), 0)) &&
+            BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof(digest), 0));
+  if (hash) BCryptDestroyHash(hash);
+  BCryptCloseAlgorithmProvider(alg, 0);
+  if (!ok) return std::nullopt;
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : digest) {
+    out += hex[b >> 4];
+    out += hex[b & 15];
+  }
+  return out;
+}
+
+std::string Win32Host::GetProfileString(const std::string& section, const std::string& key,
+                                        const std::string& default_value, const std::string& path,
+                                        size_t buffer_size) {
+  return modAPI::ReadIniString(section, key, default_value, path, buffer_size);
+}
+
+// --- sound and shutdown ---------------------------------------------------------
+
+void Win32Host::Beep(uint32_t hz, uint32_t ms) { ::Beep(hz, ms); }
+
+void Win32Host::EnableShutdownPrivilege() { modAPI::EnableShutdownPrivilege(); }
+
+void Win32Host::ExitWindowsEx(uint32_t flags, uint32_t reason) { ::ExitWindowsEx(flags, reason); }
+
+}  // namespace kalmora::win32

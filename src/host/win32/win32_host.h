@@ -1,0 +1,137 @@
+// The real Windows host: Kalmora's and Zorvane's seam to Win32.
+//
+// One thread runs the program. Its event loop is the thread's message queue
+// with one hidden window: the timers are SetTimer timers on that window, and
+// the service control dispatcher, which runs on a helper thread, posts the
+// start and stop requests to it, so that they reach the program only while
+// it processes messages, like every other event.
+#pragma once
+
+#include <windows.h>
+#include <winsvc.h>
+
+// windows.h names some functions by macro; the host's operations of the same
+// names must keep theirs.
+#undef DeleteFile
+#undef ReplaceFile
+#undef SetCurrentDirectory
+#undef GetProfileString
+
+#include <atomic>
+#include <string>
+
+#include "host/host.h"
+
+namespace kalmora::win32 {
+
+class Win32Host : public Host {
+ public:
+  struct Options {
+    // The title of the program's window (the service's and the event
+    // source's names live in service_host.cpp).
+    const char* window_title = "";
+    // A message-only window (Kalmora, which shows nothing) or an ordinary
+    // top-level window that stays hidden (Zorvane's form with its label).
+    bool top_level_window = false;
+  };
+
+  explicit Win32Host(const Options& options);
+  ~Win32Host() override;
+  Win32Host(const Win32Host&) = delete;
+  Win32Host& operator=(const Win32Host&) = delete;
+
+  // The program's window, for child controls such as a label.
+  HWND window() const { return window_; }
+
+  LocalTime Now() override;
+  float SecondsSinceMidnight() override;
+  int64_t ElapsedMs() override;
+
+  void SetEventSink(EventSink* sink) override { sink_ = sink; }
+  void DoEvents() override;
+  void Sleep(uint32_t ms) override;
+  void SetTimerInterval(TimerId id, uint32_t ms) override;
+  void EnableTimer(TimerId id, bool enabled) override;
+  bool TimerEnabled(TimerId id) override;
+  void IdleUntilEnd() override;
+  void EndProgram(ExitReason reason) override;
+
+  std::string CommandLineArgs() override;
+  std::string ProgramDirectory() override;
+  bool SetCurrentDirectory(const std::string& dir) override;
+  void HideWindow() override;
+  void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
+  bool StartProcess(const std::string& command_line) override;
+  ProgramVersion Version() override;
+
+  // Service host (service_host.cpp).
+  void SetInteractiveDesktop(bool on) override { interactive_ = on; }
+  void SetStartType(int32_t type) override { start_type_ = type; }
+  bool RegisterService() override;
+  bool UnregisterService() override;
+  void SetDebugMode(bool on) override { debug_mode_ = on; }
+  void SetAcceptedControls(int32_t controls) override { accepted_controls_ = controls; }
+  void ConnectServiceManager() override;
+  bool IsServiceRunning() override { return running_; }
+  void ReportServiceStopped() override;
+  void LogEvent(int16_t type, int32_t id, const std::string& text) override;
+
+  bool DeleteFile(const std::string& name) override;
+  bool RenameFile(const std::string& from, const std::string& to) override;
+  bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool FileExists(const std::string& name) override;
+  std::optional<std::string> ReadFile(const std::string& name) override;
+  bool WriteFile(const std::string& name, const std::string& bytes) override;
+  std::optional<std::string> Sha256OfFile(const std::string& name) override;
+  std::string GetProfileString(const std::string& section, const std::string& key, const std::string& default_value,
+                               const std::string& path, size_t buffer_size) override;
+
+  void Beep(uint32_t hz, uint32_t ms) override;
+  void EnableShutdownPrivilege() override;
+  void ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+
+  // The command line after the program's name and the blanks that follow it.
+  static std::string ArgumentsOf(const char* command_line);
+
+  // Posted to the window by the service control dispatcher's thread.
+  static constexpr UINT kServiceStartMessage = WM_APP + 1;
+  static constexpr UINT kServiceStopMessage = WM_APP + 2;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  void Dispatch(MSG& msg);
+
+  // Service side (service_host.cpp).
+  static DWORD WINAPI DispatcherThread(LPVOID self);
+  static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+  static DWORD WINAPI ControlHandler(DWORD control, DWORD type, LPVOID data, LPVOID self);
+  void OnServiceStart();
+  void SetStatus(DWORD state, DWORD exit_code, DWORD wait_hint);
+  DWORD ServiceControlsAccepted() const;
+
+  struct Timer {
+    uint32_t interval = 0;
+    bool enabled = false;
+  };
+
+  HWND window_ = nullptr;
+  EventSink* sink_ = nullptr;
+  Timer timers_[3];
+
+  // Service state. The status handle is written once by ServiceMain before
+  // it posts the start request; the lock keeps status reports from the
+  // control handler's thread and the program's thread in order.
+  bool interactive_ = false;
+  int32_t start_type_ = SERVICE_DEMAND_START;
+  bool debug_mode_ = false;
+  int32_t accepted_controls_ = 0;
+  bool connect_tried_ = false;
+  bool running_ = false;
+  std::atomic<SERVICE_STATUS_HANDLE> status_handle_{nullptr};
+  CRITICAL_SECTION status_lock_;
+  DWORD reported_state_ = 0;
+  HANDLE event_source_ = nullptr;
+};
+
+}  // namespace kalmora::win32
