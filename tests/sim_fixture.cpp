@@ -1,5 +1,6 @@
 #include "sim_fixture.h"
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -39,11 +40,26 @@ std::string ScratchDir::Read(const std::string& name) const {
 
 bool ScratchDir::Exists(const std::string& name) const { return fs::exists(fs::path(path_) / name); }
 
+void ScratchDir::Remove(const std::string& name) const { fs::remove(fs::path(path_) / name); }
+
 std::string Crlf(const std::string& lf_text) {
   std::string out;
-  for (char c : lf_text) {
-    if (c == '\n') out += '\r';
-    out += c;
+  for (char c : lf_text) out += c == '\n' ? "\r\n" : std::string(1, c);
+  return out;
+}
+
+Strings Lines(const std::vector<sim::Record>& records, const std::set<std::string>& kinds) {
+  Strings out;
+  for (const auto& r : records) {
+    const std::string kind = r["kind"];
+    if (!kinds.empty() && !kinds.count(kind)) continue;
+    std::string line = r["t"].get<std::string>().substr(11) + (r["program"] == "zorvane" ? " zorvane " : " ") + kind;
+    for (const auto& [key, v] : r.items()) {
+      if (key == "t" || key == "program" || key == "kind" || key == "type" || key == "id" || key == "ms") continue;
+      if (v.is_string() && !v.get<std::string>().empty()) line += " " + v.get<std::string>();
+      if (v.is_number()) line += " " + v.dump();
+    }
+    out.push_back(line + (r.value("ok", true) ? "" : " failed"));
   }
   return out;
 }
@@ -56,58 +72,55 @@ std::vector<sim::Record> SimRun::Of(const std::string& kind) const {
   return out;
 }
 
-std::vector<std::string> SimRun::Events() const {
-  std::vector<std::string> out;
-  for (const auto& r : Of("event")) out.push_back(r["text"].get<std::string>());
-  return out;
-}
-
-sim::Record SimRun::Exit() const {
-  auto exits = Of("exit");
-  return exits.empty() ? sim::Record() : exits.back();
-}
-
 SimRun RunSim(const ScratchDir& dir, const RunSpec& spec) {
-  SimRun run;
-  sim::Options& o = run.options;
+  sim::Options o;
   o.work_dir = dir.path();
   o.args = spec.args;
   o.service = spec.service;
-  o.start = sim::ParseTime(spec.start.size() == 16 || spec.start.size() == 19 || spec.start.size() == 23
-                               ? spec.start
-                               : spec.start + ":00")
-                .value();
+  o.start = sim::ParseTime(spec.start).value();
   o.until = spec.until.empty() ? o.start + 48LL * 3600 * 1000 : sim::ParseTime(spec.until).value();
   if (!spec.stop_at.empty()) o.stop_at = sim::ParseTime(spec.stop_at).value();
   o.server_url = spec.server_url;
   o.server_dir = spec.server_dir;
   o.without.insert(spec.without.begin(), spec.without.end());
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
-  for (const char* name : {"kalmora", "zorvane"}) {
-    if (!dir.Exists(std::string(name) + ".exe")) {
-      dir.Write(std::string(name) + ".exe", MakeStandInExecutable(ours, name));
-    }
+  for (const std::string name : {"kalmora", "zorvane"}) {
+    if (!dir.Exists(name + ".exe")) dir.Write(name + ".exe", MakeStandInExecutable(ours, name));
   }
   sim::World world(o);
   world.Run();
-  run.records = world.records();
-  return run;
+  return {world.records()};
 }
+
+SimRun RunIni(const std::string& ini, const RunSpec& spec) {
+  ScratchDir dir;
+  dir.Write("kalmora.ini", ini);
+  return RunSim(dir, spec);
+}
+
+DirectHost::DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program,
+                       const std::string& args)
+    : world([&] {
+        sim::Options o;
+        o.work_dir = dir.path();
+        o.start = sim::ParseTime(start).value();
+        o.until = o.start + 86400000;
+        return o;
+      }()),
+      host(world, program, args, false) {}
 
 std::string Ini(const std::string& general, const std::string& shutdown_holidays, const std::string& msg_holidays,
                 const std::string& messaging, const std::string& scheduled) {
-  std::string s = "[GeneralOptions]\nVersion=1\n" + general;
-  if (!s.empty() && s.back() != '\n') s += '\n';
-  s += "\n[Messaging]\n" + messaging;
-  if (s.back() != '\n') s += '\n';
-  s += "\n[ScheduledShutdown]\n" + scheduled;
-  if (s.back() != '\n') s += '\n';
-  s += "\n[ShutdownHolidays]\n" + shutdown_holidays;
-  if (s.back() != '\n') s += '\n';
-  s += "\n[MsgHolidays]\n" + msg_holidays;
-  if (s.back() != '\n') s += '\n';
-  s += "\n; end\n";
-  return Crlf(s);
+  std::string s = "[GeneralOptions]\nVersion=1\n";
+  // Each part on lines of its own, then an empty line.
+  for (auto [header, lines] : {std::pair{"", &general},
+                               {"[Messaging]\n", &messaging},
+                               {"[ScheduledShutdown]\n", &scheduled},
+                               {"[ShutdownHolidays]\n", &shutdown_holidays},
+                               {"[MsgHolidays]\n", &msg_holidays}}) {
+    s += header + *lines + (lines->empty() || lines->back() == '\n' ? "\n" : "\n\n");
+  }
+  return Crlf(s + "; end\n");
 }
 
 }  // namespace kalmora::testing

@@ -2,17 +2,18 @@
 // simulated host: a scratch program directory and the records of a run.
 #pragma once
 
-#include <filesystem>
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "host/sim/sim_world.h"
+#include "host/sim/sim_host.h"
 
 namespace kalmora::testing {
 
+using Strings = std::vector<std::string>;
+
 // A fresh, empty directory under the system's temporary directory, removed
-// when the object goes.
+// when the object goes. Names are relative to it; bytes go in as given.
 class ScratchDir {
  public:
   ScratchDir();
@@ -21,10 +22,10 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // Writes a file (creating subdirectories); text goes in as given.
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
   bool Exists(const std::string& name) const;
+  void Remove(const std::string& name) const;
 
  private:
   std::string path_;
@@ -33,32 +34,41 @@ class ScratchDir {
 // "a\nb" with CR LF line ends, as the Windows files are.
 std::string Crlf(const std::string& lf_text);
 
-// A simulated run in a program directory.
+// Records one a line, "HH:MM:SS.mmm kind" and their texts and numbers (not
+// the event type and id, nor a beep's length), "zorvane" before the kind of
+// Zorvane's records and " failed" where "ok" is false. Only the given kinds,
+// when any are given.
+Strings Lines(const std::vector<sim::Record>& records, const std::set<std::string>& kinds = {});
+
+// The records of a simulated run.
 struct SimRun {
-  sim::Options options;
   std::vector<sim::Record> records;
 
-  // Records of one kind, in order.
   std::vector<sim::Record> Of(const std::string& kind) const;
-  // The texts of the event-log entries.
-  std::vector<std::string> Events() const;
-  // The record of the last program end.
-  sim::Record Exit() const;
+  Strings Lines(const std::set<std::string>& kinds = {}) const { return testing::Lines(records, kinds); }
 };
 
-// Starts Kalmora at `start` ("YYYY-MM-DD HH:MM[:SS]") in `dir` (stand-in
-// program files are added where missing). `until` defaults to 48 hours on.
+// Starts Kalmora at `start` ("YYYY-MM-DD HH:MM[:SS[.mmm]]") in `dir`, adding
+// stand-in program files where missing. `until` defaults to 48 hours on.
 struct RunSpec {
   std::string start = "2026-12-24 07:58";
   std::string args;
   bool service = false;
-  std::string stop_at;
-  std::string until;
-  std::string server_url;
-  std::string server_dir;
+  std::string stop_at, until, server_url, server_dir;
   std::vector<std::string> without;
 };
 SimRun RunSim(const ScratchDir& dir, const RunSpec& spec);
+// The same in a fresh directory that holds this kalmora.ini.
+SimRun RunIni(const std::string& ini, const RunSpec& spec = {});
+
+// One program on a simulated host of its own in `dir`, driven by the test;
+// the clock starts at `start`, and the world ends a day later.
+struct DirectHost {
+  DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program = "kalmora",
+             const std::string& args = "");
+  sim::World world;
+  sim::SimHost host;
+};
 
 // A kalmora.ini with Version 1, the given [GeneralOptions] lines, and the
 // given list sections (empty ones when not given).

@@ -103,7 +103,12 @@ void frmMain::OnlineUpdate() {
   const std::string dir = host_.ProgramDirectory();
   const std::string local_index = dir + "\\versions.idx";
   const std::string server_index = dir + "\\versions.idx.new";
-  const std::string LocalIniVersion = ReadProfileString(host_, "Versions", "IniVersion", local_index, "0");
+  std::string LocalIniVersion = ReadProfileString(host_, "Versions", "IniVersion", local_index, "0");
+  // A program-only update keeps the server's index, which may say
+  // "NO_UPDATE" for the configuration. Taken as a version it would sort
+  // above every numeric one and block configuration updates for good; it
+  // means no configuration version, like a missing key.
+  if (LocalIniVersion == kNoUpdate) LocalIniVersion = "0";
   GlobalIniVersion_ = LocalIniVersion;
 
   const std::string curl = "system\\curl -O -s " + cfg_.UpdateServer + "kalmora/";

@@ -4,492 +4,310 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <filesystem>
-
 #include "config/config.h"
-#include "host/sim/sim_host.h"
 #include "sim_fixture.h"
 #include "update/versions.h"
 
-namespace kalmora {
+namespace kalmora::testing {
 namespace {
 
-using testing::Crlf;
-using testing::Ini;
-using testing::RunSpec;
-using testing::ScratchDir;
-using testing::SimRun;
-
-constexpr const char* kUrl = "http://127.0.0.1/upd/";
-const std::string kIndexCurl = "system\\curl -O -s http://127.0.0.1/upd/kalmora/versions.idx.new";
-const std::string kIniCurl = "system\\curl -O -s http://127.0.0.1/upd/kalmora/kalmora.ini.new";
-const std::string kExeCurl = "system\\curl -O -s http://127.0.0.1/upd/kalmora/kalmora.exe.new";
-const std::string kBothCurl = "system\\curl -O -s http://127.0.0.1/upd/kalmora/{kalmora.exe,kalmora.ini}.new";
-const std::string kHandOver = "zorvane.exe -updateexe kalmora";
+const std::string kUrl = "http://127.0.0.1/upd/";
+const std::string kCurl = "system\\curl -O -s " + kUrl + "kalmora/";
+const std::string kIndexCurl = kCurl + "versions.idx.new", kIniCurl = kCurl + "kalmora.ini.new";
 const std::string kIndexFailed =
     "The Version Index file could not be downloaded or is corrupt. Please check network connectivity and make sure "
     "the update server is reachable.";
 const std::string kNothing = "No files were updated.";
+const std::string kIniDone = "Configuration file updated to version 8.";
+const std::string kExeDone = "Program file updated to version 1.0.6.";
 
+// "[Versions]" with ExeVersion and IniVersion from "EXE INI[\nmore keys]".
+std::string Index(const std::string& versions) {
+  const size_t blank = versions.find(' ');
+  return Crlf("[Versions]\nExeVersion=" + versions.substr(0, blank) + "\nIniVersion=" + versions.substr(blank + 1) +
+              "\n");
+}
+const std::string kOldIndex = Index("1.0.5 7");
 std::string LocalIni(const std::string& server = kUrl, const std::string& enabled = "1") {
   return Ini("ShutdownEnabled=1\nUpdateEnabled=" + enabled + "\nUpdateServer=" + server + "\n",
              "24.12.#### = Christmas Eve\n");
 }
 // The configuration the server offers: another holiday name and delay.
-const std::string kServerIni =
-    Ini("ShutdownEnabled=1\nShutdownDelay=60\nUpdateEnabled=1\nUpdateServer=http://127.0.0.1/upd/\n",
-        "24.12.#### = Server Eve\n");
+const std::string kServerIni = Ini("ShutdownEnabled=1\nShutdownDelay=60\nUpdateEnabled=1\nUpdateServer=" + kUrl + "\n",
+                                   "24.12.#### = Server Eve\n");
+const std::string kOldExe = MakeStandInExecutable({1, 0, 5}, "kalmora");
 const std::string kNewExe = MakeStandInExecutable({1, 0, 6}, "kalmora");
-std::string Index(const std::string& keys) { return Crlf("[Versions]\n" + keys); }
+const std::string kEve = "Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 180 seconds.";
+const std::string kServerEve = "Kalmora: Today is holiday 'Server Eve'. The host will shut down in 60 seconds.";
 
 std::string Sha256(const std::string& bytes) {
   unsigned char d[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   EVP_Digest(bytes.data(), bytes.size(), d, &n, EVP_sha256(), nullptr);
   std::string hex;
-  for (unsigned int i = 0; i < n; ++i) {
-    hex += "0123456789ABCDEF"[d[i] >> 4];
-    hex += "0123456789ABCDEF"[d[i] & 15];
-  }
+  for (unsigned int i = 0; i < n; ++i) hex += {"0123456789ABCDEF"[d[i] >> 4], "0123456789ABCDEF"[d[i] & 15]};
   return hex;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  size_t pos = 0;
-  for (size_t end; (end = text.find("\r\n", pos)) != std::string::npos; pos = end + 2)
-    out.push_back(text.substr(pos, end - pos));
-  out.push_back(text.substr(pos));
-  return out;
-}
+// What a run did: Kalmora's commands, its error entries, the first line of
+// its holiday entries, and each update report in brief:
+// "local>server exe, local>server ini: outcome lines".
+struct Update {
+  explicit Update(SimRun r) : run(std::move(r)) {
+    for (const auto& e : run.records) {
+      if (e["kind"] == "spawn" && e["program"] == "kalmora") spawns.push_back(e["cmd"]);
+      if (e["kind"] != "event") continue;
+      const std::string text = e["text"];
+      if (e["type"] == 1 && e["id"] == 109) errors.push_back(text);
+      if (text.rfind("Kalmora: Today is holiday", 0) == 0) holidays.push_back(text.substr(0, text.find('\r')));
+      if (text.rfind("Kalmora: Online update finished. Results:", 0) != 0) continue;
+      Strings l;  // the report's lines; "Local  ExeVersion = " and the like take 20 characters
+      for (size_t pos = 0, end = 0; end != std::string::npos; pos = end + 2) {
+        l.push_back(text.substr(pos, (end = text.find("\r\n", pos)) - pos));
+      }
+      std::string brief =
+          l.at(2).substr(20) + ">" + l.at(3).substr(20) + ", " + l.at(5).substr(20) + ">" + l.at(6).substr(20) + ":";
+      for (size_t i = 8; i < l.size(); ++i) brief += " " + l[i];
+      reports.push_back(brief);
+    }
+  }
+  SimRun run;
+  Strings spawns, errors, holidays, reports;
+};
 
 class OnlineUpdate : public ::testing::Test {
  protected:
   void SetUp() override {
     prog_.Write("kalmora.ini", LocalIni());
-    prog_.Write("versions.idx", Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-    prog_.Write("kalmora.exe", MakeStandInExecutable({1, 0, 5}, "kalmora"));
+    prog_.Write("versions.idx", kOldIndex);
+    prog_.Write("kalmora.exe", kOldExe);
   }
   // Whatever happened, the host can still read its configuration and start
   // its program.
   void TearDown() override {
-    sim::Options o;
-    o.work_dir = prog_.path();
-    sim::World world(o);
-    sim::SimHost host(world, "kalmora", "", false);
-    EXPECT_EQ(ParseConfiguration(host, prog_.path() + "\\kalmora.ini", 1).status, 0) << "kalmora.ini unreadable";
+    DirectHost d(prog_, "2026-12-24 10:00");
+    EXPECT_EQ(ParseConfiguration(d.host, prog_.path() + "\\kalmora.ini", 1).status, 0) << "kalmora.ini unreadable";
     EXPECT_TRUE(LooksLikeWindowsExecutable(prog_.Read("kalmora.exe"))) << "kalmora.exe is no executable";
   }
-
-  SimRun Run(RunSpec spec = {}) {
+  Update Run(RunSpec spec = {}) {
     if (spec.server_url.empty()) spec.server_url = kUrl;
     spec.server_dir = server_.path();
-    return RunSim(prog_, spec);
+    return Update(RunSim(prog_, spec));
   }
-
-  // The update reports of a run, each split into lines.
-  static std::vector<std::vector<std::string>> Reports(const SimRun& run) {
-    std::vector<std::vector<std::string>> out;
-    for (const auto& e : run.Of("event")) {
-      const std::string text = e["text"];
-      if (text.rfind("Kalmora: Online update finished. Results:", 0) == 0) out.push_back(Lines(text));
-    }
-    return out;
-  }
-  // The outcome lines after the versions.
-  static std::vector<std::string> Outcome(const std::vector<std::string>& report) {
-    return {report.begin() + 8, report.end()};
-  }
-  static std::vector<std::string> Spawns(const SimRun& run, const std::string& program = "kalmora") {
-    std::vector<std::string> out;
-    for (const auto& r : run.Of("spawn")) {
-      if (r["program"] == program) out.push_back(r["cmd"]);
-    }
-    return out;
-  }
-  static std::vector<std::string> Errors(const SimRun& run) {
-    std::vector<std::string> out;
-    for (const auto& e : run.Of("event")) {
-      if (e["type"] == 1) {
-        EXPECT_EQ(e["id"], 109);
-        out.push_back(e["text"]);
-      }
-    }
-    return out;
-  }
-  static bool Renamed(const SimRun& run, const std::string& from, const std::string& to) {
-    for (const auto& r : run.Of("file")) {
-      if (r["op"] == "rename" && r["name"] == from && r["to"] == to && r["ok"] == true) return true;
-    }
-    return false;
-  }
-  static bool HolidayLogged(const SimRun& run, const std::string& name, int seconds) {
-    const std::string want =
-        "Kalmora: Today is holiday '" + name + "'. The host will shut down in " + std::to_string(seconds) + " seconds.";
-    for (const std::string& t : run.Events()) {
-      if (t.rfind(want, 0) == 0) return true;
-    }
-    return false;
+  void ExpectUnchanged(const std::string& ini = LocalIni(), const std::string& index = kOldIndex) const {
+    EXPECT_EQ(prog_.Read("kalmora.ini"), ini);
+    EXPECT_EQ(prog_.Read("versions.idx"), index);
+    EXPECT_EQ(prog_.Read("kalmora.exe"), kOldExe);
+    EXPECT_FALSE(prog_.Exists("versions.idx.new") || prog_.Exists("kalmora.ini.new") ||
+                 prog_.Exists("kalmora.exe.new"));
   }
 
   ScratchDir prog_, server_;
 };
 
 TEST_F(OnlineUpdate, NothingNewerKeepsEverything) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-  const std::string ini = prog_.Read("kalmora.ini");
-  SimRun run = Run();
-
-  EXPECT_EQ(Spawns(run), std::vector<std::string>{kIndexCurl});
-  auto reports = Reports(run);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0], (std::vector<std::string>{"Kalmora: Online update finished. Results:", "",
-                                                  "Local  ExeVersion = 1.0.5", "Server ExeVersion = 1.0.5", "",
-                                                  "Local  IniVersion = 7", "Server IniVersion = 7", "", kNothing}));
-  EXPECT_TRUE(Errors(run).empty());
-  EXPECT_FALSE(prog_.Exists("versions.idx.new"));
-  EXPECT_EQ(prog_.Read("versions.idx"), Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-  EXPECT_EQ(prog_.Read("kalmora.ini"), ini);
-  EXPECT_TRUE(HolidayLogged(run, "Christmas Eve", 180));
+  server_.Write("versions.idx.new", kOldIndex);
+  Update u = Run();
+  EXPECT_EQ(u.spawns, Strings{kIndexCurl});
+  EXPECT_EQ(u.run.Of("event").at(0)["text"],
+            "Kalmora: Online update finished. Results:\r\n\r\nLocal  ExeVersion = 1.0.5\r\nServer ExeVersion = "
+            "1.0.5\r\n\r\nLocal  IniVersion = 7\r\nServer IniVersion = 7\r\n\r\n" +
+                kNothing);
+  EXPECT_EQ(u.reports, Strings{"1.0.5>1.0.5, 7>7: " + kNothing});
+  EXPECT_TRUE(u.errors.empty());
+  ExpectUnchanged();
+  EXPECT_EQ(u.holidays, Strings{kEve});
 }
 
 TEST_F(OnlineUpdate, UpdateOffTouchesNothing) {
   for (const char* enabled : {"0", "", "yes", "2", "-1"}) {
     prog_.Write("kalmora.ini", LocalIni(kUrl, enabled));
-    SimRun run = Run();
-    EXPECT_TRUE(run.Of("file").empty()) << enabled;
-    EXPECT_TRUE(Spawns(run).empty()) << enabled;
-    EXPECT_TRUE(Reports(run).empty()) << enabled;
+    Update u = Run();
+    EXPECT_TRUE(u.run.Of("file").empty() && u.spawns.empty() && u.reports.empty()) << enabled;
   }
   prog_.Write("kalmora.ini", LocalIni(kUrl, " 1.0 "));
-  EXPECT_EQ(Reports(Run()).size(), 1u) << "\" 1.0 \" reads as the number 1";
+  EXPECT_EQ(Run().reports.size(), 1u) << "\" 1.0 \" reads as the number 1";
 }
 
 TEST_F(OnlineUpdate, NewerConfigurationIsPutInPlaceAndReadAgain) {
   prog_.Write("versions.idx", "");  // no local IniVersion: "0"
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.5\nIniVersion=8\n"));
+  server_.Write("versions.idx.new", Index("1.0.5 8"));
   server_.Write("kalmora.ini.new", kServerIni);
-  SimRun run = Run();
-
-  EXPECT_EQ(Spawns(run), (std::vector<std::string>{kIndexCurl, kIniCurl}));
-  EXPECT_TRUE(Renamed(run, "kalmora.ini.new", "kalmora.ini"));
-  EXPECT_TRUE(Renamed(run, "versions.idx.new", "versions.idx"));
-  auto reports = Reports(run);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0][5], "Local  IniVersion = 0");
-  EXPECT_EQ(Outcome(reports[0]), std::vector<std::string>{"Configuration file updated to version 8."});
+  Update u = Run();
+  EXPECT_EQ(u.spawns, (Strings{kIndexCurl, kIniCurl}));
+  EXPECT_EQ(u.reports, Strings{"1.0.5>1.0.5, 0>8: " + kIniDone});
   EXPECT_EQ(prog_.Read("kalmora.ini"), kServerIni);
-  EXPECT_EQ(prog_.Read("versions.idx"), Index("ExeVersion=1.0.5\nIniVersion=8\n"));
-  // The daily check works from the new file.
-  EXPECT_TRUE(HolidayLogged(run, "Server Eve", 60));
-  EXPECT_TRUE(Errors(run).empty());
+  EXPECT_EQ(prog_.Read("versions.idx"), Index("1.0.5 8"));
+  EXPECT_EQ(u.holidays, Strings{kServerEve}) << "the daily check works from the new file";
+  EXPECT_TRUE(u.errors.empty());
 }
 
 TEST_F(OnlineUpdate, NewerProgramIsHandedToZorvaneAndRunsAfterwards) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=7\n"));
+  server_.Write("versions.idx.new", Index("1.0.6 7"));
   server_.Write("kalmora.exe.new", kNewExe);
-  SimRun run = Run();
-
-  EXPECT_EQ(Spawns(run), (std::vector<std::string>{kIndexCurl, kExeCurl, kHandOver, kIndexCurl}));
-  EXPECT_TRUE(Renamed(run, "versions.idx.new", "versions.idx"));
-  auto reports = Reports(run);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(Outcome(reports[0]), std::vector<std::string>{"Program file updated to version 1.0.6."});
-
-  // Kalmora ends right after the report, before any holiday check; Zorvane
-  // swaps three seconds later and starts the new program.
-  const auto& r = run.records;
-  size_t end = 0;
-  while (end < r.size() && r[end]["kind"] != "exit") ++end;
-  ASSERT_LT(end + 5, r.size());
-  std::vector<std::string> brief;
-  for (size_t i = end; i <= end + 5; ++i) {
-    std::string line = r[i]["t"].get<std::string>().substr(11) + " " + r[i]["program"].get<std::string>();
-    for (const char* f : {"kind", "reason", "args", "name", "to", "cmd"}) {
-      if (r[i].contains(f)) line += " " + r[i][f].get<std::string>();
-    }
-    brief.push_back(line + (r[i].value("ok", true) ? "" : " failed"));
-  }
-  EXPECT_EQ(brief,
-            (std::vector<std::string>{
-                "07:58:16.000 kalmora exit update", "07:58:16.000 zorvane start -updateexe kalmora",
-                "07:58:19.000 zorvane file kalmora.exe.new kalmora.exe", "07:58:19.000 zorvane spawn kalmora.exe",
-                "07:58:19.000 zorvane exit done", "07:58:19.000 kalmora start "}));
-  EXPECT_EQ(r[end - 1]["text"].get<std::string>().rfind("Kalmora: Online update finished.", 0), 0u);
-  for (size_t i = 0; i < end; ++i) EXPECT_EQ(r[i].value("text", "").find("holiday"), std::string::npos) << r[i];
-
+  Update u = Run();
+  EXPECT_EQ(u.spawns, (Strings{kIndexCurl, kCurl + "kalmora.exe.new", "zorvane.exe -updateexe kalmora", kIndexCurl}));
   // The new program knows its version and finds nothing newer.
-  EXPECT_EQ(reports[1][2], "Local  ExeVersion = 1.0.6");
-  EXPECT_EQ(Outcome(reports[1]), std::vector<std::string>{kNothing});
+  EXPECT_EQ(u.reports, (Strings{"1.0.5>1.0.6, 7>7: " + kExeDone, "1.0.6>1.0.6, 7>7: " + kNothing}));
+  // Kalmora ends after the report, before any holiday check; Zorvane swaps
+  // three seconds later and starts the new program.
+  EXPECT_EQ(u.run.Lines({"start", "exit"}),
+            (Strings{"07:58:00.000 start", "07:58:16.000 exit update", "07:58:16.000 zorvane start -updateexe kalmora",
+                     "07:58:19.000 zorvane exit done", "07:58:19.000 start", "08:01:32.000 exit halt"}));
   EXPECT_EQ(prog_.Read("kalmora.exe"), kNewExe);
-  EXPECT_TRUE(HolidayLogged(run, "Christmas Eve", 180));
-  EXPECT_TRUE(Errors(run).empty());
+  EXPECT_EQ(prog_.Read("versions.idx"), Index("1.0.6 7"));
+  EXPECT_EQ(u.holidays, Strings{kEve});
+  EXPECT_TRUE(u.errors.empty());
 }
 
 TEST_F(OnlineUpdate, BothNewerFetchesBothInOneRun) {
   // With matching pins (in either case of hexadecimal digits).
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=8\nIniSha256=" + Sha256(kServerIni) +
-                                          "\nExeSha256=" + Sha256(kNewExe) + "\n"));
+  server_.Write("versions.idx.new",
+                Index("1.0.6 8\nIniSha256=" + Sha256(kServerIni) + "\nExeSha256=" + Sha256(kNewExe)));
   server_.Write("kalmora.ini.new", kServerIni);
   server_.Write("kalmora.exe.new", kNewExe);
-  SimRun run = Run();
-
-  EXPECT_EQ(Spawns(run), (std::vector<std::string>{kIndexCurl, kBothCurl, kHandOver, kIndexCurl}));
-  auto downloads = run.Of("download");
-  ASSERT_GE(downloads.size(), 3u);
-  EXPECT_EQ(downloads[1]["url"], "http://127.0.0.1/upd/kalmora/kalmora.exe.new");
-  EXPECT_EQ(downloads[2]["url"], "http://127.0.0.1/upd/kalmora/kalmora.ini.new");
-  auto reports = Reports(run);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(Outcome(reports[0]), (std::vector<std::string>{"Configuration file updated to version 8.",
-                                                           "Program file updated to version 1.0.6."}));
-  EXPECT_EQ(reports[1][2], "Local  ExeVersion = 1.0.6");
-  EXPECT_EQ(reports[1][5], "Local  IniVersion = 8");
+  Update u = Run();
+  EXPECT_EQ(u.spawns.at(1), kCurl + "{kalmora.exe,kalmora.ini}.new");
+  EXPECT_EQ(u.run.Lines({"download"}).at(2),
+            "07:58:13.000 download " + kUrl + "kalmora/kalmora.ini.new kalmora.ini.new");
+  EXPECT_EQ(u.reports, (Strings{"1.0.5>1.0.6, 7>8: " + kIniDone + " " + kExeDone, "1.0.6>1.0.6, 8>8: " + kNothing}));
   EXPECT_EQ(prog_.Read("kalmora.ini"), kServerIni);
   EXPECT_EQ(prog_.Read("kalmora.exe"), kNewExe);
-  EXPECT_TRUE(HolidayLogged(run, "Server Eve", 60));
-  EXPECT_FALSE(HolidayLogged(run, "Christmas Eve", 180));
+  EXPECT_EQ(u.holidays, Strings{kServerEve});
 }
 
 // Every way of getting no index ends alike: both server values "NO_UPDATE",
 // nothing changed, the error entry, and the day goes on.
 TEST_F(OnlineUpdate, NoIndexFromTheServer) {
-  struct Case {
-    const char* what;
+  const struct {
     std::string update_server;
     RunSpec spec;
     std::string curl;
   } cases[] = {
-      {"server unreachable", kUrl, RunSpec{.server_url = "http://127.0.0.2/"}, kIndexCurl},
-      {"UpdateServer without its final /",
-       "http://127.0.0.1/upd",
-       {},
-       "system\\curl -O -s http://127.0.0.1/updkalmora/versions.idx.new"},
-      {"curl missing", kUrl, RunSpec{.without = {"curl"}}, kIndexCurl},
-      {"404 page instead of the index", kUrl, {}, kIndexCurl},
-      {"empty UpdateServer", "", {}, "system\\curl -O -s kalmora/versions.idx.new"},
+      {kUrl, {.server_url = "http://127.0.0.2/"}, kIndexCurl},  // unreachable
+      {"http://127.0.0.1/upd", {}, "system\\curl -O -s http://127.0.0.1/updkalmora/versions.idx.new"},
+      {kUrl, {.without = {"curl"}}, kIndexCurl},
+      {kUrl, {}, kIndexCurl},  // a 404 page instead of the index
+      {"", {}, "system\\curl -O -s kalmora/versions.idx.new"},
   };
   for (auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.curl);
     prog_.Write("kalmora.ini", LocalIni(c.update_server));
-    const std::string ini = prog_.Read("kalmora.ini");
-    SimRun run = Run(c.spec);
-    EXPECT_EQ(Spawns(run), std::vector<std::string>{c.curl});
-    auto reports = Reports(run);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0][3], "Server ExeVersion = NO_UPDATE");
-    EXPECT_EQ(reports[0][6], "Server IniVersion = NO_UPDATE");
-    EXPECT_EQ(Outcome(reports[0]), (std::vector<std::string>{kIndexFailed, kNothing}));
-    EXPECT_EQ(Errors(run),
-              std::vector<std::string>{"Kalmora: Error while downloading Version Index file from " + c.update_server +
-                                       "kalmora/versions.idx.new\r\n\r\nPlease check network "
-                                       "connectivity and make sure the update server is reachable."});
-    EXPECT_EQ(prog_.Read("kalmora.ini"), ini);
-    EXPECT_EQ(prog_.Read("versions.idx"), Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-    EXPECT_TRUE(HolidayLogged(run, "Christmas Eve", 180));
+    Update u = Run(c.spec);
+    EXPECT_EQ(u.spawns, Strings{c.curl});
+    EXPECT_EQ(u.reports, Strings{"1.0.5>NO_UPDATE, 7>NO_UPDATE: " + kIndexFailed + " " + kNothing});
+    EXPECT_EQ(u.errors, Strings{"Kalmora: Error while downloading Version Index file from " + c.update_server +
+                                "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the "
+                                "update server is reachable."});
+    ExpectUnchanged(LocalIni(c.update_server));
+    EXPECT_EQ(u.holidays, Strings{kEve});
   }
 }
 
 TEST_F(OnlineUpdate, IndexWithOneKeyIsStillActedOn) {
   server_.Write("kalmora.ini.new", kServerIni);
   server_.Write("kalmora.exe.new", kNewExe);
-
-  server_.Write("versions.idx.new", Index("IniVersion=8\n"));
-  SimRun ini_only = Run();
-  ASSERT_EQ(Reports(ini_only).size(), 1u);
-  EXPECT_EQ(Outcome(Reports(ini_only)[0]),
-            (std::vector<std::string>{"Configuration file updated to version 8.", kIndexFailed}));
-  EXPECT_EQ(Errors(ini_only).size(), 1u);
-  EXPECT_TRUE(HolidayLogged(ini_only, "Server Eve", 60));
-
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=NO_UPDATE\n"));
-  SimRun exe_only = Run();
-  ASSERT_EQ(Reports(exe_only).size(), 2u);
-  EXPECT_EQ(Outcome(Reports(exe_only)[0]),
-            (std::vector<std::string>{"Program file updated to version 1.0.6.", kIndexFailed}));
+  server_.Write("versions.idx.new", Crlf("[Versions]\nIniVersion=8\n"));
+  Update ini_only = Run();
+  EXPECT_EQ(ini_only.reports, Strings{"1.0.5>NO_UPDATE, 7>8: " + kIniDone + " " + kIndexFailed});
+  EXPECT_EQ(ini_only.errors.size(), 1u);
   // No error entry from the program that handed over; the new one finds the
   // index lacking too and says so.
-  EXPECT_EQ(Errors(exe_only).size(), 1u);
-  EXPECT_EQ(Reports(exe_only)[1][2], "Local  ExeVersion = 1.0.6");
+  server_.Write("versions.idx.new", Index("1.0.6 NO_UPDATE"));
+  Update exe_only = Run();
+  EXPECT_EQ(exe_only.reports, (Strings{"1.0.5>1.0.6, 8>NO_UPDATE: " + kExeDone + " " + kIndexFailed,
+                                       "1.0.6>1.0.6, 0>NO_UPDATE: " + kIndexFailed + " " + kNothing}));
+  EXPECT_EQ(exe_only.errors.size(), 1u);
+  // The index kept from that hand-over says NO_UPDATE for the configuration;
+  // a later configuration version is still taken.
+  server_.Write("versions.idx.new", Index("1.0.6 9"));
+  EXPECT_EQ(Run().reports, Strings{"1.0.6>1.0.6, 0>9: Configuration file updated to version 9."});
 }
 
 // A download that is missing, damaged or refused never replaces the live
 // file; the local index stays, so the next start tries again.
 TEST_F(OnlineUpdate, RefusedDownloadsLeaveTheLiveFiles) {
-  const std::string pe_junk = "MZ" + std::string(0x3A, 'x') + "\x80\0\0\0" + std::string(0x40, 'y');
-  struct Case {
-    const char* what;
-    std::string index;
-    const char* file;  // offered under this name, unless null
-    std::string bytes;
+  const std::string no_ini = "it is not a readable configuration file (no line [ShutdownHolidays])";
+  const std::string no_exe = "it is not a Windows executable";
+  const std::string ini_file = "kalmora.ini.new", exe_file = "kalmora.exe.new";
+  const struct {
+    std::string index, file, bytes, why;  // no file offered when its name is empty
     std::vector<std::string> without;
-    std::string outcome;
   } cases[] = {
-      {"configuration 404",
-       "ExeVersion=1.0.5\nIniVersion=8\n",
-       nullptr,
-       "",
-       {},
-       "Configuration file version 8 was not installed: it is not a readable configuration file (no line "
-       "[ShutdownHolidays])."},
-      {"configuration empty",
-       "ExeVersion=1.0.5\nIniVersion=8\n",
-       "kalmora.ini.new",
-       "",
-       {},
-       "Configuration file version 8 was not installed: it is not a readable configuration file (no line "
-       "[ShutdownHolidays])."},
-      {"configuration truncated",
-       "ExeVersion=1.0.5\nIniVersion=8\n",
-       "kalmora.ini.new",
-       kServerIni.substr(0, kServerIni.find("Server Eve")),
-       {},
-       "Configuration file version 8 was not installed: it is not a readable configuration file (no line "
-       "[MsgHolidays] after the list [ShutdownHolidays])."},
-      {"configuration SHA-256 mismatch",
-       "ExeVersion=1.0.5\nIniVersion=8\nIniSha256=" + Sha256(kServerIni + " ") + "\n",
-       "kalmora.ini.new",
-       kServerIni,
-       {},
-       "Configuration file version 8 was not installed: its SHA-256 does not match IniSha256 of the version index."},
-      {"program 404",
-       "ExeVersion=1.0.6\nIniVersion=7\n",
-       nullptr,
-       "",
-       {},
-       "Program file version 1.0.6 was not installed: it is not a Windows executable."},
-      {"program empty",
-       "ExeVersion=1.0.6\nIniVersion=7\n",
-       "kalmora.exe.new",
-       "",
-       {},
-       "Program file version 1.0.6 was not installed: it is not a Windows executable."},
-      {"program MZ without PE",
-       "ExeVersion=1.0.6\nIniVersion=7\n",
-       "kalmora.exe.new",
-       pe_junk,
-       {},
-       "Program file version 1.0.6 was not installed: it is not a Windows executable."},
-      {"program SHA-256 mismatch",
-       "ExeVersion=1.0.6\nIniVersion=7\nExeSha256=" + Sha256("x") + "\n",
-       "kalmora.exe.new",
-       kNewExe,
-       {},
-       "Program file version 1.0.6 was not installed: its SHA-256 does not match ExeSha256 of the version index."},
+      // clang-format off
+      {"1.0.5 8", "", "", no_ini},
+      {"1.0.5 8", ini_file, "", no_ini},
+      {"1.0.5 8", ini_file, kServerIni.substr(0, kServerIni.find("Server Eve")),
+       "it is not a readable configuration file (no line [MsgHolidays] after the list [ShutdownHolidays])"},
+      {"1.0.5 8\nIniSha256=" + Sha256(kServerIni + " "), ini_file, kServerIni,
+       "its SHA-256 does not match IniSha256 of the version index"},
+      {"1.0.6 7", "", "", no_exe},
+      {"1.0.6 7", exe_file, "", no_exe},
+      {"1.0.6 7", exe_file, "MZ" + std::string(0x3A, 'x') + "\x80" + std::string(0x43, 0), no_exe},  // no PE
+      {"1.0.6 7\nExeSha256=" + Sha256("x"), exe_file, kNewExe,
+       "its SHA-256 does not match ExeSha256 of the version index"},
       // A file still stamped 1.0.5 would be offered again as soon as it ran.
-      {"program stamped with another version",
-       "ExeVersion=1.0.6\nIniVersion=7\n",
-       "kalmora.exe.new",
-       MakeStandInExecutable({1, 0, 5}, "kalmora"),
-       {},
-       "Program file version 1.0.6 was not installed: it is stamped as version 1.0.5, not 1.0.6."},
-      {"zorvane missing",
-       "ExeVersion=1.0.6\nIniVersion=7\n",
-       "kalmora.exe.new",
-       kNewExe,
-       {"zorvane"},
-       "Program file version 1.0.6 was not installed: the update helper zorvane.exe could not be started."},
+      {"1.0.6 7", exe_file, kOldExe, "it is stamped as version 1.0.5, not 1.0.6"},
+      {"1.0.6 7", exe_file, kNewExe, "the update helper zorvane.exe could not be started", {"zorvane"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::filesystem::remove(server_.path() + "/kalmora.ini.new");
-    std::filesystem::remove(server_.path() + "/kalmora.exe.new");
+    SCOPED_TRACE(c.why);
+    server_.Remove(ini_file);
+    server_.Remove(exe_file);
     server_.Write("versions.idx.new", Index(c.index));
-    if (c.file) server_.Write(c.file, c.bytes);
-    const std::string ini = prog_.Read("kalmora.ini"), exe = prog_.Read("kalmora.exe");
-    SimRun run = Run(RunSpec{.without = c.without});
-
-    auto reports = Reports(run);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(Outcome(reports[0]), (std::vector<std::string>{c.outcome, kNothing}));
-    auto errors = Errors(run);
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].rfind("Kalmora: ", 0), 0u);
-    const std::string why = c.outcome.substr(c.outcome.find(": ") + 2);
-    EXPECT_NE(errors[0].find(why.substr(0, why.size() - 1)), std::string::npos) << errors[0];
-    EXPECT_EQ(prog_.Read("kalmora.ini"), ini);
-    EXPECT_EQ(prog_.Read("kalmora.exe"), exe);
-    EXPECT_FALSE(prog_.Exists("kalmora.ini.new"));
-    EXPECT_FALSE(prog_.Exists("kalmora.exe.new"));
+    if (!c.file.empty()) server_.Write(c.file, c.bytes);
+    Update u = Run({.without = c.without});
+    const bool ini = c.index.rfind("1.0.5", 0) == 0;
+    EXPECT_EQ(u.reports, Strings{std::string(ini ? "1.0.5>1.0.5, 7>8: Configuration file version 8"
+                                                 : "1.0.5>1.0.6, 7>7: Program file version 1.0.6") +
+                                 " was not installed: " + c.why + ". " + kNothing});
+    ASSERT_EQ(u.errors.size(), 1u);
+    EXPECT_EQ(u.errors[0].rfind("Kalmora: ", 0), 0u);
+    EXPECT_NE(u.errors[0].find(c.why), std::string::npos) << u.errors[0];
     // An accepted program file swaps the index before the hand-over; the
     // program's own version decides the next try anyway.
-    if (c.without.empty()) {
-      EXPECT_EQ(prog_.Read("versions.idx"), Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-    }
-    EXPECT_TRUE(HolidayLogged(run, "Christmas Eve", 180)) << "the day goes on";
-    EXPECT_EQ(run.Of("start").size(), 1u) << "no hand-over";
+    ExpectUnchanged(LocalIni(), c.without.empty() ? kOldIndex : Index(c.index));
+    EXPECT_EQ(u.holidays, Strings{kEve}) << "the day goes on";
+    EXPECT_EQ(u.run.Of("start").size(), 1u) << "no hand-over";
   }
 }
 
-TEST_F(OnlineUpdate, RefusedConfigurationIsFetchedAgainAtTheNextStart) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.5\nIniVersion=8\n"));
-  SimRun first = Run();
-  EXPECT_FALSE(Renamed(first, "kalmora.ini.new", "kalmora.ini"));
-
+TEST_F(OnlineUpdate, BothNewerWithOneRefused) {
+  server_.Write("versions.idx.new", Index("1.0.6 8"));
+  // kalmora.exe.new arrives as an error page: the index records the
+  // configuration that was installed; the program is tried again because the
+  // running one is still older.
   server_.Write("kalmora.ini.new", kServerIni);
-  SimRun second = Run();
-  EXPECT_EQ(Spawns(second), (std::vector<std::string>{kIndexCurl, kIniCurl}));
-  EXPECT_EQ(Outcome(Reports(second)[0]), std::vector<std::string>{"Configuration file updated to version 8."});
-  EXPECT_EQ(prog_.Read("kalmora.ini"), kServerIni);
-}
-
-TEST_F(OnlineUpdate, BothNewerWithARefusedProgramKeepsTheNewConfiguration) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=8\n"));
-  server_.Write("kalmora.ini.new", kServerIni);  // kalmora.exe.new arrives as an error page
-  SimRun run = Run();
-
-  EXPECT_EQ(
-      Outcome(Reports(run)[0]),
-      (std::vector<std::string>{"Configuration file updated to version 8.",
-                                "Program file version 1.0.6 was not installed: it is not a Windows executable."}));
-  // The index records the configuration that was installed; the program is
-  // tried again because the running one is still older.
-  EXPECT_EQ(prog_.Read("versions.idx"), Index("ExeVersion=1.0.6\nIniVersion=8\n"));
-  EXPECT_TRUE(HolidayLogged(run, "Server Eve", 60));
-  EXPECT_EQ(run.Exit()["reason"], "halt");
-}
-
-TEST_F(OnlineUpdate, BothNewerWithARefusedConfigurationStillHandsOver) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=8\n"));
-  server_.Write("kalmora.exe.new", kNewExe);  // kalmora.ini.new arrives as an error page
-  SimRun run = Run();
-
-  auto reports = Reports(run);
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(Outcome(reports[0])[1], "Program file updated to version 1.0.6.");
-  // The new program still sees the old IniVersion and tries again.
-  EXPECT_EQ(reports[1][5], "Local  IniVersion = 7");
-  EXPECT_EQ(Spawns(run).back(), kIniCurl);
+  Update u = Run();
+  EXPECT_EQ(u.reports, Strings{"1.0.5>1.0.6, 7>8: " + kIniDone +
+                               " Program file version 1.0.6 was not installed: it is not a Windows executable."});
+  EXPECT_EQ(prog_.Read("versions.idx"), Index("1.0.6 8"));
+  EXPECT_EQ(u.holidays, Strings{kServerEve});
+  // kalmora.ini.new arrives as an error page: the hand-over goes ahead, and
+  // the new program still sees the old IniVersion and tries again.
+  SetUp();
+  server_.Remove("kalmora.ini.new");
+  server_.Write("kalmora.exe.new", kNewExe);
+  const std::string refused =
+      "Configuration file version 8 was not installed: it is not a readable configuration "
+      "file (no line [ShutdownHolidays]).";
+  EXPECT_EQ(Run().reports, (Strings{"1.0.5>1.0.6, 7>8: " + refused + " " + kExeDone,
+                                    "1.0.6>1.0.6, 7>8: " + refused + " " + kNothing}));
 }
 
 TEST_F(OnlineUpdate, StopRequestDuringADownloadPause) {
   // Under the service manager the update starts at 08:00:00.5, after the
   // settling wait; the stop arrives inside the index pause.
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.6\nIniVersion=8\n"));
-  SimRun run = Run(RunSpec{.service = true, .stop_at = "2026-12-24 08:00:02"});
-  EXPECT_EQ(Spawns(run), std::vector<std::string>{kIndexCurl});
-  EXPECT_EQ(run.Exit()["reason"], "stop");
-  EXPECT_EQ(run.Exit()["t"], "2026-12-24 08:00:02.000");
-  EXPECT_TRUE(Reports(run).empty());
+  server_.Write("versions.idx.new", Index("1.0.6 8"));
+  Update u = Run({.service = true, .stop_at = "2026-12-24 08:00:02"});
+  EXPECT_EQ(u.spawns, Strings{kIndexCurl});
+  EXPECT_EQ(u.run.Lines({"exit"}), Strings{"08:00:02.000 exit stop"});
+  EXPECT_TRUE(u.reports.empty());
   EXPECT_TRUE(prog_.Exists("versions.idx.new"));
-
   // The next start clears what was left.
-  SimRun next = Run(RunSpec{.start = "2026-12-24 09:00"});
-  ASSERT_FALSE(next.Of("file").empty());
-  EXPECT_EQ(next.Of("file")[0]["name"], "versions.idx.new");
-  EXPECT_EQ(next.Of("file")[0]["ok"], true);
-}
-
-TEST_F(OnlineUpdate, PauseAcrossMidnightLastsThreeSeconds) {
-  server_.Write("versions.idx.new", Index("ExeVersion=1.0.5\nIniVersion=7\n"));
-  // Started by hand: the update begins after the 10-second start wait.
-  SimRun run = Run(RunSpec{.start = "2026-12-30 23:59:49"});
-  ASSERT_EQ(run.Of("spawn").size(), 1u);
-  EXPECT_EQ(run.Of("spawn")[0]["t"], "2026-12-30 23:59:59.000");
-  const auto& files = run.Of("file");
-  EXPECT_EQ(files.back()["name"], "versions.idx.new");
-  EXPECT_EQ(files.back()["t"], "2026-12-31 00:00:02.000");
+  EXPECT_EQ(Run({.start = "2026-12-24 09:00"}).run.Lines({"file"}).at(0), "09:00:10.000 file delete versions.idx.new");
 }
 
 }  // namespace
-}  // namespace kalmora
+}  // namespace kalmora::testing
