@@ -72,17 +72,17 @@ std::vector<sim::Record> SimRun::Of(const std::string& kind) const {
   return out;
 }
 
-SimRun RunSim(const ScratchDir& dir, const RunSpec& spec) {
+SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup) {
   sim::Options o;
   o.work_dir = dir.path();
-  o.args = spec.args;
-  o.service = spec.service;
-  o.start = sim::ParseTime(spec.start).value();
-  o.until = spec.until.empty() ? o.start + 48LL * 3600 * 1000 : sim::ParseTime(spec.until).value();
-  if (!spec.stop_at.empty()) o.stop_at = sim::ParseTime(spec.stop_at).value();
-  o.server_url = spec.server_url;
-  o.server_dir = spec.server_dir;
-  o.without.insert(spec.without.begin(), spec.without.end());
+  o.args = run_setup.args;
+  o.service = run_setup.service;
+  o.start = sim::ParseTime(run_setup.start).value();
+  o.until = run_setup.until.empty() ? o.start + 48LL * 3600 * 1000 : sim::ParseTime(run_setup.until).value();
+  if (!run_setup.stop_at.empty()) o.stop_at = sim::ParseTime(run_setup.stop_at).value();
+  o.server_url = run_setup.server_url;
+  o.server_dir = run_setup.server_dir;
+  o.without.insert(run_setup.without.begin(), run_setup.without.end());
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   for (const std::string name : {"kalmora", "zorvane"}) {
     if (!dir.Exists(name + ".exe")) dir.Write(name + ".exe", MakeStandInExecutable(ours, name));
@@ -92,10 +92,10 @@ SimRun RunSim(const ScratchDir& dir, const RunSpec& spec) {
   return {world.records()};
 }
 
-SimRun RunIni(const std::string& ini, const RunSpec& spec) {
+SimRun RunIni(const std::string& ini, const RunSpec& run_setup) {
   ScratchDir dir;
   dir.Write("kalmora.ini", ini);
-  return RunSim(dir, spec);
+  return RunSim(dir, run_setup);
 }
 
 DirectHost::DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program,

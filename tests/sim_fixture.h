@@ -57,9 +57,9 @@ struct RunSpec {
   std::string stop_at, until, server_url, server_dir;
   std::vector<std::string> without;
 };
-SimRun RunSim(const ScratchDir& dir, const RunSpec& spec);
+SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.
-SimRun RunIni(const std::string& ini, const RunSpec& spec = {});
+SimRun RunIni(const std::string& ini, const RunSpec& run_setup = {});
 
 // One program on a simulated host of its own in `dir`, driven by the test;
 // the clock starts at `start`, and the world ends a day later.

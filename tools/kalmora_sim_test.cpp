@@ -254,8 +254,8 @@ TEST_F(KalmoraSim, RecordKindsAndFields) {
     }
     const std::string kind = r["kind"];
     kinds.insert(kind);
-    std::istringstream spec(fields.count(kind) ? fields.at(kind) : "?");
-    for (std::string f; spec >> f;) {
+    std::istringstream wanted(fields.count(kind) ? fields.at(kind) : "?");
+    for (std::string f; wanted >> f;) {
       const bool optional = f.back() == '?';
       if (optional) f.pop_back();
       if (!optional || r.contains(f.substr(0, f.find(':')))) want += f + " ";

@@ -7,10 +7,7 @@ namespace kalmora {
 namespace {
 // The warning's lead time; a value that is not a number counts as the
 // default 900 seconds.
-double EffectiveWarningDelay(const std::string& text) {
-  auto n = ParseNumber(text);
-  return n ? *n : 900.0;
-}
+constexpr double kDefaultWarningDelay = 900.0;
 }  // namespace
 
 void frmMain::CountdownTick() {
@@ -20,7 +17,7 @@ void frmMain::CountdownTick() {
   if (DoScheduledShutdown_ && !ScheduleWarningSent_) {
     const float now = host_.SecondsSinceMidnight();
     const float remaining = TimeToShutdown_ - now;
-    if (now < TimeToShutdown_ && EffectiveWarningDelay(cfg_.ScheduledShutdownDelay) >= remaining) {
+    if (now < TimeToShutdown_ && ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay) >= remaining) {
       ScheduleWarningSent_ = true;
       SendScheduledShutdownWarning();
     }
@@ -63,12 +60,11 @@ void frmMain::ScheduledShutdownDecision() {
 
 void frmMain::SendScheduledShutdownWarning() {
   BeepPattern();
-  std::string log =
-      "Kalmora: A scheduled shutdown will take place in " + cfg_.ScheduledShutdownDelay + " seconds.";
+  std::string log = "Kalmora: A scheduled shutdown will take place in " + cfg_.ScheduledShutdownDelay + " seconds.";
   const bool mail = IsOn(cfg_.MsgOnShutdownEmail);
   const bool net = IsOn(cfg_.MsgOnShutdownNet);
   const std::string minutes =
-      std::to_string(MinutesRoundedHalfEven(EffectiveWarningDelay(cfg_.ScheduledShutdownDelay)));
+      std::to_string(MinutesRoundedHalfEven(ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay)));
   auto fill = [&](const std::string& text) {
     std::string out = ReplaceAll(text, "%MIN%", minutes);
     out = ReplaceAll(out, "%TIME%", cfg_.ScheduledShutdownTime);

@@ -19,13 +19,9 @@ namespace kalmora {
 
 namespace {
 
-// The seconds of ShutdownDelay as a number; a value that is not a number
-// counts as the default 180 seconds, so that the halt never comes sooner
-// than people were told to expect.
-double EffectiveShutdownDelay(const std::string& text) {
-  auto n = ParseNumber(text);
-  return n ? *n : 180.0;
-}
+// A ShutdownDelay that is not a number counts as the default 180 seconds,
+// so that the halt never comes sooner than people were told to expect.
+constexpr double kDefaultShutdownDelay = 180.0;
 
 }  // namespace
 
@@ -76,7 +72,7 @@ void frmMain::DailyCheck() {
         (IsOn(cfg_.MsgOnShutdownEmail) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownEmail) && IsWeekend_);
     const bool send_net =
         (IsOn(cfg_.MsgOnShutdownNet) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownNet) && IsWeekend_);
-    const double delay = EffectiveShutdownDelay(cfg_.ShutdownDelay);
+    const double delay = ParseNumber(cfg_.ShutdownDelay).value_or(kDefaultShutdownDelay);
     std::string notice;
     if (send_mail || send_net) {
       if (cfg_.ShutdownMsg.empty()) {

@@ -49,7 +49,7 @@ TEST(CommandLine, ShowsItsMessageAndEnds) {
 TEST(StartWaits, AndTheEnd) {
   const struct {
     const char* name;
-    RunSpec spec;
+    RunSpec run_setup;
     const char* end;
     bool stopped_reported = true;
     std::string ini = kExitAfterCheck;  // no file when empty
@@ -79,7 +79,7 @@ TEST(StartWaits, AndTheEnd) {
   for (const auto& c : cases) {
     ScratchDir dir;
     if (!c.ini.empty()) dir.Write("kalmora.ini", c.ini);
-    SimRun run = RunSim(dir, c.spec);
+    SimRun run = RunSim(dir, c.run_setup);
     EXPECT_EQ(run.Lines({"event", "exit"}), Strings{c.end}) << c.name;
     const Strings calls = ServiceCalls(run);
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "ReportServiceStopped"), c.stopped_reported) << c.name;

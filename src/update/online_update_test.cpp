@@ -89,10 +89,10 @@ class OnlineUpdate : public ::testing::Test {
     EXPECT_EQ(ParseConfiguration(d.host, prog_.path() + "\\kalmora.ini", 1).status, 0) << "kalmora.ini unreadable";
     EXPECT_TRUE(LooksLikeWindowsExecutable(prog_.Read("kalmora.exe"))) << "kalmora.exe is no executable";
   }
-  Update Run(RunSpec spec = {}) {
-    if (spec.server_url.empty()) spec.server_url = kUrl;
-    spec.server_dir = server_.path();
-    return Update(RunSim(prog_, spec));
+  Update Run(RunSpec run_setup = {}) {
+    if (run_setup.server_url.empty()) run_setup.server_url = kUrl;
+    run_setup.server_dir = server_.path();
+    return Update(RunSim(prog_, run_setup));
   }
   void ExpectUnchanged(const std::string& ini = LocalIni(), const std::string& index = kOldIndex) const {
     EXPECT_EQ(prog_.Read("kalmora.ini"), ini);
@@ -181,7 +181,7 @@ TEST_F(OnlineUpdate, BothNewerFetchesBothInOneRun) {
 TEST_F(OnlineUpdate, NoIndexFromTheServer) {
   const struct {
     std::string update_server;
-    RunSpec spec;
+    RunSpec run_setup;
     std::string curl;
   } cases[] = {
       {kUrl, {.server_url = "http://127.0.0.2/"}, kIndexCurl},  // unreachable
@@ -193,7 +193,7 @@ TEST_F(OnlineUpdate, NoIndexFromTheServer) {
   for (auto& c : cases) {
     SCOPED_TRACE(c.curl);
     prog_.Write("kalmora.ini", LocalIni(c.update_server));
-    Update u = Run(c.spec);
+    Update u = Run(c.run_setup);
     EXPECT_EQ(u.spawns, Strings{c.curl});
     EXPECT_EQ(u.reports, Strings{"1.0.5>NO_UPDATE, 7>NO_UPDATE: " + kIndexFailed + " " + kNothing});
     EXPECT_EQ(u.errors, Strings{"Kalmora: Error while downloading Version Index file from " + c.update_server +
