@@ -220,11 +220,17 @@ class WinePrefix:
         self.install(self.case.tool("kalmora_probe.exe"))
         p, log = self.start([PROGRAM_DIR + "\\kalmora_probe.exe", "sleep", "900"], "session.log", debug=debug,
                             display=display)
-        # The session is up once the service manager answers.
+        # The session is up once the service manager answers. Under load the
+        # first "sc" may reach the wineserver before the sleeper does, and
+        # then the service manager inherits its stderr and WINEDEBUG: so the
+        # polling "sc" writes where the sleeper writes, with the same channels.
         deadline = time.time() + 60
         while time.time() < deadline:
-            rc, out = self.run(["sc", "query", "eventlog"], timeout=30, display=display)
-            if "RUNNING" in out:
+            with open(log.path, "ab") as err:
+                r = subprocess.run([WINE, "sc", "query", "eventlog"], env=self.env_with(debug, display),
+                                   stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL,
+                                   cwd=self.program_dir, timeout=30)
+            if "RUNNING" in r.stdout.decode("latin-1"):
                 return p, log
             time.sleep(0.5)
         raise TestFailure("the Wine session did not come up within 60 s")
