@@ -130,8 +130,6 @@ class Host {
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual bool DeleteFile(const std::string& name) = 0;
-  // Plain rename: fails when `to` exists.
-  virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
   // Rename that replaces `to` in one step, so that no moment exists in which
   // neither file is there.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;

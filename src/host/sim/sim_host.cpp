@@ -328,18 +328,6 @@ bool SimHost::DeleteFile(const std::string& name) {
   return ok;
 }
 
-bool SimHost::RenameFile(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  const std::string src = world_.Resolve(from, cwd_), dst = world_.Resolve(to, cwd_);
-  bool ok = !IsLocked(from) && !IsLocked(to) && fs::is_regular_file(src, ec) && !fs::exists(dst, ec);
-  if (ok) {
-    fs::rename(src, dst, ec);
-    ok = !ec;
-  }
-  Emit("file", Record{{"op", "rename"}, {"name", from}, {"to", to}, {"ok", ok}});
-  return ok;
-}
-
 bool SimHost::ReplaceFile(const std::string& from, const std::string& to) {
   std::error_code ec;
   const std::string src = world_.Resolve(from, cwd_), dst = world_.Resolve(to, cwd_);

@@ -268,10 +268,6 @@ ProgramVersion Win32Host::Version() {
 
 bool Win32Host::DeleteFile(const std::string& name) { return DeleteFileA(name.c_str()) != 0; }
 
-bool Win32Host::RenameFile(const std::string& from, const std::string& to) {
-  return MoveFileA(from.c_str(), to.c_str()) != 0;
-}
-
 bool Win32Host::ReplaceFile(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

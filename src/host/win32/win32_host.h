@@ -77,7 +77,6 @@ class Win32Host : public Host {
   void LogEvent(int16_t type, int32_t id, const std::string& text) override;
 
   bool DeleteFile(const std::string& name) override;
-  bool RenameFile(const std::string& from, const std::string& to) override;
   bool ReplaceFile(const std::string& from, const std::string& to) override;
   bool FileExists(const std::string& name) override;
   std::optional<std::string> ReadFile(const std::string& name) override;
