@@ -1,36 +1,15 @@
 #include "frm_zorvane.h"
 
-#include <algorithm>
-#include <cctype>
-
+#include "config/numbers.h"
 #include "update/versions.h"
 
 namespace kalmora {
 
-namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string TrimSpaces(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-}  // namespace
-
-bool IsUpdateSwitch(const std::string& args) {
-  return Lower(TrimSpaces(args.substr(0, 10))) == "-updateexe";
-}
+bool IsUpdateSwitch(const std::string& args) { return AsciiLower(TrimSpaces(args.substr(0, 10))) == "-updateexe"; }
 
 std::optional<std::string> ProgramName(const std::string& args) {
   if (args.size() <= 10) return std::nullopt;
-  std::string name = TrimSpaces(Lower(args.substr(10)));
+  std::string name = TrimSpaces(AsciiLower(args.substr(10)));
   if (name.empty()) return std::nullopt;
   for (unsigned char c : name) {
     // Separators and drives would reach outside the working directory; a

@@ -53,10 +53,7 @@ void HolidayTables::Clear() {
 
 std::string ReadProfileString(Host& host, const std::string& section, const std::string& key, const std::string& path,
                               const std::string& default_value) {
-  std::string lower = key;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return host.GetProfileString(section, lower, default_value, path, 750);
+  return host.GetProfileString(section, AsciiLower(key), default_value, path, 750);
 }
 
 namespace {
@@ -138,13 +135,6 @@ class TextCursor {
   size_t pos_ = 0;
   bool after_comma_ = false;
 };
-
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
 
 }  // namespace
 

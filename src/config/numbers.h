@@ -31,6 +31,11 @@ bool IsTrueBoolean(std::string_view value);
 // half going to the even neighbour (90 and 150 give 2).
 long long MinutesRoundedHalfEven(double seconds);
 
+// Without leading and trailing spaces and tabs.
 std::string_view TrimBlanks(std::string_view s);
+// Without leading and trailing spaces only (tabs stay).
+std::string TrimSpaces(std::string_view s);
+// ASCII letters in lower case; other bytes unchanged.
+std::string AsciiLower(std::string_view s);
 
 }  // namespace kalmora

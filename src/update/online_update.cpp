@@ -1,5 +1,3 @@
-#include <cctype>
-
 #include "config/numbers.h"
 #include "service/frm_main.h"
 #include "update/versions.h"
@@ -8,13 +6,12 @@ namespace kalmora {
 
 namespace {
 
-bool SameHex(std::string a, std::string b) {
-  auto lower = [](std::string& s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  };
-  lower(a);
-  lower(b);
-  return a == b;
+// An index without a pin for the file accepts it as before; with one, the
+// file's SHA-256 must match it (hexadecimal in either case).
+bool MatchesPin(Host& host, const std::string& file, const std::string& pin) {
+  if (pin.empty()) return true;
+  auto sha = host.Sha256OfFile(file);
+  return sha && AsciiLower(*sha) == AsciiLower(TrimBlanks(pin));
 }
 
 constexpr const char* kMissing = "the download is missing";
@@ -38,12 +35,9 @@ bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::
     why = kMissing;
     return false;
   }
-  if (!pinned_sha.empty()) {
-    auto sha = host_.Sha256OfFile("kalmora.ini.new");
-    if (!sha || !SameHex(*sha, pinned_sha)) {
-      why = "its SHA-256 does not match IniSha256 of the version index";
-      return false;
-    }
+  if (!MatchesPin(host_, "kalmora.ini.new", pinned_sha)) {
+    why = "its SHA-256 does not match IniSha256 of the version index";
+    return false;
   }
   ConfigReadResult r = ParseConfiguration(host_, host_.ProgramDirectory() + "\\kalmora.ini.new", host_.Version().major);
   if (r.status != 0) {
@@ -61,12 +55,9 @@ bool frmMain::AcceptDownloadedProgram(const std::string& offered_version, const 
     why = kMissing;
     return false;
   }
-  if (!pinned_sha.empty()) {
-    auto sha = host_.Sha256OfFile("kalmora.exe.new");
-    if (!sha || !SameHex(*sha, pinned_sha)) {
-      why = "its SHA-256 does not match ExeSha256 of the version index";
-      return false;
-    }
+  if (!MatchesPin(host_, "kalmora.exe.new", pinned_sha)) {
+    why = "its SHA-256 does not match ExeSha256 of the version index";
+    return false;
   }
   auto bytes = host_.ReadFile("kalmora.exe.new");
   if (!bytes || !LooksLikeWindowsExecutable(*bytes)) {
@@ -164,9 +155,7 @@ void frmMain::OnlineUpdate() {
       SwapVersionIndex();
       reread_configuration();
     }
-  }
-
-  if (UpdateExe && !UpdateIni) {
+  } else if (UpdateExe && !UpdateIni) {
     host_.StartProcess(curl + "kalmora.exe.new");
     PauseProcessingEvents(3000, 100);
     const bool accepted = AcceptDownloadedProgram(ServerExeVersion, exe_sha, exe_why);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/numbers.h"
 #include "host/sim/profile_lookup.h"
 #include "update/versions.h"
 
@@ -27,12 +28,6 @@ const char* IconName(MsgIcon icon) {
       break;
   }
   return "none";
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
 }
 
 std::optional<std::string> ReadWhole(const std::string& path) {
@@ -213,7 +208,7 @@ void SimHost::ShowMessage(const std::string& caption, const std::string& text, M
 
 bool SimHost::StartProcess(const std::string& command_line) {
   size_t blank = command_line.find(' ');
-  const std::string token = Lower(command_line.substr(0, blank));
+  const std::string token = AsciiLower(command_line.substr(0, blank));
   std::string rest = blank == std::string::npos ? std::string() : command_line.substr(blank);
   rest.erase(0, rest.find_first_not_of(' ') == std::string::npos ? rest.size() : rest.find_first_not_of(' '));
 
@@ -368,8 +363,7 @@ std::optional<std::string> SimHost::Sha256OfFile(const std::string& name) {
 }
 
 std::string SimHost::GetProfileString(const std::string& section, const std::string& key,
-                                      const std::string& default_value, const std::string& path,
-                                      size_t buffer_size) {
+                                      const std::string& default_value, const std::string& path, size_t buffer_size) {
   return LookupProfileString(ReadWhole(world_.Resolve(path, cwd_)), section, key, default_value, buffer_size);
 }
 
