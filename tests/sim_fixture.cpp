@@ -83,6 +83,10 @@ SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup) {
   o.server_url = run_setup.server_url;
   o.server_dir = run_setup.server_dir;
   o.without.insert(run_setup.without.begin(), run_setup.without.end());
+  o.server_delay_ms = run_setup.server_delay_ms;
+  o.send_delay_ms = run_setup.send_delay_ms;
+  o.server_cut = run_setup.server_cut;
+  o.exit_status = run_setup.exit_status;
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   for (const std::string name : {"kalmora", "zorvane"}) {
     if (!dir.Exists(name + ".exe")) dir.Write(name + ".exe", MakeStandInExecutable(ours, name));

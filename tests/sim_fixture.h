@@ -2,6 +2,7 @@
 // simulated host: a scratch program directory and the records of a run.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,6 +57,10 @@ struct RunSpec {
   bool service = false;
   std::string stop_at, until, server_url, server_dir;
   std::vector<std::string> without;
+  // Slow or failing child programs, as sim::Options has them.
+  int64_t server_delay_ms = 0, send_delay_ms = 0;
+  std::map<std::string, double> server_cut;
+  std::map<std::string, uint32_t> exit_status;
 };
 SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

@@ -43,10 +43,11 @@ void frmZorvane::tmrUpdate_Timer() {
   if (!name) host_.ExitProgram(ExitReason::Done);
   const std::string program = *name + ".exe";
   const std::string downloaded = *name + ".exe.new";
-  // Only an executable replaces the program file; anything else stays where
-  // it is and the old program starts again.
+  // Only a whole executable replaces the program file; anything else (a
+  // file damaged after Kalmora checked it, say) stays where it is and the
+  // old program starts again.
   auto bytes = host_.FileExists(downloaded) ? host_.ReadFile(downloaded) : std::nullopt;
-  if (bytes && LooksLikeWindowsExecutable(*bytes)) {
+  if (bytes && CheckWindowsExecutable(*bytes)) {
     // One rename that replaces the old file: there is never a moment without
     // a program file. While the old program still runs, its file is locked;
     // try again for a while, then start whichever program file is in place,
@@ -57,7 +58,7 @@ void frmZorvane::tmrUpdate_Timer() {
       host_.Sleep(1000);
     }
   }
-  host_.StartProcess(program);
+  (void)host_.StartProcess(program);
   host_.ExitProgram(ExitReason::Done);
 }
 

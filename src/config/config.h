@@ -25,6 +25,7 @@ struct Configuration {
   std::string MsgOnHolidayEmail;
   std::string UpdateServer;
   std::string UpdateEnabled;
+  std::string UpdateTimeout;
   std::string WeekendShutdown;
   std::string MsgOnWeekendShutdownEmail;
   std::string MsgOnWeekendShutdownNet;

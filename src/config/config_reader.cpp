@@ -24,6 +24,7 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"GeneralOptions", "MsgOnHolidayEmail", "0", &C::MsgOnHolidayEmail},
       {"GeneralOptions", "UpdateServer", "", &C::UpdateServer},
       {"GeneralOptions", "UpdateEnabled", "0", &C::UpdateEnabled},
+      {"GeneralOptions", "UpdateTimeout", "120", &C::UpdateTimeout},
       {"GeneralOptions", "WeekendShutdown", "0", &C::WeekendShutdown},
       {"GeneralOptions", "MsgOnWeekendShutdownEmail", "0", &C::MsgOnWeekendShutdownEmail},
       {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", &C::MsgOnWeekendShutdownNet},

@@ -70,4 +70,15 @@ long long MinutesRoundedHalfEven(double seconds) {
   return static_cast<long long>(r);
 }
 
+std::string HexLower(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
 }  // namespace kalmora

@@ -37,5 +37,8 @@ std::string_view TrimBlanks(std::string_view s);
 std::string TrimSpaces(std::string_view s);
 // ASCII letters in lower case; other bytes unchanged.
 std::string AsciiLower(std::string_view s);
+// Bytes as lower-case hexadecimal, two digits each (a SHA-256 digest as the
+// version index writes it).
+std::string HexLower(std::string_view bytes);
 
 }  // namespace kalmora

@@ -12,7 +12,32 @@
 #include <optional>
 #include <string>
 
+#include "host/result.h"
+
 namespace kalmora {
+
+// The kinds of event-log entries, in the caller's words; each host maps them
+// to its own numbers.
+enum class EventType { Error, Warning, Information };
+
+// Kalmora's message ids in its event message file: one for failures, one for
+// everything else.
+enum class EventId : int32_t { Failure = 109, Report = 110 };
+
+// How the registered service starts.
+enum class StartType { Automatic };
+
+// What the service manager may ask of the running service.
+enum class ServiceControls { Stop };
+
+// The halt Kalmora asks for: the host powers down, and programs that do not
+// end are ended.
+enum class ShutdownMode { ForcedShutdown };
+
+// A child program that was started and is waited for.
+struct ChildProcess {
+  uint64_t id = 0;
+};
 
 // The program's periodic timers. Each lives on the program's single event
 // loop and is delivered to EventSink::OnTimer while events are processed.
@@ -37,9 +62,9 @@ const char* ExitReasonName(ExitReason r);
 // Local calendar date and time of day.
 struct LocalTime {
   int year = 0;
-  int month = 0;        // 1..12
-  int day = 0;          // 1..31
-  int weekday = 0;      // 1 Monday .. 7 Sunday
+  int month = 0;    // 1..12
+  int day = 0;      // 1..31
+  int weekday = 0;  // 1 Monday .. 7 Sunday
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -111,36 +136,42 @@ class Host {
   virtual void HideWindow() = 0;
   // Modal, OK button only.
   virtual void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) = 0;
-  // Starts a command line with a hidden window in the working directory;
-  // never through a shell, never waited for. False when it could not start.
-  virtual bool StartProcess(const std::string& command_line) = 0;
+  // Starts a command line with a hidden window in the working directory,
+  // never through a shell, and lets it run on its own.
+  virtual Status StartProcess(const std::string& command_line) = 0;
+  // The same for a child whose end is waited for: ChildExitStatus tells
+  // whether it has ended and with which status; ReleaseChild forgets it, and
+  // first ends it (with everything it started) when asked to.
+  virtual Result<ChildProcess> StartChild(const std::string& command_line) = 0;
+  virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
+  virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
   virtual ProgramVersion Version() = 0;
 
   // --- service host ----------------------------------------------------------
   virtual void SetInteractiveDesktop(bool on) = 0;
-  virtual void SetStartType(int32_t type) = 0;
-  virtual bool RegisterService() = 0;
-  virtual bool UnregisterService() = 0;
+  virtual void SetStartType(StartType type) = 0;
+  virtual Status RegisterService() = 0;
+  virtual Status UnregisterService() = 0;
   virtual void SetDebugMode(bool on) = 0;
-  virtual void SetAcceptedControls(int32_t controls) = 0;
+  virtual void SetAcceptedControls(ServiceControls controls) = 0;
   virtual void ConnectServiceManager() = 0;
   virtual bool IsServiceRunning() = 0;
   virtual void ReportServiceStopped() = 0;
-  virtual void LogEvent(int16_t type, int32_t id, const std::string& text) = 0;
+  virtual void LogEvent(EventType type, EventId id, const std::string& text) = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
-  virtual bool DeleteFile(const std::string& name) = 0;
+  virtual Status DeleteFile(const std::string& name) = 0;
   // Rename that replaces `to` in one step, so that no moment exists in which
   // neither file is there.
-  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  virtual Status ReplaceFile(const std::string& from, const std::string& to) = 0;
   // A directory search for the exact name; hidden and system files count as
   // missing.
   virtual bool FileExists(const std::string& name) = 0;
   // The file's bytes, or nothing when it cannot be opened.
   virtual std::optional<std::string> ReadFile(const std::string& name) = 0;
   // Creates or truncates the file and writes the bytes.
-  virtual bool WriteFile(const std::string& name, const std::string& bytes) = 0;
-  // Lower-case hexadecimal SHA-256 of a file's bytes; nothing when unreadable.
+  virtual Status WriteFile(const std::string& name, const std::string& bytes) = 0;
+  // The SHA-256 digest of a file's bytes (32 bytes); nothing when unreadable.
   virtual std::optional<std::string> Sha256OfFile(const std::string& name) = 0;
 
   // GetPrivateProfileStringA with a buffer of `buffer_size` characters:
@@ -153,7 +184,7 @@ class Host {
   // Returns when the tone has ended.
   virtual void Beep(uint32_t hz, uint32_t ms) = 0;
   virtual void EnableShutdownPrivilege() = 0;
-  virtual void ExitWindowsEx(uint32_t flags, uint32_t reason) = 0;
+  virtual void ExitWindowsEx(ShutdownMode mode) = 0;
 };
 
 }  // namespace kalmora

@@ -57,3 +57,81 @@ TEST(Mail, ThePauseEndsOnElapsedTimeAcrossMidnight) {
 
 }  // namespace
 }  // namespace kalmora::testing
+
+namespace kalmora::testing {
+namespace {
+
+// What became of each notice, whatever send.bat and net did: every mail
+// reaches send.bat once and in order, even when send.bat is slow; the log
+// claims "has been sent" only for a notice whose program ended with 0.
+TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
+  const std::string ini = Ini(
+      "ShutdownEnabled=1\nMsgOnShutdownEmail=1\nMsgOnShutdownNet=1\nExitAfterCheck=1\n", "24.12.#### = Christmas Eve\n",
+      "24.12.####,One,a,\n24.12.####,Two,b,\n24.12.####,Three,c,\n", kMessaging + "NetAddress=office\n");
+  const std::string sent = "An email has been sent to inform it@example.com.";
+  const std::string net_sent = "A NET SEND message has been sent to inform office.";
+  auto row_failed = [](int row, const std::string& subject, const std::string& why) {
+    return "Kalmora: The message-holiday email of [MsgHolidays] row " + std::to_string(row) +
+           " (24.12.####, subject \"" + subject + "\") to inform it@example.com " + why + ".";
+  };
+  const std::string status1 = "was handed to send.bat, which reported failure (status 1)";
+  const std::string hung = "was handed to send.bat, which did not end within 60 s and was ended";
+  const std::string missing =
+      "could not be sent: send.bat could not be started (The system cannot find the file specified.)";
+  const struct {
+    const char* what;
+    RunSpec setup;
+    Strings mails;  // subjects as send.bat found them
+    std::string notices;
+    Strings errors;
+  } cases[] = {
+      {"slow send.bat", {.send_delay_ms = 5000}, {"One", "Two", "Three", "Christmas Eve"}, sent + " " + net_sent, {}},
+      {"send.bat fails",
+       {.exit_status = {{"send.bat", 1}}},
+       {"One", "Two", "Three", "Christmas Eve"},
+       "An email to inform it@example.com " + status1 + ". " + net_sent,
+       {row_failed(1, "One", status1), row_failed(2, "Two", status1), row_failed(3, "Three", status1)}},
+      {"send.bat hangs",
+       {.send_delay_ms = 600000},
+       {},
+       "An email to inform it@example.com " + hung + ". " + net_sent,
+       {row_failed(1, "One", hung), row_failed(2, "Two", hung), row_failed(3, "Three", hung)}},
+      {"no send.bat",
+       {.without = {"send.bat"}},
+       {},
+       "An email to inform it@example.com " + missing + ". " + net_sent,
+       {row_failed(1, "One", missing), row_failed(2, "Two", missing), row_failed(3, "Three", missing)}},
+      {"net fails",
+       {.exit_status = {{"net", 2}}},
+       {"One", "Two", "Three", "Christmas Eve"},
+       sent + " A NET SEND message to inform office was handed to net, which reported failure (status 2).",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunSpec setup = c.setup;
+    setup.start = "2026-12-24 10:00";
+    SimRun run = RunIni(ini, setup);
+    Strings subjects, errors;
+    for (const auto& m : run.Of("mail")) {
+      const std::string text = m["text"];
+      const size_t at = text.find("Subject: ") + 9;
+      subjects.push_back(text.substr(at, text.find('\r', at) - at));
+    }
+    std::string notices;
+    for (const auto& e : run.Of("event")) {
+      const std::string text = e["text"];
+      if (e["type"] == 1) errors.push_back(text);
+      if (text.rfind("Kalmora: Today is holiday", 0) != 0) continue;
+      for (size_t at = text.find("\r\n\r\n"); at != std::string::npos; at = text.find("\r\n\r\n", at + 4)) {
+        notices += (notices.empty() ? "" : " ") + text.substr(at + 4, text.find("\r\n", at + 4) - at - 4);
+      }
+    }
+    EXPECT_EQ(subjects, c.mails);
+    EXPECT_EQ(notices, c.notices);
+    EXPECT_EQ(errors, c.errors);
+  }
+}
+
+}  // namespace
+}  // namespace kalmora::testing

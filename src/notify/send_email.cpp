@@ -3,7 +3,24 @@
 
 namespace kalmora {
 
-void frmMain::SendEmail(const std::string& address, const std::string& subject, const std::string& body) {
+namespace {
+// send.bat reads mail.tmp in its own time; the pause keeps the next notice
+// from overwriting it too soon, and the wait after it until the batch file
+// has ended makes sure it never is.
+constexpr int64_t kMailPauseMs = 3000;
+// A notice program that has not ended by then is not going to.
+constexpr int64_t kNoticeBoundMs = 60000;
+}  // namespace
+
+Status frmMain::SendEmail(const std::string& address, const std::string& subject, const std::string& body) {
+  // A countdown tick may send the scheduled warning while an earlier mail's
+  // send.bat still runs: mail.tmp stays that mail's until it has ended.
+  if (mail_in_flight_) {
+    const ChildProcess earlier = *mail_in_flight_;
+    if (!WaitProcessingEvents(0, kNoticeBoundMs, 100, [&] { return host_.ChildExitStatus(earlier).has_value(); })) {
+      return Status::Failure("could not be sent: the previous email was still with send.bat");
+    }
+  }
   MailHeaders h;
   h.sender = cfg_.EmailSender;
   h.use_bcc = cfg_.EmailUseBcc;
@@ -16,22 +33,22 @@ void frmMain::SendEmail(const std::string& address, const std::string& subject, 
     if (!bytes) {
       // The message file is created before the body file is opened; what
       // was written so far stays, and the batch file is not started.
-      host_.WriteFile("mail.tmp", mail);
-      return;
+      (void)host_.WriteFile("mail.tmp", mail);
+      return Status::Failure("could not be sent: its body file " + *file + " could not be read");
     }
     mail += MailFileBody(*bytes, h.version_text);
   } else {
     mail += MailTextBody(body, h.version_text);
   }
-  if (!host_.WriteFile("mail.tmp", mail)) return;
-  if (!host_.StartProcess("system\\send.bat")) return;
-  // The batch file reads mail.tmp in its own time; the pause keeps the next
-  // notice from overwriting it too soon.
-  PauseProcessingEvents(3000, 100);
+  if (Status written = host_.WriteFile("mail.tmp", mail); !written) {
+    return Status::Failure("could not be sent: mail.tmp could not be written (" + written.reason() + ")");
+  }
+  return HandedTo("send.bat", RunChild("system\\send.bat", kMailPauseMs, kNoticeBoundMs, &mail_in_flight_),
+                  kNoticeBoundMs);
 }
 
-void frmMain::SendNetMessage(const std::string& address, const std::string& text) {
-  host_.StartProcess(NetSendCommandLine(address, text));
+Status frmMain::SendNetMessage(const std::string& address, const std::string& text) {
+  return HandedTo("net", RunChild(NetSendCommandLine(address, text), 0, kNoticeBoundMs), kNoticeBoundMs);
 }
 
 }  // namespace kalmora

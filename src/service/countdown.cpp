@@ -36,11 +36,10 @@ void frmMain::CountdownTick() {
 }
 
 void frmMain::HaltSystem() {
-  host_.LogEvent(4, 110, "Kalmora: The system is going down for system halt NOW!");
+  host_.LogEvent(EventType::Information, EventId::Report, "Kalmora: The system is going down for system halt NOW!");
   BeepPattern();
   host_.EnableShutdownPrivilege();
-  // EWX_SHUTDOWN | EWX_FORCE, and a reason code with all bits set.
-  host_.ExitWindowsEx(5, 0xFFFFFFFFu);
+  host_.ExitWindowsEx(ShutdownMode::ForcedShutdown);
   host_.ExitProgram(ExitReason::Halt);
 }
 
@@ -83,14 +82,11 @@ void frmMain::SendScheduledShutdownWarning() {
     if (cfg_.ScheduledShutdownSubject.empty()) {
       cfg_.ScheduledShutdownSubject = "Kalmora: Shutdown scheduled at %TIME%";
     }
-    SendEmail(cfg_.DefaultEmailAddress, fill(cfg_.ScheduledShutdownSubject), warning);
-    log += "\r\n\r\nAn email has been sent to inform " + cfg_.DefaultEmailAddress + ".";
+    log += NoticeSentence("An email", cfg_.DefaultEmailAddress,
+                          SendEmail(cfg_.DefaultEmailAddress, fill(cfg_.ScheduledShutdownSubject), warning));
   }
-  if (net) {
-    SendNetMessage(cfg_.NetAddress, warning);
-    log += "\r\n\r\nA NET SEND message has been sent to inform " + cfg_.NetAddress + ".";
-  }
-  host_.LogEvent(4, 110, log);
+  if (net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, warning));
+  host_.LogEvent(EventType::Information, EventId::Report, log);
 }
 
 }  // namespace kalmora

@@ -1,5 +1,7 @@
 #include "service/frm_main.h"
 
+#include <algorithm>
+
 #include "config/numbers.h"
 
 namespace kalmora {
@@ -10,6 +12,7 @@ constexpr uint32_t kDelayMs = 10000;
 constexpr int64_t kStartWaitMs = 10000;
 constexpr int64_t kSettlingWaitMs = 120000;
 constexpr uint32_t kWaitCycleMs = 500;
+constexpr uint32_t kChildWaitCycleMs = 100;
 }  // namespace
 
 frmMain::frmMain(Host& host) : host_(host) {
@@ -44,21 +47,22 @@ void frmMain::RunStartup() {
   // "-install".
   const std::string args = host_.CommandLineArgs();
   const std::string caption = "Kalmora";
+  // A failure says why in a second paragraph, in the system's own words.
+  auto tell = [&](const Status& done, const std::string& success, const std::string& failure) {
+    if (done) {
+      host_.ShowMessage(caption, success, MsgIcon::Information);
+    } else {
+      host_.ShowMessage(caption, failure + (done.reason().empty() ? "" : "\r\n\r\n" + done.reason()), MsgIcon::Warning);
+    }
+  };
   if (args == "-install") {
     host_.SetInteractiveDesktop(true);
-    host_.SetStartType(2);
-    if (host_.RegisterService()) {
-      host_.ShowMessage(caption, "Kalmora Service successfully installed!", MsgIcon::Information);
-    } else {
-      host_.ShowMessage(caption, "Kalmora Service could not be installed.", MsgIcon::Warning);
-    }
+    host_.SetStartType(StartType::Automatic);
+    tell(host_.RegisterService(), "Kalmora Service successfully installed!", "Kalmora Service could not be installed.");
     host_.ExitProgram(ExitReason::Command);
   } else if (args == "-uninstall") {
-    if (host_.UnregisterService()) {
-      host_.ShowMessage(caption, "Kalmora Service successfully uninstalled!", MsgIcon::Information);
-    } else {
-      host_.ShowMessage(caption, "Kalmora Service could not be uninstalled.", MsgIcon::Warning);
-    }
+    tell(host_.UnregisterService(), "Kalmora Service successfully uninstalled!",
+         "Kalmora Service could not be uninstalled.");
     host_.ExitProgram(ExitReason::Command);
   } else if (args == "-debug") {
     host_.SetDebugMode(true);
@@ -69,28 +73,19 @@ void frmMain::RunStartup() {
 
   // A re-run after midnight is already the running service.
   if (!RunningAsService_) {
-    host_.SetAcceptedControls(2);
+    host_.SetAcceptedControls(ServiceControls::Stop);
     host_.ConnectServiceManager();
   }
 
   // Start wait: the service manager's start request arrives while events are
   // processed; without a service manager this costs the full ten seconds.
-  const int64_t start = host_.ElapsedMs();
-  while (!host_.IsServiceRunning() && host_.ElapsedMs() - start < kStartWaitMs) {
-    host_.DoEvents();
-    host_.Sleep(kWaitCycleMs);
+  if (WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); })) {
+    RunningAsService_ = true;
   }
-  if (host_.IsServiceRunning()) RunningAsService_ = true;
 
   // The settling wait gives the service manager and the rest of the boot
   // time to finish before we read files and start programs.
-  if (RunningAsService_) {
-    const int64_t settle = host_.ElapsedMs();
-    while (host_.ElapsedMs() - settle < kSettlingWaitMs) {
-      host_.DoEvents();
-      host_.Sleep(kWaitCycleMs);
-    }
-  }
+  if (RunningAsService_) WaitProcessingEvents(kSettlingWaitMs, kSettlingWaitMs, kWaitCycleMs);
 
   if (ReadConfiguration() != 0) {
     host_.ReportServiceStopped();
@@ -105,14 +100,14 @@ int frmMain::ReadConfiguration() {
   IniPath_ = host_.ProgramDirectory() + "\\kalmora.ini";
   ConfigReadResult r = ParseConfiguration(host_, IniPath_, host_.Version().major);
   if (r.incompatible_version) {
-    host_.LogEvent(2, 110,
+    host_.LogEvent(EventType::Warning, EventId::Report,
                    "Kalmora: Warning: The file kalmora.ini is not compatible with this version of Kalmora. "
                    "Dazed and confused, but trying to continue.");
   }
   cfg_ = std::move(r.values);
   tables_ = std::move(r.tables);
   if (r.status != 0) {
-    host_.LogEvent(1, 109,
+    host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "
                    "The service will now terminate.");
     return 1;
@@ -138,12 +133,50 @@ void frmMain::OnTimer(TimerId id) {
   }
 }
 
-void frmMain::PauseProcessingEvents(int64_t total_ms, uint32_t step_ms) {
+bool frmMain::WaitProcessingEvents(int64_t at_least_ms, int64_t at_most_ms, uint32_t step_ms,
+                                   const std::function<bool()>& done) {
   const int64_t noted = host_.ElapsedMs();
-  do {
+  for (;;) {
+    const int64_t waited = host_.ElapsedMs() - noted;
+    if (waited >= at_least_ms && done && done()) return true;
+    if (waited >= std::max(at_least_ms, at_most_ms)) return false;
     host_.DoEvents();
     host_.Sleep(step_ms);
-  } while (host_.ElapsedMs() - noted < total_ms);
+  }
+}
+
+frmMain::ChildEnd frmMain::RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
+                                    std::optional<ChildProcess>* slot) {
+  ChildEnd end;
+  auto child = host_.StartChild(command_line);
+  if (!child) {
+    end.start = child.status();
+    return end;
+  }
+  if (slot) *slot = *child;
+  // A stop request during the wait still ends the program at once; the
+  // child is then left to finish on its own.
+  WaitProcessingEvents(at_least_ms, bound_ms, kChildWaitCycleMs,
+                       [&] { return host_.ChildExitStatus(*child).has_value(); });
+  end.status = host_.ChildExitStatus(*child);
+  host_.ReleaseChild(*child, true);
+  if (slot) slot->reset();
+  return end;
+}
+
+Status frmMain::HandedTo(const std::string& program, const ChildEnd& end, int64_t bound_ms) {
+  if (!end.start) {
+    return Status::Failure("could not be sent: " + program + " could not be started (" + end.start.reason() + ")");
+  }
+  if (!end.status) {
+    return Status::Failure("was handed to " + program + ", which did not end within " +
+                           std::to_string(bound_ms / 1000) + " s and was ended");
+  }
+  if (*end.status != 0) {
+    return Status::Failure("was handed to " + program + ", which reported failure (status " +
+                           std::to_string(*end.status) + ")");
+  }
+  return Status();
 }
 
 void frmMain::BeepPattern() {

@@ -4,10 +4,14 @@
 // scheduled shutdown, the notices and the online update.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "config/config.h"
 #include "host/host.h"
+#include "service/rules.h"
 
 namespace kalmora {
 
@@ -46,8 +50,11 @@ class frmMain : public EventSink {
   void OnlineUpdate();
   void DailyCheck();
   void CountdownTick();
-  void SendEmail(const std::string& address, const std::string& subject, const std::string& body);
-  void SendNetMessage(const std::string& address, const std::string& text);
+  // Each is ok only when its child program took the notice and ended with
+  // status 0; otherwise the reason says what became of it, worded to follow
+  // "An email to inform ADDRESS".
+  Status SendEmail(const std::string& address, const std::string& subject, const std::string& body);
+  Status SendNetMessage(const std::string& address, const std::string& text);
   void SendScheduledShutdownWarning();
 
   std::string VersionText();
@@ -56,14 +63,40 @@ class frmMain : public EventSink {
   [[noreturn]] void HaltSystem();
   void ScheduledShutdownDecision();
   void BeepPattern();
-  // Processes pending events and sleeps `step_ms` until `total_ms` of elapsed
-  // time have passed since the call; elapsed time, so midnight is harmless.
-  void PauseProcessingEvents(int64_t total_ms, uint32_t step_ms);
+  // The one wait: processes pending events and sleeps `step_ms` at a time
+  // until `done` holds (asked once `at_least_ms` have passed) or `at_most_ms`
+  // have passed; elapsed time, so midnight is harmless. True when `done`
+  // held; without `done`, the wait lasts `at_least_ms`.
+  bool WaitProcessingEvents(int64_t at_least_ms, int64_t at_most_ms, uint32_t step_ms,
+                            const std::function<bool()>& done = {});
 
-  // Online update pieces.
-  bool AcceptDownloadedConfiguration(const std::string& pinned_sha, std::string& why);
-  bool AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha, std::string& why);
+  // How a child program whose work we rely on came to its end.
+  struct ChildEnd {
+    Status start;                    // failed: it never ran
+    std::optional<uint32_t> status;  // nothing: still running at the bound, and ended by us
+  };
+  // Starts a child and waits: at least `at_least_ms`, then until it has
+  // ended, up to `bound_ms`. `slot` names the child while it runs.
+  ChildEnd RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
+                    std::optional<ChildProcess>* slot = nullptr);
+  static Status HandedTo(const std::string& program, const ChildEnd& end, int64_t bound_ms);
+  void SendMsgHolidayEmails(const CivilDate& day);
+  std::string ShutdownNotice(double delay);
+
+  // Online update steps (online_update.cpp).
+  struct UpdateRun;
+  Status Download(const std::string& files);
+  void ReadServerIndex(UpdateRun& run);
+  void InstallConfigurationOnly(UpdateRun& run);
+  void InstallProgramOnly(UpdateRun& run);
+  void InstallBoth(UpdateRun& run);
+  void InstallConfiguration(UpdateRun& run, const Status& transfer);
+  void HandOverProgram(UpdateRun& run, const Status& ready);
+  void RereadConfiguration();
+  Status AcceptDownloadedConfiguration(const std::string& pinned_sha);
+  Status AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha);
   void SwapVersionIndex();
+  std::string UpdateReport(const UpdateRun& run);
 
   Host& host_;
 
@@ -86,7 +119,13 @@ class frmMain : public EventSink {
   std::string GlobalIniVersion_;
 
   int configuration_reads_ = 0;
+  // The send.bat that is handling mail.tmp right now, if one is.
+  std::optional<ChildProcess> mail_in_flight_;
 };
+
+// The log entry's sentence about one notice: that it was sent, or what
+// became of it; begins with the two line breaks that set it apart.
+std::string NoticeSentence(const std::string& what, const std::string& address, const Status& sent);
 
 // Runs Kalmora on a host: start-up, then the event loop until it ends.
 [[noreturn]] void RunKalmora(Host& host);

@@ -4,17 +4,33 @@
 
 namespace kalmora {
 
+// What one update run found and did.
+struct frmMain::UpdateRun {
+  std::string LocalIniVersion;
+  std::string ServerExeVersion;
+  std::string ServerIniVersion;
+  std::string ini_sha, exe_sha;  // optional pins of the index
+  bool UpdateExe = false;
+  bool UpdateIni = false;
+  Status index;  // the index's transfer
+  bool ini_installed = false;
+  bool exe_handed_over = false;
+  std::string ini_why, exe_why;  // why a newer file was not installed
+};
+
 namespace {
+
+// The download pause: curl gets at least this long, as it always has.
+constexpr int64_t kDownloadPauseMs = 3000;
+constexpr double kDefaultUpdateTimeoutSeconds = 120;
 
 // An index without a pin for the file accepts it as before; with one, the
 // file's SHA-256 must match it (hexadecimal in either case).
 bool MatchesPin(Host& host, const std::string& file, const std::string& pin) {
   if (pin.empty()) return true;
-  auto sha = host.Sha256OfFile(file);
-  return sha && AsciiLower(*sha) == AsciiLower(TrimBlanks(pin));
+  auto digest = host.Sha256OfFile(file);
+  return digest && HexLower(*digest) == AsciiLower(TrimBlanks(pin));
 }
-
-constexpr const char* kMissing = "the download is missing";
 
 // A download that will not be used goes at once, and the event log says why:
 // the live file stays as it was.
@@ -22,200 +38,212 @@ void RefuseDownload(Host& host, const std::string& what, const std::string& down
                     const std::string& why, const std::string& live) {
   std::string text = "Kalmora: The " + what + " " + download + " (version " + version + ") was not installed";
   if (host.FileExists(download)) text += host.DeleteFile(download) ? " and was deleted" : " and could not be deleted";
-  host.LogEvent(1, 109, text + ": " + why + ". The current " + live + " is kept.");
+  host.LogEvent(EventType::Error, EventId::Failure, text + ": " + why + ". The current " + live + " is kept.");
+}
+
+std::string VersionString(const ProgramVersion& v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
 }
 
 }  // namespace
 
+// curl is judged by its own exit status, never by a file that merely exists:
+// a transfer that broke off leaves a file too.
+Status frmMain::Download(const std::string& files) {
+  double seconds = ParseNumber(cfg_.UpdateTimeout).value_or(kDefaultUpdateTimeoutSeconds);
+  if (!(seconds > 0) || seconds > 86400) seconds = kDefaultUpdateTimeoutSeconds;
+  const auto bound_ms = static_cast<int64_t>(seconds * 1000);
+  ChildEnd end = RunChild("system\\curl -O -s " + cfg_.UpdateServer + "kalmora/" + files, kDownloadPauseMs, bound_ms);
+  if (!end.start) return Status::Failure("system\\curl could not be started (" + end.start.reason() + ")");
+  if (!end.status) return Status::Failure("the transfer timed out after " + std::to_string(bound_ms / 1000) + " s");
+  if (*end.status != 0) return Status::Failure(CurlFailureText(*end.status));
+  return Status();
+}
+
 // A configuration from the network replaces the live one only when it reads
 // cleanly: an error page or a truncated file must never cost a host its
 // working kalmora.ini.
-bool frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha, std::string& why) {
-  if (!host_.FileExists("kalmora.ini.new")) {
-    why = kMissing;
-    return false;
-  }
+Status frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha) {
+  if (!host_.FileExists("kalmora.ini.new")) return Status::Failure("the download is missing");
   if (!MatchesPin(host_, "kalmora.ini.new", pinned_sha)) {
-    why = "its SHA-256 does not match IniSha256 of the version index";
-    return false;
+    return Status::Failure("its SHA-256 does not match IniSha256 of the version index");
   }
   ConfigReadResult r = ParseConfiguration(host_, host_.ProgramDirectory() + "\\kalmora.ini.new", host_.Version().major);
-  if (r.status != 0) {
-    why = "it is not a readable configuration file (" + r.failure + ")";
-    return false;
-  }
-  return true;
+  if (r.status != 0) return Status::Failure("it is not a readable configuration file (" + r.failure + ")");
+  return Status();
 }
 
-// A program file is handed to Zorvane only when it is a Windows executable:
-// a host must never be left with a kalmora.exe that cannot start.
-bool frmMain::AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha,
-                                      std::string& why) {
-  if (!host_.FileExists("kalmora.exe.new")) {
-    why = kMissing;
-    return false;
-  }
+// A program file is handed to Zorvane only when it is a whole Windows
+// executable stamped with the offered version: a host must never be left
+// with a kalmora.exe that cannot start, nor with one that would be offered
+// the same update again as soon as it runs.
+Status frmMain::AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha) {
+  if (!host_.FileExists("kalmora.exe.new")) return Status::Failure("the download is missing");
   if (!MatchesPin(host_, "kalmora.exe.new", pinned_sha)) {
-    why = "its SHA-256 does not match ExeSha256 of the version index";
-    return false;
+    return Status::Failure("its SHA-256 does not match ExeSha256 of the version index");
   }
   auto bytes = host_.ReadFile("kalmora.exe.new");
-  if (!bytes || !LooksLikeWindowsExecutable(*bytes)) {
-    why = "it is not a Windows executable";
-    return false;
-  }
-  // A file stamped with another version than the index offers would be
-  // offered again as soon as it runs: update, hand-over and restart would
-  // follow each other for ever.
+  if (!bytes) return Status::Failure("it could not be read");
+  if (Status whole = CheckWindowsExecutable(*bytes); !whole) return whole;
   auto stamped = StampedVersion(*bytes);
-  auto offered = ParseServerVersion(offered_version);
-  if (stamped && offered &&
-      (stamped->major != offered->major || stamped->minor != offered->minor ||
-       stamped->revision != offered->revision)) {
-    why = "it is stamped as version " + std::to_string(stamped->major) + "." + std::to_string(stamped->minor) + "." +
-          std::to_string(stamped->revision) + ", not " + offered_version;
-    return false;
+  if (!stamped) return Status::Failure("it carries no version stamp");
+  if (VersionString(*stamped) != VersionString(ParseServerVersion(offered_version).value_or(ProgramVersion{}))) {
+    return Status::Failure("it is stamped as version " + VersionString(*stamped) + ", not " + offered_version);
   }
-  return true;
+  return Status();
 }
 
 void frmMain::SwapVersionIndex() {
-  if (host_.FileExists("versions.idx.new")) host_.ReplaceFile("versions.idx.new", "versions.idx");
+  if (host_.FileExists("versions.idx.new")) (void)host_.ReplaceFile("versions.idx.new", "versions.idx");
+}
+
+void frmMain::RereadConfiguration() {
+  if (ReadConfiguration() != 0) {
+    host_.ReportServiceStopped();
+    host_.ExitProgram(ExitReason::Config);
+  }
+}
+
+void frmMain::ReadServerIndex(UpdateRun& run) {
+  const std::string server_index = host_.ProgramDirectory() + "\\versions.idx.new";
+  // Part of an index could offer a program without its configuration line:
+  // only a whole one is read.
+  if (!run.index && host_.FileExists("versions.idx.new")) (void)host_.DeleteFile("versions.idx.new");
+  run.ServerExeVersion = ReadProfileString(host_, "Versions", "ExeVersion", server_index, kNoUpdate);
+  run.ServerIniVersion = ReadProfileString(host_, "Versions", "IniVersion", server_index, kNoUpdate);
+  // Optional pins; servers without them work exactly as before.
+  run.ini_sha = ReadProfileString(host_, "Versions", "IniSha256", server_index, "");
+  run.exe_sha = ReadProfileString(host_, "Versions", "ExeSha256", server_index, "");
+  run.UpdateExe = run.ServerExeVersion != kNoUpdate && IsProgramNewer(run.ServerExeVersion, host_.Version());
+  run.UpdateIni = IsConfigurationNewer(run.ServerIniVersion, run.LocalIniVersion);
+}
+
+void frmMain::InstallConfiguration(UpdateRun& run, const Status& transfer) {
+  Status ready = transfer ? AcceptDownloadedConfiguration(run.ini_sha) : transfer;
+  if (ready) {
+    Status replaced = host_.ReplaceFile("kalmora.ini.new", "kalmora.ini");
+    run.ini_installed = replaced.ok();
+    if (run.ini_installed) return;
+    ready = Status::Failure("kalmora.ini could not be replaced (" + replaced.reason() + ")");
+  }
+  run.ini_why = ready.reason();
+  RefuseDownload(host_, "configuration file", "kalmora.ini.new", run.ServerIniVersion, run.ini_why, "kalmora.ini");
+}
+
+// Without a hand-over the run goes on with the daily check and the old
+// program file, and a later start tries again.
+void frmMain::HandOverProgram(UpdateRun& run, const Status& ready) {
+  Status handed = ready;
+  if (ready) {
+    Status started = host_.StartProcess("zorvane.exe -updateexe kalmora");
+    run.exe_handed_over = started.ok();
+    if (run.exe_handed_over) return;
+    handed = Status::Failure("the update helper zorvane.exe could not be started (" + started.reason() + ")");
+  }
+  run.exe_why = handed.reason();
+  RefuseDownload(host_, "program file", "kalmora.exe.new", run.ServerExeVersion, run.exe_why, "kalmora.exe");
+}
+
+void frmMain::InstallConfigurationOnly(UpdateRun& run) {
+  InstallConfiguration(run, Download("kalmora.ini.new"));
+  // The local index records what was installed, so a refused download is
+  // tried again at the next start.
+  if (run.ini_installed) {
+    SwapVersionIndex();
+    RereadConfiguration();
+  }
+}
+
+void frmMain::InstallProgramOnly(UpdateRun& run) {
+  Status transfer = Download("kalmora.exe.new");
+  Status ready = transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer;
+  if (ready) SwapVersionIndex();
+  HandOverProgram(run, ready);
+}
+
+void frmMain::InstallBoth(UpdateRun& run) {
+  // One curl run fetches both; when it fails, neither file can be trusted.
+  Status transfer = Download("{kalmora.exe,kalmora.ini}.new");
+  InstallConfiguration(run, transfer);
+  // The local index holds only the configuration's version; the program's
+  // is compared with the running program at every start.
+  if (run.ini_installed) SwapVersionIndex();
+  HandOverProgram(run, transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer);
+  // Without a hand-over the daily check must work from the configuration
+  // just put in place.
+  if (!run.exe_handed_over && run.ini_installed) RereadConfiguration();
+}
+
+std::string frmMain::UpdateReport(const UpdateRun& run) {
+  std::string report = "Kalmora: Online update finished. Results:\r\n\r\n";
+  report += "Local  ExeVersion = " + VersionText() + "\r\n";
+  report += "Server ExeVersion = " + run.ServerExeVersion + "\r\n\r\n";
+  report += "Local  IniVersion = " + run.LocalIniVersion + "\r\n";
+  report += "Server IniVersion = " + run.ServerIniVersion + "\r\n\r\n";
+  std::vector<std::string> lines;
+  if (run.ini_installed) {
+    lines.push_back("Configuration file updated to version " + run.ServerIniVersion + ".");
+  } else if (run.UpdateIni) {
+    lines.push_back("Configuration file version " + run.ServerIniVersion + " was not installed: " + run.ini_why + ".");
+  }
+  // The swap itself is the helper's: until it has happened, the program
+  // file is not "updated".
+  if (run.exe_handed_over) {
+    lines.push_back("Program file version " + run.ServerExeVersion +
+                    " was handed to the update helper, which puts it in place and starts it.");
+  } else if (run.UpdateExe) {
+    lines.push_back("Program file version " + run.ServerExeVersion + " was not installed: " + run.exe_why + ".");
+  }
+  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+    lines.push_back(
+        "The Version Index file could not be downloaded or is corrupt. Please check network connectivity and make "
+        "sure the update server is reachable.");
+    if (!run.index) lines.push_back("Its transfer failed: " + run.index.reason() + ".");
+  }
+  if (!run.ini_installed && !run.exe_handed_over) lines.push_back("No files were updated.");
+  for (size_t i = 0; i < lines.size(); ++i) report += (i ? "\r\n" : "") + lines[i];
+  return report;
 }
 
 void frmMain::OnlineUpdate() {
   if (!IsOn(cfg_.UpdateEnabled)) return;
 
   // Leftovers of an earlier run that was stopped or refused.
-  host_.DeleteFile("versions.idx.new");
-  host_.DeleteFile("kalmora.exe.new");
-  host_.DeleteFile("kalmora.ini.new");
+  (void)host_.DeleteFile("versions.idx.new");
+  (void)host_.DeleteFile("kalmora.exe.new");
+  (void)host_.DeleteFile("kalmora.ini.new");
 
-  const std::string dir = host_.ProgramDirectory();
-  const std::string local_index = dir + "\\versions.idx";
-  const std::string server_index = dir + "\\versions.idx.new";
-  std::string LocalIniVersion = ReadProfileString(host_, "Versions", "IniVersion", local_index, "0");
+  UpdateRun run;
+  run.LocalIniVersion =
+      ReadProfileString(host_, "Versions", "IniVersion", host_.ProgramDirectory() + "\\versions.idx", "0");
   // A program-only update keeps the server's index, which may say
   // "NO_UPDATE" for the configuration. Taken as a version it would sort
   // above every numeric one and block configuration updates for good; it
   // means no configuration version, like a missing key.
-  if (LocalIniVersion == kNoUpdate) LocalIniVersion = "0";
-  GlobalIniVersion_ = LocalIniVersion;
+  if (run.LocalIniVersion == kNoUpdate) run.LocalIniVersion = "0";
+  GlobalIniVersion_ = run.LocalIniVersion;
 
-  const std::string curl = "system\\curl -O -s " + cfg_.UpdateServer + "kalmora/";
-  host_.StartProcess(curl + "versions.idx.new");
-  PauseProcessingEvents(3000, 100);
-
-  const std::string ServerExeVersion = ReadProfileString(host_, "Versions", "ExeVersion", server_index, kNoUpdate);
-  const std::string ServerIniVersion = ReadProfileString(host_, "Versions", "IniVersion", server_index, kNoUpdate);
-  // Optional pins; servers without them work exactly as before.
-  const std::string ini_sha = ReadProfileString(host_, "Versions", "IniSha256", server_index, "");
-  const std::string exe_sha = ReadProfileString(host_, "Versions", "ExeSha256", server_index, "");
-
-  const ProgramVersion running = host_.Version();
-  const bool UpdateExe = ServerExeVersion != kNoUpdate && IsProgramNewer(ServerExeVersion, running);
-  const bool UpdateIni = IsConfigurationNewer(ServerIniVersion, LocalIniVersion);
-
-  bool ini_installed = false;
-  bool exe_handed_over = false;
-  std::string ini_why, exe_why;
-
-  auto install_configuration = [&] {
-    if (AcceptDownloadedConfiguration(ini_sha, ini_why)) {
-      ini_installed = host_.ReplaceFile("kalmora.ini.new", "kalmora.ini");
-      if (ini_installed) return;
-      ini_why = "kalmora.ini could not be replaced";
-    }
-    RefuseDownload(host_, "configuration file", "kalmora.ini.new", ServerIniVersion, ini_why, "kalmora.ini");
-  };
-  auto reread_configuration = [&] {
-    if (ReadConfiguration() != 0) {
-      host_.ReportServiceStopped();
-      host_.ExitProgram(ExitReason::Config);
-    }
-  };
-  // Without a hand-over the run goes on with the daily check and the old
-  // program file, and a later start tries again.
-  auto hand_over_program = [&](bool accepted) {
-    if (accepted) {
-      exe_handed_over = host_.StartProcess("zorvane.exe -updateexe kalmora");
-      if (exe_handed_over) return;
-      exe_why = "the update helper zorvane.exe could not be started";
-    }
-    RefuseDownload(host_, "program file", "kalmora.exe.new", ServerExeVersion, exe_why, "kalmora.exe");
-  };
-
-  if (UpdateIni && !UpdateExe) {
-    host_.StartProcess(curl + "kalmora.ini.new");
-    PauseProcessingEvents(3000, 100);
-    install_configuration();
-    // The local index records what was installed, so a refused download is
-    // tried again at the next start.
-    if (ini_installed) {
-      SwapVersionIndex();
-      reread_configuration();
-    }
-  } else if (UpdateExe && !UpdateIni) {
-    host_.StartProcess(curl + "kalmora.exe.new");
-    PauseProcessingEvents(3000, 100);
-    const bool accepted = AcceptDownloadedProgram(ServerExeVersion, exe_sha, exe_why);
-    if (accepted) SwapVersionIndex();
-    hand_over_program(accepted);
-  } else if (UpdateExe && UpdateIni) {
-    host_.StartProcess(curl + "{kalmora.exe,kalmora.ini}.new");
-    PauseProcessingEvents(3000, 100);
-    install_configuration();
-    // The local index holds only the configuration's version; the program's
-    // is compared with the running program at every start.
-    if (ini_installed) SwapVersionIndex();
-    hand_over_program(AcceptDownloadedProgram(ServerExeVersion, exe_sha, exe_why));
-    // Without a hand-over the daily check must work from the configuration
-    // just put in place.
-    if (!exe_handed_over && ini_installed) reread_configuration();
+  run.index = Download("versions.idx.new");
+  ReadServerIndex(run);
+  if (run.UpdateIni && !run.UpdateExe) {
+    InstallConfigurationOnly(run);
+  } else if (run.UpdateExe && !run.UpdateIni) {
+    InstallProgramOnly(run);
+  } else if (run.UpdateExe && run.UpdateIni) {
+    InstallBoth(run);
   }
-  if (!exe_handed_over) {
-    if (host_.FileExists("versions.idx.new") && host_.FileExists("versions.idx")) {
-      host_.DeleteFile("versions.idx.new");
-    }
+  if (!run.exe_handed_over && host_.FileExists("versions.idx.new") && host_.FileExists("versions.idx")) {
+    (void)host_.DeleteFile("versions.idx.new");
   }
 
-  const bool index_failed = ServerIniVersion == kNoUpdate || ServerExeVersion == kNoUpdate;
-  std::string report = "Kalmora: Online update finished. Results:\r\n\r\n";
-  report += "Local  ExeVersion = " + VersionText() + "\r\n";
-  report += "Server ExeVersion = " + ServerExeVersion + "\r\n\r\n";
-  report += "Local  IniVersion = " + LocalIniVersion + "\r\n";
-  report += "Server IniVersion = " + ServerIniVersion + "\r\n";
-  std::vector<std::string> lines;
-  if (ini_installed) {
-    lines.push_back("Configuration file updated to version " + ServerIniVersion + ".");
-  } else if (UpdateIni) {
-    lines.push_back("Configuration file version " + ServerIniVersion + " was not installed: " + ini_why + ".");
-  }
-  if (exe_handed_over) {
-    lines.push_back("Program file updated to version " + ServerExeVersion + ".");
-  } else if (UpdateExe) {
-    lines.push_back("Program file version " + ServerExeVersion + " was not installed: " + exe_why + ".");
-  }
-  if (index_failed) {
-    lines.push_back(
-        "The Version Index file could not be downloaded or is corrupt. Please check network connectivity and make "
-        "sure the update server is reachable.");
-  }
-  if (!ini_installed && !exe_handed_over) lines.push_back("No files were updated.");
-  report += "\r\n";
-  for (size_t i = 0; i < lines.size(); ++i) {
-    report += lines[i];
-    if (i + 1 < lines.size()) report += "\r\n";
-  }
-  host_.LogEvent(4, 110, report);
-
-  if (exe_handed_over) host_.ExitProgram(ExitReason::Update);
-
-  if (index_failed) {
-    host_.LogEvent(1, 109,
+  host_.LogEvent(EventType::Information, EventId::Report, UpdateReport(run));
+  if (run.exe_handed_over) host_.ExitProgram(ExitReason::Update);
+  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+    host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while downloading Version Index file from " + cfg_.UpdateServer +
                        "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the update "
-                       "server is reachable.");
+                       "server is reachable." +
+                       (run.index ? "" : "\r\n\r\nThe transfer failed: " + run.index.reason() + "."));
   }
 }
 

@@ -19,7 +19,9 @@ const std::string kIndexFailed =
     "the update server is reachable.";
 const std::string kNothing = "No files were updated.";
 const std::string kIniDone = "Configuration file updated to version 8.";
-const std::string kExeDone = "Program file updated to version 1.0.6.";
+const std::string kExeDone =
+    "Program file version 1.0.6 was handed to the update helper, which puts it in place and starts it.";
+const std::string kClosed = "the connection was closed before the file was complete (curl status 18)";
 
 // "[Versions]" with ExeVersion and IniVersion from "EXE INI[\nmore keys]".
 std::string Index(const std::string& versions) {
@@ -28,13 +30,16 @@ std::string Index(const std::string& versions) {
               "\n");
 }
 const std::string kOldIndex = Index("1.0.5 7");
-std::string LocalIni(const std::string& server = kUrl, const std::string& enabled = "1") {
-  return Ini("ShutdownEnabled=1\nUpdateEnabled=" + enabled + "\nUpdateServer=" + server + "\n",
+std::string LocalIni(const std::string& server = kUrl, const std::string& enabled = "1", const std::string& more = "") {
+  return Ini("ShutdownEnabled=1\nUpdateEnabled=" + enabled + "\nUpdateServer=" + server + "\n" + more,
              "24.12.#### = Christmas Eve\n");
 }
-// The configuration the server offers: another holiday name and delay.
-const std::string kServerIni = Ini("ShutdownEnabled=1\nShutdownDelay=60\nUpdateEnabled=1\nUpdateServer=" + kUrl + "\n",
-                                   "24.12.#### = Server Eve\n");
+// The configuration the server offers: another holiday name and delay, and
+// message holidays that a transfer breaking off at a line end would lose
+// without a word.
+const std::string kServerIni =
+    Ini("ShutdownEnabled=1\nShutdownDelay=60\nUpdateEnabled=1\nUpdateServer=" + kUrl + "\n",
+        "24.12.#### = Server Eve\n", "01.12.####,a,b,c@example.com\n02.12.####,a,b,c@example.com\n03.12.####,a,b,c\n");
 const std::string kOldExe = MakeStandInExecutable({1, 0, 5}, "kalmora");
 const std::string kNewExe = MakeStandInExecutable({1, 0, 6}, "kalmora");
 const std::string kEve = "Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 180 seconds.";
@@ -176,30 +181,65 @@ TEST_F(OnlineUpdate, BothNewerFetchesBothInOneRun) {
   EXPECT_EQ(u.holidays, Strings{kServerEve});
 }
 
+// A slow link costs time, not the update: each transfer is waited for until
+// curl has ended.
+TEST_F(OnlineUpdate, SlowTransfersAreWaitedFor) {
+  server_.Write("versions.idx.new", Index("1.0.6 8"));
+  server_.Write("kalmora.ini.new", kServerIni);
+  server_.Write("kalmora.exe.new", kNewExe);
+  Update u = Run({.server_delay_ms = 20000});
+  EXPECT_EQ(u.run.Lines({"end", "start"}),
+            (Strings{"07:58:00.000 start", "07:58:30.000 end " + kIndexCurl + " 0 20.0",
+                     "07:59:10.000 end " + kCurl + "{kalmora.exe,kalmora.ini}.new 0 40.0",
+                     "07:59:10.000 zorvane start -updateexe kalmora", "07:59:13.000 start",
+                     "07:59:43.000 end " + kIndexCurl + " 0 20.0"}));
+  EXPECT_EQ(u.reports, (Strings{"1.0.5>1.0.6, 7>8: " + kIniDone + " " + kExeDone, "1.0.6>1.0.6, 8>8: " + kNothing}));
+  EXPECT_EQ(prog_.Read("kalmora.ini"), kServerIni);
+  EXPECT_EQ(prog_.Read("kalmora.exe"), kNewExe);
+}
+
+// A version stamp is an exact byte pattern; breaking it leaves a program
+// file that is whole but says nothing of its version.
+std::string Unstamped(std::string exe) {
+  exe[exe.find("\xBD\x04\xEF\xFE")] = 0;
+  return exe;
+}
+
 // Every way of getting no index ends alike: both server values "NO_UPDATE",
 // nothing changed, the error entry, and the day goes on.
 TEST_F(OnlineUpdate, NoIndexFromTheServer) {
+  const std::string unreachable = "the update server could not be reached (curl status 7)";
   const struct {
     std::string update_server;
     RunSpec run_setup;
-    std::string curl;
+    std::string curl, why;  // no reason: curl saved an error page and ended well
   } cases[] = {
-      {kUrl, {.server_url = "http://127.0.0.2/"}, kIndexCurl},  // unreachable
-      {"http://127.0.0.1/upd", {}, "system\\curl -O -s http://127.0.0.1/updkalmora/versions.idx.new"},
-      {kUrl, {.without = {"curl"}}, kIndexCurl},
-      {kUrl, {}, kIndexCurl},  // a 404 page instead of the index
-      {"", {}, "system\\curl -O -s kalmora/versions.idx.new"},
+      {kUrl, {.server_url = "http://127.0.0.2/"}, kIndexCurl, unreachable},
+      {"http://127.0.0.1/upd", {}, "system\\curl -O -s http://127.0.0.1/updkalmora/versions.idx.new", unreachable},
+      {kUrl,
+       {.without = {"curl"}},
+       kIndexCurl,
+       "system\\curl could not be started (The system cannot find the file specified.)"},
+      {kUrl, {}, kIndexCurl, ""},  // a 404 page instead of the index
+      {"", {}, "system\\curl -O -s kalmora/versions.idx.new", unreachable},
+      // A cut index could offer the program without its configuration line.
+      {kUrl, {.server_cut = {{"versions.idx.new", 0.7}}}, kIndexCurl, kClosed},
+      {kUrl, {.server_delay_ms = 30000}, kIndexCurl, "the transfer timed out after 20 s"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.curl);
-    prog_.Write("kalmora.ini", LocalIni(c.update_server));
+    const std::string ini = LocalIni(c.update_server, "1", "UpdateTimeout=20\n");
+    prog_.Write("kalmora.ini", ini);
+    server_.Write("versions.idx.new", c.why.empty() ? "<html>404</html>" : Index("1.0.6 8"));
     Update u = Run(c.run_setup);
     EXPECT_EQ(u.spawns, Strings{c.curl});
-    EXPECT_EQ(u.reports, Strings{"1.0.5>NO_UPDATE, 7>NO_UPDATE: " + kIndexFailed + " " + kNothing});
+    const std::string why = c.why.empty() ? "" : " Its transfer failed: " + c.why + ".";
+    EXPECT_EQ(u.reports, Strings{"1.0.5>NO_UPDATE, 7>NO_UPDATE: " + kIndexFailed + why + " " + kNothing});
     EXPECT_EQ(u.errors, Strings{"Kalmora: Error while downloading Version Index file from " + c.update_server +
                                 "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the "
-                                "update server is reachable."});
-    ExpectUnchanged(LocalIni(c.update_server));
+                                "update server is reachable." +
+                                (c.why.empty() ? "" : "\r\n\r\nThe transfer failed: " + c.why + ".")});
+    ExpectUnchanged(ini);
     EXPECT_EQ(u.holidays, Strings{kEve});
   }
 }
@@ -233,6 +273,7 @@ TEST_F(OnlineUpdate, RefusedDownloadsLeaveTheLiveFiles) {
   const struct {
     std::string index, file, bytes, why;  // no file offered when its name is empty
     std::vector<std::string> without;
+    std::map<std::string, double> cut;
   } cases[] = {
       // clang-format off
       {"1.0.5 8", "", "", no_ini},
@@ -248,16 +289,26 @@ TEST_F(OnlineUpdate, RefusedDownloadsLeaveTheLiveFiles) {
        "its SHA-256 does not match ExeSha256 of the version index"},
       // A file still stamped 1.0.5 would be offered again as soon as it ran.
       {"1.0.6 7", exe_file, kOldExe, "it is stamped as version 1.0.5, not 1.0.6"},
-      {"1.0.6 7", exe_file, kNewExe, "the update helper zorvane.exe could not be started", {"zorvane"}},
+      {"1.0.6 7", exe_file, kNewExe,
+       "the update helper zorvane.exe could not be started (The system cannot find the file specified.)", {"zorvane"}},
+      // Complete, but without a version it would be offered again for ever.
+      {"1.0.6 7", exe_file, Unstamped(kNewExe), "it carries no version stamp"},
+      // Whole as far as curl knew (the server's own file was damaged).
+      {"1.0.6 7", exe_file, kNewExe.substr(0, 700), "it is incomplete: section 1 of 1 needs 1024 bytes, the file has 700"},
+      // Broken off: the stamp sits in the last bytes, the reader never sees it.
+      {"1.0.6 7", exe_file, kNewExe, kClosed, {}, {{exe_file, 0.99}}},
+      // Broken off at 90 %: what arrived would read as a configuration.
+      {"1.0.5 8", ini_file, kServerIni, kClosed, {}, {{ini_file, 0.9}}},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.why);
+    SetUp();
     server_.Remove(ini_file);
     server_.Remove(exe_file);
     server_.Write("versions.idx.new", Index(c.index));
     if (!c.file.empty()) server_.Write(c.file, c.bytes);
-    Update u = Run({.without = c.without});
+    Update u = Run({.without = c.without, .server_cut = c.cut});
     const bool ini = c.index.rfind("1.0.5", 0) == 0;
     EXPECT_EQ(u.reports, Strings{std::string(ini ? "1.0.5>1.0.5, 7>8: Configuration file version 8"
                                                  : "1.0.5>1.0.6, 7>7: Program file version 1.0.6") +

@@ -6,7 +6,7 @@
 namespace kalmora {
 namespace {
 
-std::optional<int16_t> Part(std::string_view s) {
+std::optional<int16_t> VersionPart(std::string_view s) {
   if (s.empty() || s.size() > 5) return std::nullopt;
   int v = 0;
   for (char c : s) {
@@ -15,6 +15,10 @@ std::optional<int16_t> Part(std::string_view s) {
   }
   if (v > 32767) return std::nullopt;
   return static_cast<int16_t>(v);
+}
+
+uint16_t Le16(std::string_view b, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8);
 }
 
 uint32_t Le32(std::string_view b, size_t at) {
@@ -35,9 +39,9 @@ std::optional<ProgramVersion> ParseServerVersion(std::string_view text) {
   if (p1 == std::string_view::npos) return std::nullopt;
   size_t p2 = text.find('.', p1 + 1);
   if (p2 == std::string_view::npos) return std::nullopt;
-  auto major = Part(text.substr(0, p1));
-  auto minor = Part(text.substr(p1 + 1, p2 - p1 - 1));
-  auto revision = Part(text.substr(p2 + 1));
+  auto major = VersionPart(text.substr(0, p1));
+  auto minor = VersionPart(text.substr(p1 + 1, p2 - p1 - 1));
+  auto revision = VersionPart(text.substr(p2 + 1));
   if (!major || !minor || !revision) return std::nullopt;
   return ProgramVersion{*major, *minor, *revision};
 }
@@ -62,6 +66,38 @@ bool LooksLikeWindowsExecutable(std::string_view b) {
   return std::memcmp(b.data() + pe, "PE\0\0", 4) == 0;
 }
 
+Status CheckWindowsExecutable(std::string_view b) {
+  if (!LooksLikeWindowsExecutable(b)) return Status::Failure("it is not a Windows executable");
+  const uint64_t size = b.size();
+  auto incomplete = [&](const std::string& what, uint64_t needed) {
+    return Status::Failure("it is incomplete: " + what + " needs " + std::to_string(needed) + " bytes, the file has " +
+                           std::to_string(size));
+  };
+  // COFF file header: 20 bytes after the signature.
+  const uint64_t coff = uint64_t{Le32(b, 0x3C)} + 4;
+  if (coff + 20 > size) return incomplete("the file header", coff + 20);
+  const uint16_t sections = Le16(b, coff + 2);
+  const uint16_t optional_size = Le16(b, coff + 16);
+  const uint64_t optional = coff + 20;
+  const uint64_t table = optional + optional_size;
+  if (sections == 0) return Status::Failure("it has no sections");
+  if (table + 40ull * sections > size) return incomplete("the section table", table + 40ull * sections);
+  // SizeOfHeaders sits at the same place in the 32- and the 64-bit layout.
+  if (optional_size >= 64) {
+    const uint64_t headers = Le32(b, optional + 60);
+    if (headers > size) return incomplete("the headers", headers);
+  }
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint64_t entry = table + 40ull * i;
+    const uint64_t raw_size = Le32(b, entry + 16);
+    const uint64_t raw_at = Le32(b, entry + 20);
+    if (raw_size > 0 && raw_at + raw_size > size) {
+      return incomplete("section " + std::to_string(i + 1) + " of " + std::to_string(sections), raw_at + raw_size);
+    }
+  }
+  return Status();
+}
+
 std::optional<ProgramVersion> StampedVersion(std::string_view b) {
   static const char kSig[4] = {'\xBD', '\x04', '\xEF', '\xFE'};  // 0xFEEF04BD
   size_t at = 0;
@@ -78,20 +114,50 @@ std::optional<ProgramVersion> StampedVersion(std::string_view b) {
   }
 }
 
+std::string CurlFailureText(uint32_t status) {
+  static const std::pair<uint32_t, const char*> kWords[] = {
+      {5, "the proxy's name could not be resolved"},
+      {6, "the update server's name could not be resolved"},
+      {7, "the update server could not be reached"},
+      {18, "the connection was closed before the file was complete"},
+      {22, "the server answered with an HTTP error"},
+      {23, "the file could not be written"},
+      {28, "the transfer timed out"},
+      {35, "the secure connection could not be set up"},
+      {52, "the server closed the connection without an answer"},
+      {56, "the connection broke off while the file was received"},
+      {60, "the server's certificate could not be verified"},
+  };
+  for (const auto& [number, words] : kWords) {
+    if (number == status) return std::string(words) + " (curl status " + std::to_string(status) + ")";
+  }
+  return "curl failed with status " + std::to_string(status);
+}
+
 std::string MakeStandInExecutable(const ProgramVersion& v, std::string_view name) {
-  std::string b(0x100, '\0');
+  // MZ header, PE signature at 0x80, a 64-bit optional header of 0xF0 bytes,
+  // one section ".rsrc" whose raw data (0x200 bytes at 0x200) holds the
+  // version stamp: small, but complete as far as the checks look.
+  std::string b(0x400, '\0');
   b[0] = 'M';
   b[1] = 'Z';
   PutLe32(b, 0x3C, 0x80);
   std::memcpy(&b[0x80], "PE\0\0", 4);
+  PutLe32(b, 0x84, 0x00018664);  // machine x64, one section
+  PutLe32(b, 0x94, 0x002200F0);  // optional header size, characteristics
+  PutLe32(b, 0x98, 0x020B);      // PE32+ magic
+  PutLe32(b, 0x98 + 60, 0x200);  // SizeOfHeaders
+  std::memcpy(&b[0x188], ".rsrc", 5);
+  PutLe32(b, 0x188 + 16, 0x200);  // SizeOfRawData
+  PutLe32(b, 0x188 + 20, 0x200);  // PointerToRawData
   // VS_FIXEDFILEINFO: signature, structure version, file version MS and LS.
-  PutLe32(b, 0xA0, 0xFEEF04BD);
-  PutLe32(b, 0xA4, 0x00010000);
-  PutLe32(b, 0xA8, static_cast<uint32_t>(static_cast<uint16_t>(v.major)) << 16 | static_cast<uint16_t>(v.minor));
-  PutLe32(b, 0xAC, static_cast<uint32_t>(static_cast<uint16_t>(v.revision)) << 16);
+  PutLe32(b, 0x220, 0xFEEF04BD);
+  PutLe32(b, 0x224, 0x00010000);
+  PutLe32(b, 0x228, static_cast<uint32_t>(static_cast<uint16_t>(v.major)) << 16 | static_cast<uint16_t>(v.minor));
+  PutLe32(b, 0x22C, static_cast<uint32_t>(static_cast<uint16_t>(v.revision)) << 16);
   std::string label = "stand-in program file ";
   label += name;
-  std::memcpy(&b[0xC0], label.data(), std::min<size_t>(label.size(), 0x3F));
+  std::memcpy(&b[0x240], label.data(), std::min<size_t>(label.size(), 0x3F));
   return b;
 }
 

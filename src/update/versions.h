@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "host/host.h"
+#include "host/result.h"
 
 namespace kalmora {
 
@@ -27,9 +28,17 @@ bool IsConfigurationNewer(std::string_view server, std::string_view local);
 // An MZ header whose PE signature stands where the header says.
 bool LooksLikeWindowsExecutable(std::string_view bytes);
 
+// A Windows executable that is all there: the headers and the section table
+// fit in the file, and every section's raw data lies inside it. A download
+// that broke off fails here even when its first bytes look right.
+Status CheckWindowsExecutable(std::string_view bytes);
+
 // The version stamped into an executable's version resource (the fixed file
 // information), if it carries one.
 std::optional<ProgramVersion> StampedVersion(std::string_view bytes);
+
+// curl's exit status in an administrator's words, with the number.
+std::string CurlFailureText(uint32_t status);
 
 // A small PE file stamped with a version, used where a real program file is
 // not at hand (the simulator's stand-ins and tests).

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "config/numbers.h"
@@ -96,7 +97,7 @@ int64_t SimHost::ElapsedMs() { return world_.now(); }
 
 void SimHost::CheckUntil(LocalMs t) {
   if (t > world_.options().until) {
-    world_.SetNow(world_.options().until);
+    world_.MoveTo(world_.options().until);
     ExitProgram(ExitReason::Until);
   }
 }
@@ -184,7 +185,7 @@ void SimHost::IdleUntilEnd() {
     auto next = NextDue();
     if (!next) CheckUntil(world_.options().until + 1);
     CheckUntil(*next);
-    if (*next > world_.now()) world_.SetNow(*next);
+    world_.MoveTo(*next);
   }
 }
 
@@ -206,43 +207,163 @@ void SimHost::ShowMessage(const std::string& caption, const std::string& text, M
   Emit("msgbox", Record{{"caption", caption}, {"text", text}, {"icon", IconName(icon)}});
 }
 
-bool SimHost::StartProcess(const std::string& command_line) {
+std::string SimHost::ChildName(const std::string& command_line, std::string& rest) {
   size_t blank = command_line.find(' ');
   const std::string token = AsciiLower(command_line.substr(0, blank));
-  std::string rest = blank == std::string::npos ? std::string() : command_line.substr(blank);
+  rest = blank == std::string::npos ? std::string() : command_line.substr(blank);
   rest.erase(0, rest.find_first_not_of(' ') == std::string::npos ? rest.size() : rest.find_first_not_of(' '));
+  if (token == "system\\curl" || token == "system\\curl.exe") return "curl";
+  if (token == "system\\send.bat") return "send.bat";
+  if (token == "net" || token == "net.exe") return "net";
+  if (token == "zorvane.exe" || token == "zorvane") return "zorvane";
+  if (token == "kalmora.exe" || token == "kalmora") return "kalmora";
+  return "";
+}
 
-  std::string child;
-  if (token == "system\\curl" || token == "system\\curl.exe") {
-    child = "curl";
-  } else if (token == "system\\send.bat") {
-    child = "send.bat";
-  } else if (token == "net" || token == "net.exe") {
-    child = "net";
-  } else if (token == "zorvane.exe" || token == "zorvane") {
-    child = "zorvane";
-  } else if (token == "kalmora.exe" || token == "kalmora") {
-    child = "kalmora";
-  }
-  bool ok = !child.empty() && world_.options().without.count(child) == 0;
-  if (ok && (child == "zorvane" || child == "kalmora")) {
+Status SimHost::Spawn(const std::string& command_line, std::string& child, std::string& rest) {
+  child = ChildName(command_line, rest);
+  Status started;
+  if (child.empty() || world_.options().without.count(child)) {
+    started = Status::Failure("The system cannot find the file specified.");
+  } else if (child == "zorvane" || child == "kalmora") {
     // Like the system's loader, start only a program file that is an
     // executable.
     auto bytes = FileExistsQuiet(child + ".exe") ? ReadWhole(world_.Resolve(child + ".exe", cwd_)) : std::nullopt;
-    ok = bytes && LooksLikeWindowsExecutable(*bytes);
+    if (!bytes || !LooksLikeWindowsExecutable(*bytes)) started = Status::Failure("Bad EXE format.");
   }
-  Emit("spawn", Record{{"cmd", command_line}, {"ok", ok}});
-  if (!ok) return false;
+  Emit("spawn", Record{{"cmd", command_line}, {"ok", started.ok()}});
+  return started;
+}
 
-  if (child == "curl") {
-    RunCurl(command_line);
-  } else if (child == "send.bat") {
-    auto mail = ReadWhole(world_.Resolve("mail.tmp", cwd_));
-    Emit("mail", Record{{"text", mail.value_or("")}});
-  } else if (child == "zorvane" || child == "kalmora") {
-    world_.Queue(World::Launch{child, rest, false});
+Status SimHost::StartProcess(const std::string& command_line) {
+  auto child = StartChild(command_line);
+  if (!child) return child.status();
+  ReleaseChild(*child, false);
+  return Status();
+}
+
+Result<ChildProcess> SimHost::StartChild(const std::string& command_line) {
+  std::string name, rest;
+  if (Status s = Spawn(command_line, name, rest); !s) return s;
+  SimChild c;
+  if (name == "curl") {
+    c = Curl(command_line);
+  } else if (name == "send.bat") {
+    c = SendBat();
+  } else {
+    c.parent = program_;
+    c.cmd = command_line;
+    c.start = c.end = world_.now();
+    if (auto it = world_.options().exit_status.find(name); it != world_.options().exit_status.end()) {
+      c.status = it->second;
+    }
+    if (name == "zorvane" || name == "kalmora") world_.Queue(World::Launch{name, rest, false});
   }
-  return true;
+  return ChildProcess{world_.AddChild(std::move(c))};
+}
+
+std::optional<uint32_t> SimHost::ChildExitStatus(ChildProcess child) {
+  SimChild* c = world_.Child(child.id);
+  if (!c || !c->ended) return std::nullopt;
+  return c->status;
+}
+
+void SimHost::ReleaseChild(ChildProcess child, bool end_if_running) {
+  if (end_if_running) world_.EndChildNow(child.id);
+}
+
+// send.bat reads mail.tmp while it runs; here, when it ends.
+SimChild SimHost::SendBat() {
+  const Options& o = world_.options();
+  SimChild c;
+  c.parent = program_;
+  c.cmd = "system\\send.bat";
+  c.start = world_.now();
+  c.end = c.start + o.send_delay_ms;
+  if (auto it = o.exit_status.find("send.bat"); it != o.exit_status.end()) c.status = it->second;
+  World* world = &world_;
+  const std::string mail_path = world_.Resolve("mail.tmp", cwd_), program = program_;
+  c.on_end = [world, mail_path, program] {
+    world->Emit(program, "mail", Record{{"text", ReadWhole(mail_path).value_or("")}});
+  };
+  return c;
+}
+
+// curl -O: each URL of the (brace-expanded) last word is saved under its last
+// segment. Every reachable file takes the server's delay, one after the
+// other; a file cut by a fault arrives in part and curl ends with status 18.
+SimChild SimHost::Curl(const std::string& command_line) {
+  struct Transfer {
+    std::string url, file, path;
+    bool reachable = false;
+    std::string bytes;  // what the server sends
+    std::optional<double> cut;
+  };
+  const Options& o = world_.options();
+  const std::string url = command_line.substr(command_line.find_last_of(' ') + 1);
+  const std::string prefix = o.server_url + "kalmora/";
+  auto transfers = std::make_shared<std::vector<Transfer>>();
+  SimChild c;
+  c.parent = program_;
+  c.cmd = command_line;
+  c.start = c.end = world_.now();
+  for (const std::string& one : ExpandBraces(url)) {
+    Transfer t;
+    t.url = one;
+    t.file = one.substr(one.find_last_of('/') + 1);
+    t.path = world_.Resolve(t.file, cwd_);
+    // A last segment that names no plain file in the working directory
+    // saves nothing.
+    const bool savable = !t.file.empty() && t.file != "." && t.file != ".." && t.file.find('\\') == std::string::npos;
+    t.reachable = savable && !o.server_url.empty() && one.compare(0, prefix.size(), prefix) == 0;
+    if (!savable) {
+      c.status = 23;  // curl: cannot write the output
+    } else if (!t.reachable) {
+      c.status = 7;  // curl: cannot connect
+    } else {
+      // The server serves its own directory and nothing above it.
+      const std::string name = one.substr(prefix.size());
+      const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
+      auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
+      t.bytes = content ? *content : std::string(kErrorPage);
+      if (auto it = o.server_cut.find(t.file); it != o.server_cut.end()) {
+        t.cut = it->second;
+        c.status = 18;  // curl: partial file
+      }
+      c.end += o.server_delay_ms;
+    }
+    transfers->push_back(std::move(t));
+  }
+  World* world = &world_;
+  const std::string program = program_;
+  const LocalMs start = c.start;
+  const int64_t each = o.server_delay_ms;
+  // What has arrived of every file `elapsed` ms after the start.
+  auto deliver = [world, program, transfers, start, each](LocalMs at) {
+    int64_t elapsed = at - start;
+    for (const Transfer& t : *transfers) {
+      if (!t.reachable) {
+        world->Emit(program, "download", Record{{"url", t.url}, {"file", t.file}, {"saved", false}});
+        continue;
+      }
+      double part = each > 0 ? std::clamp(static_cast<double>(elapsed) / static_cast<double>(each), 0.0, 1.0) : 1.0;
+      elapsed -= each;
+      if (part <= 0) break;
+      if (t.cut) part = std::min(part, *t.cut);
+      const size_t bytes =
+          part >= 1.0 ? t.bytes.size() : static_cast<size_t>(static_cast<double>(t.bytes.size()) * part);
+      std::ofstream out(t.path, std::ios::binary | std::ios::trunc);
+      out << t.bytes.substr(0, bytes);
+      out.close();
+      Record r{{"url", t.url}, {"file", t.file}, {"saved", static_cast<bool>(out)}};
+      if (bytes < t.bytes.size()) r["cut_at"] = bytes;
+      world->Emit(program, "download", std::move(r));
+    }
+  };
+  const LocalMs end = c.end;
+  c.on_end = [deliver, end] { deliver(end); };
+  c.on_kill = deliver;
+  return c;
 }
 
 // A directory search for a file: a directory of that name does not count.
@@ -256,51 +377,25 @@ bool SimHost::IsLocked(const std::string& name) const {
   return it != locked_.end() && (!it->second || world_.now() < *it->second);
 }
 
-void SimHost::RunCurl(const std::string& command_line) {
-  // The URL is the last word; -O saves under its last segment.
-  size_t last = command_line.find_last_of(' ');
-  const std::string url = command_line.substr(last + 1);
-  const Options& o = world_.options();
-  const std::string prefix = o.server_url + "kalmora/";
-  for (const std::string& one : ExpandBraces(url)) {
-    const std::string file = one.substr(one.find_last_of('/') + 1);
-    const bool reachable = !o.server_url.empty() && one.compare(0, prefix.size(), prefix) == 0;
-    // A last segment that names no plain file in the working directory
-    // saves nothing.
-    const bool savable = !file.empty() && file != "." && file != ".." && file.find('\\') == std::string::npos;
-    if (!reachable || !savable) {
-      Emit("download", Record{{"url", one}, {"file", file}, {"saved", false}});
-      continue;
-    }
-    // The server serves its own directory and nothing above it.
-    const std::string name = one.substr(prefix.size());
-    const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
-    auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
-    std::ofstream out(world_.Resolve(file, cwd_), std::ios::binary | std::ios::trunc);
-    out << (content ? *content : std::string(kErrorPage));
-    out.close();
-    Emit("download", Record{{"url", one}, {"file", file}, {"saved", static_cast<bool>(out)}});
-  }
-}
-
 void SimHost::SetInteractiveDesktop(bool on) {
   Emit("service", Record{{"call", "SetInteractiveDesktop"}, {"arg", on}});
 }
-void SimHost::SetStartType(int32_t type) { Emit("service", Record{{"call", "SetStartType"}, {"arg", type}}); }
-bool SimHost::RegisterService() {
+// The records show the numbers the programs have always passed here.
+void SimHost::SetStartType(StartType) { Emit("service", Record{{"call", "SetStartType"}, {"arg", 2}}); }
+Status SimHost::RegisterService() {
   Emit("service", Record{{"call", "RegisterService"}, {"result", true}});
-  return true;
+  return Status();
 }
-bool SimHost::UnregisterService() {
+Status SimHost::UnregisterService() {
   Emit("service", Record{{"call", "UnregisterService"}, {"result", true}});
-  return true;
+  return Status();
 }
 void SimHost::SetDebugMode(bool on) {
   debug_mode_ = on;
   Emit("service", Record{{"call", "SetDebugMode"}, {"arg", on}});
 }
-void SimHost::SetAcceptedControls(int32_t controls) {
-  Emit("service", Record{{"call", "SetAcceptedControls"}, {"arg", controls}});
+void SimHost::SetAcceptedControls(ServiceControls) {
+  Emit("service", Record{{"call", "SetAcceptedControls"}, {"arg", 2}});
 }
 void SimHost::ConnectServiceManager() {
   Emit("service", Record{{"call", "ConnectServiceManager"}});
@@ -311,40 +406,53 @@ void SimHost::ConnectServiceManager() {
 }
 void SimHost::ReportServiceStopped() { Emit("service", Record{{"call", "ReportServiceStopped"}}); }
 
-void SimHost::LogEvent(int16_t type, int32_t id, const std::string& text) {
-  Emit("event", Record{{"type", type}, {"id", id}, {"text", text}});
+// Types as the Windows event log numbers them.
+void SimHost::LogEvent(EventType type, EventId id, const std::string& text) {
+  const int number = type == EventType::Error ? 1 : type == EventType::Warning ? 2 : 4;
+  Emit("event", Record{{"type", number}, {"id", static_cast<int32_t>(id)}, {"text", text}});
 }
 
-bool SimHost::DeleteFile(const std::string& name) {
+namespace {
+constexpr const char* kInUse = "The process cannot access the file because it is being used by another process.";
+constexpr const char* kNotFound = "The system cannot find the file specified.";
+}  // namespace
+
+Status SimHost::DeleteFile(const std::string& name) {
   std::error_code ec;
   const std::string path = world_.Resolve(name, cwd_);
-  bool ok = !IsLocked(name) && fs::is_regular_file(path, ec) && fs::remove(path, ec);
-  Emit("file", Record{{"op", "delete"}, {"name", name}, {"ok", ok}});
-  return ok;
+  Status s = IsLocked(name)                   ? Status::Failure(kInUse)
+             : !fs::is_regular_file(path, ec) ? Status::Failure(kNotFound)
+             : !fs::remove(path, ec)          ? Status::Failure(ec.message())
+                                              : Status();
+  Emit("file", Record{{"op", "delete"}, {"name", name}, {"ok", s.ok()}});
+  return s;
 }
 
-bool SimHost::ReplaceFile(const std::string& from, const std::string& to) {
+Status SimHost::ReplaceFile(const std::string& from, const std::string& to) {
   std::error_code ec;
   const std::string src = world_.Resolve(from, cwd_), dst = world_.Resolve(to, cwd_);
-  bool ok = !IsLocked(from) && !IsLocked(to) && fs::is_regular_file(src, ec) && !fs::is_directory(dst, ec);
-  if (ok) {
+  Status s = IsLocked(from) || IsLocked(to)  ? Status::Failure(kInUse)
+             : !fs::is_regular_file(src, ec) ? Status::Failure(kNotFound)
+             : fs::is_directory(dst, ec)     ? Status::Failure("Access is denied.")
+                                             : Status();
+  if (s) {
     fs::rename(src, dst, ec);
-    ok = !ec;
+    if (ec) s = Status::Failure(ec.message());
   }
-  Emit("file", Record{{"op", "rename"}, {"name", from}, {"to", to}, {"ok", ok}});
-  return ok;
+  Emit("file", Record{{"op", "rename"}, {"name", from}, {"to", to}, {"ok", s.ok()}});
+  return s;
 }
 
 bool SimHost::FileExists(const std::string& name) { return FileExistsQuiet(name); }
 
 std::optional<std::string> SimHost::ReadFile(const std::string& name) { return ReadWhole(world_.Resolve(name, cwd_)); }
 
-bool SimHost::WriteFile(const std::string& name, const std::string& bytes) {
+Status SimHost::WriteFile(const std::string& name, const std::string& bytes) {
   std::ofstream out(world_.Resolve(name, cwd_), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  if (!out) return Status::Failure("Access is denied.");
   out << bytes;
   out.close();
-  return static_cast<bool>(out);
+  return out ? Status() : Status::Failure("The disk is full.");
 }
 
 std::optional<std::string> SimHost::Sha256OfFile(const std::string& name) {
@@ -353,13 +461,7 @@ std::optional<std::string> SimHost::Sha256OfFile(const std::string& name) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   if (EVP_Digest(bytes->data(), bytes->size(), digest, &len, EVP_sha256(), nullptr) != 1) return std::nullopt;
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < len; ++i) {
-    out += hex[digest[i] >> 4];
-    out += hex[digest[i] & 15];
-  }
-  return out;
+  return std::string(reinterpret_cast<const char*>(digest), len);
 }
 
 std::string SimHost::GetProfileString(const std::string& section, const std::string& key,
@@ -367,8 +469,7 @@ std::string SimHost::GetProfileString(const std::string& section, const std::str
   return LookupProfileString(ReadWhole(world_.Resolve(path, cwd_)), section, key, default_value, buffer_size);
 }
 
-void SimHost::ExitWindowsEx(uint32_t flags, uint32_t reason) {
-  Emit("halt", Record{{"flags", flags}, {"reason", reason}});
-}
+// As the Windows host asks: EWX_SHUTDOWN | EWX_FORCE, every reason bit set.
+void SimHost::ExitWindowsEx(ShutdownMode) { Emit("halt", Record{{"flags", 5u}, {"reason", 0xFFFFFFFFu}}); }
 
 }  // namespace kalmora::sim

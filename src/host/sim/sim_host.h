@@ -33,32 +33,35 @@ class SimHost : public Host {
   bool SetCurrentDirectory(const std::string& dir) override;
   void HideWindow() override {}
   void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
-  bool StartProcess(const std::string& command_line) override;
+  Status StartProcess(const std::string& command_line) override;
+  Result<ChildProcess> StartChild(const std::string& command_line) override;
+  std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
+  void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override { return version_; }
 
   void SetInteractiveDesktop(bool on) override;
-  void SetStartType(int32_t type) override;
-  bool RegisterService() override;
-  bool UnregisterService() override;
+  void SetStartType(StartType type) override;
+  Status RegisterService() override;
+  Status UnregisterService() override;
   void SetDebugMode(bool on) override;
-  void SetAcceptedControls(int32_t controls) override;
+  void SetAcceptedControls(ServiceControls controls) override;
   void ConnectServiceManager() override;
   bool IsServiceRunning() override { return running_; }
   void ReportServiceStopped() override;
-  void LogEvent(int16_t type, int32_t id, const std::string& text) override;
+  void LogEvent(EventType type, EventId id, const std::string& text) override;
 
-  bool DeleteFile(const std::string& name) override;
-  bool ReplaceFile(const std::string& from, const std::string& to) override;
+  Status DeleteFile(const std::string& name) override;
+  Status ReplaceFile(const std::string& from, const std::string& to) override;
   bool FileExists(const std::string& name) override;
   std::optional<std::string> ReadFile(const std::string& name) override;
-  bool WriteFile(const std::string& name, const std::string& bytes) override;
+  Status WriteFile(const std::string& name, const std::string& bytes) override;
   std::optional<std::string> Sha256OfFile(const std::string& name) override;
   std::string GetProfileString(const std::string& section, const std::string& key, const std::string& default_value,
                                const std::string& path, size_t buffer_size) override;
 
   void Beep(uint32_t hz, uint32_t ms) override;
   void EnableShutdownPrivilege() override {}
-  void ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+  void ExitWindowsEx(ShutdownMode mode) override;
 
   // A file the simulated program may not delete or replace (as if another
   // process held it open), for good or until the virtual time `until`; for
@@ -76,7 +79,12 @@ class SimHost : public Host {
   // The earliest moment at which something is due, if anything.
   std::optional<LocalMs> NextDue() const;
   bool DeliverOne();
-  void RunCurl(const std::string& command_line);
+  // Which simulated child program a command line starts ("" for none), and
+  // whether it can start.
+  std::string ChildName(const std::string& command_line, std::string& rest);
+  Status Spawn(const std::string& command_line, std::string& child, std::string& rest);
+  SimChild Curl(const std::string& command_line);
+  SimChild SendBat();
   bool FileExistsQuiet(const std::string& name);
   bool IsLocked(const std::string& name) const;
 

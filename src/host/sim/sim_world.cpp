@@ -1,5 +1,6 @@
 #include "host/sim/sim_world.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -110,7 +111,52 @@ void World::Emit(const std::string& program, const std::string& kind, Record fie
   if (sink_) sink_(records_.back());
 }
 
-void World::Advance(int64_t ms) { now_ += ms; }
+void World::MoveTo(LocalMs t) {
+  for (;;) {
+    SimChild* next = nullptr;
+    for (auto& [id, c] : children_) {
+      if (!c.ended && c.end <= t && (!next || c.end < next->end)) next = &c;
+    }
+    if (!next) break;
+    now_ = std::max(now_, next->end);
+    Finish(*next, false);
+  }
+  now_ = std::max(now_, t);
+}
+
+uint64_t World::AddChild(SimChild child) {
+  const uint64_t id = next_child_++;
+  SimChild& c = children_[id] = std::move(child);
+  if (c.end <= now_) Finish(c, false);
+  return id;
+}
+
+SimChild* World::Child(uint64_t id) {
+  auto it = children_.find(id);
+  return it == children_.end() ? nullptr : &it->second;
+}
+
+void World::EndChildNow(uint64_t id) {
+  SimChild* c = Child(id);
+  if (c && !c->ended) Finish(*c, true);
+}
+
+// A child that ends at once and well is seen in its effects alone; one that
+// took time, failed or was ended says so.
+void World::Finish(SimChild& c, bool killed) {
+  c.ended = true;
+  if (killed) {
+    c.status = 1;  // what TerminateProcess leaves
+    if (c.on_kill) c.on_kill(now_);
+  } else if (c.on_end) {
+    c.on_end();
+  }
+  if (killed || c.status != 0 || c.end > c.start) {
+    Record r{{"cmd", c.cmd}, {"status", c.status}, {"seconds", static_cast<double>(now_ - c.start) / 1000.0}};
+    if (killed) r["ended_by"] = c.parent;
+    Emit(c.parent, "end", std::move(r));
+  }
+}
 
 std::string World::Resolve(const std::string& name, const std::string& cwd) const {
   std::string p = name;
@@ -170,7 +216,8 @@ std::string FormatReadable(const Record& r) {
     return std::string();
   };
   if (kind == "start") {
-    line += "args=" + Quote(r.value("args", "")) + (r.value("service", false) ? "  (by the service manager)" : "  (by hand)");
+    line += "args=" + Quote(r.value("args", "")) +
+            (r.value("service", false) ? "  (by the service manager)" : "  (by hand)");
   } else if (kind == "service") {
     line += r.value("call", "");
     if (r.contains("arg")) line += "(" + r["arg"].dump() + ")";
@@ -185,8 +232,18 @@ std::string FormatReadable(const Record& r) {
     if (!t.empty()) line += "  " + t;
   } else if (kind == "spawn") {
     line += r.value("cmd", "") + (r.value("ok", false) ? "" : "   (could not be started)");
+  } else if (kind == "end") {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "   (status %u after %.1f s)", r.value("status", 0u), r.value("seconds", 0.0));
+    line += r.value("cmd", "") + buf;
+    if (r.contains("ended_by")) line += ", ended by " + r.value("ended_by", "");
   } else if (kind == "download") {
-    line += r.value("url", "") + " -> " + r.value("file", "") + (r.value("saved", false) ? "" : "   (nothing saved)");
+    line += r.value("url", "") + " -> " + r.value("file", "");
+    if (!r.value("saved", false)) {
+      line += "   (nothing saved)";
+    } else if (r.contains("cut_at")) {
+      line += "   (broke off after " + std::to_string(r.value("cut_at", 0)) + " bytes)";
+    }
   } else if (kind == "mail") {
     text_field(r.value("text", ""));
     line += "mail.tmp as send.bat found it:";

@@ -7,13 +7,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "host/host.h"
 
@@ -29,15 +29,34 @@ std::string FormatTime(LocalMs t);
 LocalTime ToLocalTime(LocalMs t);
 
 struct Options {
-  std::string work_dir;            // the program directory; must exist
-  std::string args;                // Kalmora's argument string
+  std::string work_dir;  // the program directory; must exist
+  std::string args;      // Kalmora's argument string
   LocalMs start = 0;
   bool service = false;            // the service manager starts Kalmora
   std::optional<LocalMs> stop_at;  // the service manager asks it to stop
   LocalMs until = 0;               // where the simulation ends
   std::string server_url;          // --server URL=DIR
   std::string server_dir;
-  std::set<std::string> without;   // curl, send.bat, net, zorvane
+  std::set<std::string> without;  // curl, send.bat, net, zorvane
+  // The update server's transfers: how long each file takes, and files whose
+  // transfer breaks off after this fraction of their bytes (curl status 18).
+  int64_t server_delay_ms = 0;
+  std::map<std::string, double> server_cut;
+  int64_t send_delay_ms = 0;                    // how long send.bat runs
+  std::map<std::string, uint32_t> exit_status;  // send.bat, net: the status they end with
+};
+
+// A child program on the virtual clock: it ends by itself at `end`, with its
+// effects, unless its parent ends it first.
+struct SimChild {
+  std::string parent;  // the program that started it
+  std::string cmd;
+  LocalMs start = 0;
+  LocalMs end = 0;
+  uint32_t status = 0;
+  bool ended = false;
+  std::function<void()> on_end;          // its effects when it ends by itself
+  std::function<void(LocalMs)> on_kill;  // what it leaves when ended early
 };
 
 class World {
@@ -56,8 +75,13 @@ class World {
 
   // Used by the per-program hosts.
   void Emit(const std::string& program, const std::string& kind, Record fields);
-  void Advance(int64_t ms);
-  void SetNow(LocalMs t) { now_ = t; }
+  // Moves the clock on; children that end on the way end at their moment.
+  void Advance(int64_t ms) { MoveTo(now_ + ms); }
+  void MoveTo(LocalMs t);
+  // A child that ends no later than now ends at once.
+  uint64_t AddChild(SimChild child);
+  SimChild* Child(uint64_t id);
+  void EndChildNow(uint64_t id);
   std::string Resolve(const std::string& name, const std::string& cwd) const;
 
   struct Launch {
@@ -72,7 +96,10 @@ class World {
   std::function<void(const Record&)> sink_;
   std::vector<Record> records_;
   std::vector<Launch> pending_;
+  std::map<uint64_t, SimChild> children_;
+  uint64_t next_child_ = 1;
   LocalMs now_ = 0;
+  void Finish(SimChild& c, bool killed);
 };
 
 // Reads the simulated records back as readable lines.

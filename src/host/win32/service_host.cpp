@@ -45,55 +45,53 @@ class ScHandle {
 
 // The Application log's entry for our source: Event Viewer takes the texts
 // from the message table compiled into the program file.
-bool RegisterEventSourceKey(const std::string& exe) {
+Status RegisterEventSourceKey(const std::string& exe) {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
+  LSTATUS e = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                              nullptr, &key, nullptr);
+  if (e != ERROR_SUCCESS) return Status::Failure(LastErrorText(static_cast<DWORD>(e)));
   const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-  bool ok = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
-                           static_cast<DWORD>(exe.size() + 1)) == ERROR_SUCCESS &&
-            RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
-                           sizeof(types)) == ERROR_SUCCESS;
+  e = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
+                     static_cast<DWORD>(exe.size() + 1));
+  if (e == ERROR_SUCCESS) {
+    e = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof(types));
+  }
   RegCloseKey(key);
-  return ok;
+  return e == ERROR_SUCCESS ? Status() : Status::Failure(LastErrorText(static_cast<DWORD>(e)));
 }
 
 }  // namespace
 
-bool Win32Host::RegisterService() {
+Status Win32Host::RegisterService() {
   const std::string exe = OwnPath();
-  if (exe.empty()) return false;
+  if (exe.empty()) return Status::Failure(LastErrorText());
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
-  if (!scm.get()) return false;
+  if (!scm.get()) return Status::Failure(LastErrorText());
   DWORD type = SERVICE_WIN32_OWN_PROCESS;
   if (interactive_) type |= SERVICE_INTERACTIVE_PROCESS;
   // Quoted, so that a folder name with blanks cannot be read as a shorter
   // program path.
   const std::string binary = "\"" + exe + "\"";
-  ScHandle service(CreateServiceA(scm.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS, type,
-                                  static_cast<DWORD>(start_type_), SERVICE_ERROR_NORMAL, binary.c_str(), nullptr,
-                                  nullptr, nullptr, nullptr, nullptr));
-  if (!service.get()) return false;
-  if (!RegisterEventSourceKey(exe)) {
+  ScHandle service(CreateServiceA(scm.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS, type, start_type_,
+                                  SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!service.get()) return Status::Failure(LastErrorText());
+  if (Status source = RegisterEventSourceKey(exe); !source) {
     // Half an installation would be reported as none.
     DeleteService(service.get());
-    return false;
+    return source;
   }
-  return true;
+  return Status();
 }
 
-bool Win32Host::UnregisterService() {
-  bool removed = false;
+Status Win32Host::UnregisterService() {
+  Status removed;
   {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (scm.get()) {
-      ScHandle service(OpenServiceA(scm.get(), kServiceName, DELETE));
-      removed = service.get() && DeleteService(service.get());
-    }
+    if (!scm.get()) return Status::Failure(LastErrorText());
+    ScHandle service(OpenServiceA(scm.get(), kServiceName, DELETE));
+    if (!service.get() || !DeleteService(service.get())) return Status::Failure(LastErrorText());
   }
-  if (removed) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
   return removed;
 }
 
@@ -180,11 +178,14 @@ void Win32Host::SetStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
 
 void Win32Host::ReportServiceStopped() { SetStatus(SERVICE_STOPPED, NO_ERROR, 0); }
 
-void Win32Host::LogEvent(int16_t type, int32_t id, const std::string& text) {
+void Win32Host::LogEvent(EventType type, EventId id, const std::string& text) {
   if (!event_source_) event_source_ = RegisterEventSourceA(nullptr, kEventSource);
   if (!event_source_) return;
+  const WORD kind = type == EventType::Error     ? EVENTLOG_ERROR_TYPE
+                    : type == EventType::Warning ? EVENTLOG_WARNING_TYPE
+                                                 : EVENTLOG_INFORMATION_TYPE;
   const char* strings[1] = {text.c_str()};
-  ReportEventA(event_source_, static_cast<WORD>(type), 0, static_cast<DWORD>(id), nullptr, 1, 0, strings, nullptr);
+  ReportEventA(event_source_, kind, 0, static_cast<DWORD>(id), nullptr, 1, 0, strings, nullptr);
 }
 
 }  // namespace kalmora::win32

@@ -25,6 +25,20 @@ std::string ModuleFileName() {
   }
 }
 
+}  // namespace
+
+std::string LastErrorText(DWORD error) {
+  char* text = nullptr;
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = n && text ? std::string(text, n) : "Windows error " + std::to_string(error);
+  if (text) LocalFree(text);
+  while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  return out;
+}
+
+namespace {
+
 // Names with wildcards would make the directory search match other files.
 bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
 
@@ -64,8 +78,8 @@ Win32Host::Win32Host(const Options& options) {
   // Where no desktop allows a top-level window, the timers and the service
   // requests still need a window of their own.
   if (!window_) {
-    window_ = CreateWindowExA(0, kWindowClass, options.window_title, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              instance, this);
+    window_ =
+        CreateWindowExA(0, kWindowClass, options.window_title, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, this);
   }
 }
 
@@ -226,7 +240,13 @@ void Win32Host::ShowMessage(const std::string& caption, const std::string& text,
   MessageBoxA(nullptr, text.c_str(), caption.c_str(), type);
 }
 
-bool Win32Host::StartProcess(const std::string& command_line) {
+namespace {
+
+// No application name: the platform finds the program the usual way (our
+// own directory first, then the working directory, then the system's) and
+// starts a batch file through its command interpreter. The working
+// directory is inherited.
+Result<PROCESS_INFORMATION> CreateHidden(const std::string& command_line, DWORD flags) {
   STARTUPINFOA si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
@@ -234,14 +254,58 @@ bool Win32Host::StartProcess(const std::string& command_line) {
   PROCESS_INFORMATION pi{};
   std::vector<char> cmd(command_line.begin(), command_line.end());
   cmd.push_back('\0');
-  // No application name: the platform finds the program the usual way (our
-  // own directory first, then the working directory, then the system's)
-  // and starts a batch file through its command interpreter. The working
-  // directory is inherited.
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi)) {
+    return Status::Failure(LastErrorText());
+  }
+  return pi;
+}
+
+}  // namespace
+
+Status Win32Host::StartProcess(const std::string& command_line) {
+  auto pi = CreateHidden(command_line, 0);
+  if (!pi) return pi.status();
+  CloseHandle(pi->hThread);
+  CloseHandle(pi->hProcess);
+  return Status();
+}
+
+Result<ChildProcess> Win32Host::StartChild(const std::string& command_line) {
+  // Started suspended, so that it is in its job before it can start
+  // anything of its own.
+  auto pi = CreateHidden(command_line, CREATE_SUSPENDED);
+  if (!pi) return pi.status();
+  Child c{pi->hProcess, CreateJobObjectA(nullptr, nullptr)};
+  if (c.job && !AssignProcessToJobObject(c.job, c.process)) {
+    CloseHandle(c.job);
+    c.job = nullptr;
+  }
+  ResumeThread(pi->hThread);
+  CloseHandle(pi->hThread);
+  const uint64_t id = next_child_++;
+  children_[id] = c;
+  return ChildProcess{id};
+}
+
+std::optional<uint32_t> Win32Host::ChildExitStatus(ChildProcess child) {
+  auto it = children_.find(child.id);
+  if (it == children_.end() || WaitForSingleObject(it->second.process, 0) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(it->second.process, &code)) return std::nullopt;
+  return code;
+}
+
+void Win32Host::ReleaseChild(ChildProcess child, bool end_if_running) {
+  auto it = children_.find(child.id);
+  if (it == children_.end()) return;
+  Child& c = it->second;
+  if (end_if_running && WaitForSingleObject(c.process, 0) == WAIT_TIMEOUT) {
+    if (!c.job || !TerminateJobObject(c.job, 1)) TerminateProcess(c.process, 1);
+    WaitForSingleObject(c.process, 5000);
+  }
+  if (c.job) CloseHandle(c.job);
+  CloseHandle(c.process);
+  children_.erase(it);
 }
 
 ProgramVersion Win32Host::Version() {
@@ -266,10 +330,12 @@ ProgramVersion Win32Host::Version() {
 
 // --- files ---------------------------------------------------------------------
 
-bool Win32Host::DeleteFile(const std::string& name) { return DeleteFileA(name.c_str()) != 0; }
+Status Win32Host::DeleteFile(const std::string& name) {
+  return DeleteFileA(name.c_str()) ? Status() : Status::Failure(LastErrorText());
+}
 
-bool Win32Host::ReplaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+Status Win32Host::ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? Status() : Status::Failure(LastErrorText());
 }
 
 bool Win32Host::FileExists(const std::string& name) {
@@ -282,8 +348,8 @@ bool Win32Host::FileExists(const std::string& name) {
 }
 
 std::optional<std::string> Win32Host::ReadFile(const std::string& name) {
-  FileHandle f(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle f(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f.ok()) return std::nullopt;
   std::string bytes;
   char chunk[65536];
@@ -296,18 +362,20 @@ std::optional<std::string> Win32Host::ReadFile(const std::string& name) {
   return bytes;
 }
 
-bool Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
-  FileHandle f(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.ok()) return false;
+Status Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
+  FileHandle f(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr));
+  if (!f.ok()) return Status::Failure(LastErrorText());
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD put = 0;
     DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-    if (!::WriteFile(f.get(), bytes.data() + done, want, &put, nullptr) || put == 0) return false;
+    if (!::WriteFile(f.get(), bytes.data() + done, want, &put, nullptr) || put == 0) {
+      return Status::Failure(LastErrorText());
+    }
     done += put;
   }
-  return true;
+  return Status();
 }
 
 std::optional<std::string> Win32Host::Sha256OfFile(const std::string& name) {
@@ -318,24 +386,17 @@ std::optional<std::string> Win32Host::Sha256OfFile(const std::string& name) {
   BCRYPT_HASH_HANDLE hash = nullptr;
   unsigned char digest[32];
   bool ok = BCRYPT_SUCCESS(BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0)) &&
-            BCRYPT_SUCCESS(BCryptHashData(hash, reinterpret_cast<PUCHAR>(bytes->data()),
-                                          static_cast<ULONG>(bytes->size()), 0)) &&
+            BCRYPT_SUCCESS(
+                BCryptHashData(hash, reinterpret_cast<PUCHAR>(bytes->data()), static_cast<ULONG>(bytes->size()), 0)) &&
             BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof(digest), 0));
   if (hash) BCryptDestroyHash(hash);
   BCryptCloseAlgorithmProvider(alg, 0);
   if (!ok) return std::nullopt;
-  static const char* hex = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : digest) {
-    out += hex[b >> 4];
-    out += hex[b & 15];
-  }
-  return out;
+  return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
 }
 
 std::string Win32Host::GetProfileString(const std::string& section, const std::string& key,
-                                        const std::string& default_value, const std::string& path,
-                                        size_t buffer_size) {
+                                        const std::string& default_value, const std::string& path, size_t buffer_size) {
   return modAPI::ReadIniString(section, key, default_value, path, buffer_size);
 }
 
@@ -345,6 +406,8 @@ void Win32Host::Beep(uint32_t hz, uint32_t ms) { ::Beep(hz, ms); }
 
 void Win32Host::EnableShutdownPrivilege() { modAPI::EnableShutdownPrivilege(); }
 
-void Win32Host::ExitWindowsEx(uint32_t flags, uint32_t reason) { ::ExitWindowsEx(flags, reason); }
+// Forced: programs that do not end are ended. Every bit of the reason set,
+// as the service has always asked.
+void Win32Host::ExitWindowsEx(ShutdownMode) { ::ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE, 0xFFFFFFFFu); }
 
 }  // namespace kalmora::win32

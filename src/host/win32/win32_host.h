@@ -18,11 +18,16 @@
 #undef GetProfileString
 
 #include <atomic>
+#include <map>
 #include <string>
 
 #include "host/host.h"
 
 namespace kalmora::win32 {
+
+// The system's own words for an error code (the thread's last error by
+// default), without the line end.
+std::string LastErrorText(DWORD error = GetLastError());
 
 class Win32Host : public Host {
  public:
@@ -61,33 +66,36 @@ class Win32Host : public Host {
   bool SetCurrentDirectory(const std::string& dir) override;
   void HideWindow() override;
   void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
-  bool StartProcess(const std::string& command_line) override;
+  Status StartProcess(const std::string& command_line) override;
+  Result<ChildProcess> StartChild(const std::string& command_line) override;
+  std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
+  void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
 
   // Service host (service_host.cpp).
   void SetInteractiveDesktop(bool on) override { interactive_ = on; }
-  void SetStartType(int32_t type) override { start_type_ = type; }
-  bool RegisterService() override;
-  bool UnregisterService() override;
+  void SetStartType(StartType) override { start_type_ = SERVICE_AUTO_START; }
+  Status RegisterService() override;
+  Status UnregisterService() override;
   void SetDebugMode(bool on) override { debug_mode_ = on; }
-  void SetAcceptedControls(int32_t controls) override { accepted_controls_ = controls; }
+  void SetAcceptedControls(ServiceControls) override { accepted_controls_ = SERVICE_ACCEPT_STOP; }
   void ConnectServiceManager() override;
   bool IsServiceRunning() override { return running_; }
   void ReportServiceStopped() override;
-  void LogEvent(int16_t type, int32_t id, const std::string& text) override;
+  void LogEvent(EventType type, EventId id, const std::string& text) override;
 
-  bool DeleteFile(const std::string& name) override;
-  bool ReplaceFile(const std::string& from, const std::string& to) override;
+  Status DeleteFile(const std::string& name) override;
+  Status ReplaceFile(const std::string& from, const std::string& to) override;
   bool FileExists(const std::string& name) override;
   std::optional<std::string> ReadFile(const std::string& name) override;
-  bool WriteFile(const std::string& name, const std::string& bytes) override;
+  Status WriteFile(const std::string& name, const std::string& bytes) override;
   std::optional<std::string> Sha256OfFile(const std::string& name) override;
   std::string GetProfileString(const std::string& section, const std::string& key, const std::string& default_value,
                                const std::string& path, size_t buffer_size) override;
 
   void Beep(uint32_t hz, uint32_t ms) override;
   void EnableShutdownPrivilege() override;
-  void ExitWindowsEx(uint32_t flags, uint32_t reason) override;
+  void ExitWindowsEx(ShutdownMode mode) override;
 
   // The command line after the program's name and the blanks that follow it.
   static std::string ArgumentsOf(const char* command_line);
@@ -114,6 +122,16 @@ class Win32Host : public Host {
     bool enabled = false;
   };
 
+  // Children that are waited for: the process, and the job that holds it
+  // with whatever it starts (send.bat's mail program, say), so that ending
+  // it ends them all.
+  struct Child {
+    HANDLE process = nullptr;
+    HANDLE job = nullptr;
+  };
+  std::map<uint64_t, Child> children_;
+  uint64_t next_child_ = 1;
+
   HWND window_ = nullptr;
   EventSink* sink_ = nullptr;
   Timer timers_[3];
@@ -122,9 +140,9 @@ class Win32Host : public Host {
   // it posts the start request; the lock keeps status reports from the
   // control handler's thread and the program's thread in order.
   bool interactive_ = false;
-  int32_t start_type_ = SERVICE_DEMAND_START;
+  DWORD start_type_ = SERVICE_DEMAND_START;
   bool debug_mode_ = false;
-  int32_t accepted_controls_ = 0;
+  DWORD accepted_controls_ = 0;
   bool connect_tried_ = false;
   bool running_ = false;
   std::atomic<SERVICE_STATUS_HANDLE> status_handle_{nullptr};
