@@ -12,6 +12,7 @@
 #include <iostream>
 #include <optional>
 
+#include "config/numbers.h"
 #include "host/sim/sim_world.h"
 #include "update/versions.h"
 
@@ -94,33 +95,181 @@ bool IsWithin(const fs::path& inner, const fs::path& outer) {
   return end_b == b.end() || (std::next(end_b) == b.end() && end_b->empty());
 }
 
+// A number of seconds from 0 to a million, as milliseconds.
+bool ParseSeconds(const std::string& option, const std::string& text, int64_t& ms, std::string& problem) {
+  auto v = ParseNumber(text);
+  if (!v || *v < 0 || *v > 1e6) {
+    problem = option + ": '" + text + "' is not a number of seconds from 0 to 1000000";
+    return false;
+  }
+  ms = static_cast<int64_t>(*v * 1000);
+  return true;
+}
+
+// NAME=VALUE, the last "=" splitting them.
+bool SplitPair(const std::string& option, const std::string& text, std::string& name, std::string& value,
+               std::string& problem) {
+  const size_t eq = text.rfind('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) {
+    problem = option + ": expected NAME=VALUE, got '" + text + "'";
+    return false;
+  }
+  name = text.substr(0, eq);
+  value = text.substr(eq + 1);
+  return true;
+}
+
+// What the command line says, before anything is checked.
+struct CommandLine {
+  std::string dir = KALMORA_EXAMPLE_DIR;
+  std::string work, args, start, stop_at, until, server, server_delay, send_delay;
+  std::vector<std::string> without, server_faults, exit_statuses;
+  bool service = false, json = false;
+};
+
+// Fills `o` from the command line; false with `problem` set when it is unusable.
+bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
+  auto time = [&](const std::string& option, const std::string& text, sim::LocalMs& t) {
+    auto v = sim::ParseTime(text);
+    if (!v) problem = option + ": '" + text + "' is not YYYY-MM-DD HH:MM[:SS[.mmm]]";
+    if (v) t = *v;
+    return v.has_value();
+  };
+  o.args = c.args;
+  o.service = c.service;
+  o.start = LocalNow();
+  if (!c.start.empty() && !time("--start", c.start, o.start)) return false;
+  o.until = o.start + 48LL * 3600 * 1000;
+  if (!c.until.empty()) {
+    if (!time("--until", c.until, o.until)) return false;
+    if (o.until < o.start) {
+      problem = "--until lies before --start";
+      return false;
+    }
+  }
+  if (!c.stop_at.empty()) {
+    sim::LocalMs t = 0;
+    if (!time("--stop-at", c.stop_at, t)) return false;
+    o.stop_at = t;
+  }
+  if (!c.server.empty() && !SplitServer(c.server, o.server_url, o.server_dir, problem)) return false;
+  for (const std::string& w : c.without) {
+    if (w != "curl" && w != "send.bat" && w != "net" && w != "zorvane") {
+      problem = "--without: '" + w + "' is not one of curl, send.bat, net, zorvane";
+      return false;
+    }
+    o.without.insert(w);
+  }
+  if (!c.server_delay.empty() && !ParseSeconds("--server-delay", c.server_delay, o.server_delay_ms, problem)) {
+    return false;
+  }
+  if (!c.send_delay.empty() && !ParseSeconds("--send-delay", c.send_delay, o.send_delay_ms, problem)) return false;
+  for (const std::string& f : c.server_faults) {
+    std::string file, fraction;
+    if (!SplitPair("--server-fault", f, file, fraction, problem)) return false;
+    auto v = ParseNumber(fraction);
+    if (!v || *v < 0 || *v >= 1) {
+      problem = "--server-fault: '" + fraction + "' is not a fraction from 0 to below 1";
+      return false;
+    }
+    o.server_cut[file] = *v;
+  }
+  for (const std::string& e : c.exit_statuses) {
+    std::string name, status;
+    if (!SplitPair("--exit-status", e, name, status, problem)) return false;
+    auto v = ParseNumber(status);
+    if ((name != "send.bat" && name != "net") || !v || *v < 0 || *v > 4294967295.0 || *v != static_cast<int64_t>(*v)) {
+      problem = "--exit-status: expected send.bat=N or net=N with N a whole number, got '" + e + "'";
+      return false;
+    }
+    o.exit_status[name] = static_cast<uint32_t>(*v);
+  }
+  return true;
+}
+
+// The directory the run happens in: --work (kept) or a temporary one
+// (removed at the end), holding a copy of --dir and stand-in programs where
+// it has none.
+bool PrepareWorkDirectory(const CommandLine& c, std::string& work, bool& keep, std::string& problem) {
+  std::error_code ec;
+  if (!fs::is_directory(c.dir, ec)) {
+    problem = "--dir: '" + c.dir + "' is not a directory";
+    return false;
+  }
+  work = c.work;
+  keep = !work.empty();
+  if (keep) {
+    if (fs::exists(work, ec) && (!fs::is_directory(work, ec) || !fs::is_empty(work, ec))) {
+      problem = "--work: '" + work + "' exists and is not an empty directory";
+      return false;
+    }
+    // Copying a directory into itself would never end.
+    if (IsWithin(work, c.dir)) {
+      problem = "--work: '" + work + "' lies inside --dir '" + c.dir + "'";
+      return false;
+    }
+    fs::create_directories(work, ec);
+    if (ec) {
+      problem = "--work: cannot create '" + work + "': " + ec.message();
+      return false;
+    }
+  } else {
+    // A directory of our own, never one that happens to exist already: it is
+    // removed at the end.
+    std::string pattern = (fs::temp_directory_path(ec) / "kalmora-sim-XXXXXX").string();
+    if (ec || !mkdtemp(pattern.data())) {
+      problem = "cannot create a temporary directory";
+      return false;
+    }
+    work = pattern;
+  }
+  work = fs::absolute(work).string();
+  fs::copy(c.dir, work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    problem = "--dir: cannot copy '" + c.dir + "': " + ec.message();
+    if (!keep) fs::remove_all(work, ec);
+    return false;
+  }
+  const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
+  for (const char* name : {"kalmora", "zorvane"}) {
+    fs::path exe = fs::path(work) / (std::string(name) + ".exe");
+    if (!fs::exists(exe)) std::ofstream(exe, std::ios::binary) << MakeStandInExecutable(ours, name);
+  }
+  return true;
+}
+
+void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
+  app.add_option("--dir", c.dir, "program directory to start from (copied, never changed)");
+  app.add_option("--work", c.work, "run in DIR (missing or empty) and keep it");
+  // Shown in the help only; the value is taken before parsing (TakeArgsValue).
+  app.add_option("--args", args_help, "Kalmora's command-line argument string, exactly (\"\" by default)");
+  app.add_option("--start", c.start, "local date and time of the start (default: now)");
+  app.add_flag("--service", c.service, "the service manager starts Kalmora");
+  app.add_option("--stop-at", c.stop_at, "the service manager asks the service to stop at TIME");
+  app.add_option("--until", c.until, "end of the simulation (default: 48 hours after the start)");
+  app.add_option("--server", c.server, "update server: URL=DIR");
+  app.add_option("--server-delay", c.server_delay, "seconds each download from the server takes");
+  app.add_option("--server-fault", c.server_faults,
+                 "FILE=FRACTION: the transfer of FILE breaks off after that fraction of its bytes");
+  app.add_option("--send-delay", c.send_delay, "seconds send.bat takes for each mail");
+  app.add_option("--exit-status", c.exit_statuses, "send.bat=N or net=N: the status the program ends with");
+  app.add_option("--without", c.without, "child program that is missing: curl, send.bat, net or zorvane");
+  app.add_flag("--json", c.json, "JSON Lines instead of readable text");
+  app.footer("TIME is YYYY-MM-DD HH:MM, YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.mmm.");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Shows what Kalmora and Zorvane will do with a program directory, on a simulated host.", "kalmora-sim"};
-  std::string dir = KALMORA_EXAMPLE_DIR;
-  std::string work, args, start_text, stop_text, until_text, server;
-  std::vector<std::string> without;
-  bool service = false, json = false;
-  app.add_option("--dir", dir, "program directory to start from (copied, never changed)");
-  app.add_option("--work", work, "run in DIR (missing or empty) and keep it");
-  // Shown in the help only; the value is taken before parsing (TakeArgsValue).
+  CommandLine c;
   std::string args_help;
-  app.add_option("--args", args_help, "Kalmora's command-line argument string, exactly (\"\" by default)");
-  app.add_option("--start", start_text, "local date and time of the start (default: now)");
-  app.add_flag("--service", service, "the service manager starts Kalmora");
-  app.add_option("--stop-at", stop_text, "the service manager asks the service to stop at TIME");
-  app.add_option("--until", until_text, "end of the simulation (default: 48 hours after the start)");
-  app.add_option("--server", server, "update server: URL=DIR");
-  app.add_option("--without", without, "child program that is missing: curl, send.bat, net or zorvane");
-  app.add_flag("--json", json, "JSON Lines instead of readable text");
-  app.footer("TIME is YYYY-MM-DD HH:MM, YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.mmm.");
-
+  AddOptions(app, c, args_help);
   std::vector<std::string> rest;
   std::optional<std::string> args_value;
   std::string problem;
   if (!TakeArgsValue(argc, argv, rest, args_value, problem)) return Unusable(problem);
-  args = args_value.value_or("");
+  c.args = args_value.value_or("");
   std::reverse(rest.begin(), rest.end());  // CLI11 takes them in reverse
   try {
     app.parse(rest);
@@ -131,78 +280,14 @@ int main(int argc, char** argv) {
   }
 
   sim::Options o;
-  o.args = args;
-  o.service = service;
-  if (start_text.empty()) {
-    o.start = LocalNow();
-  } else if (auto t = sim::ParseTime(start_text)) {
-    o.start = *t;
-  } else {
-    return Unusable("--start: '" + start_text + "' is not YYYY-MM-DD HH:MM[:SS[.mmm]]");
-  }
-  o.until = o.start + 48LL * 3600 * 1000;
-  if (!until_text.empty()) {
-    auto t = sim::ParseTime(until_text);
-    if (!t) return Unusable("--until: '" + until_text + "' is not YYYY-MM-DD HH:MM[:SS[.mmm]]");
-    if (*t < o.start) return Unusable("--until lies before --start");
-    o.until = *t;
-  }
-  if (!stop_text.empty()) {
-    auto t = sim::ParseTime(stop_text);
-    if (!t) return Unusable("--stop-at: '" + stop_text + "' is not YYYY-MM-DD HH:MM[:SS[.mmm]]");
-    o.stop_at = *t;
-  }
-  if (!server.empty() && !SplitServer(server, o.server_url, o.server_dir, problem)) return Unusable(problem);
-  for (const std::string& w : without) {
-    if (w != "curl" && w != "send.bat" && w != "net" && w != "zorvane") {
-      return Unusable("--without: '" + w + "' is not one of curl, send.bat, net, zorvane");
-    }
-    o.without.insert(w);
-  }
+  if (!MakeOptions(c, o, problem)) return Unusable(problem);
+  bool keep = false;
+  if (!PrepareWorkDirectory(c, o.work_dir, keep, problem)) return Unusable(problem);
 
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return Unusable("--dir: '" + dir + "' is not a directory");
-  bool keep = !work.empty();
-  if (keep) {
-    if (fs::exists(work, ec) && (!fs::is_directory(work, ec) || !fs::is_empty(work, ec))) {
-      return Unusable("--work: '" + work + "' exists and is not an empty directory");
-    }
-    // Copying a directory into itself would never end.
-    if (IsWithin(work, dir)) return Unusable("--work: '" + work + "' lies inside --dir '" + dir + "'");
-    fs::create_directories(work, ec);
-    if (ec) return Unusable("--work: cannot create '" + work + "': " + ec.message());
-  } else {
-    // A directory of our own, never one that happens to exist already: it is
-    // removed at the end.
-    std::string pattern = (fs::temp_directory_path(ec) / "kalmora-sim-XXXXXX").string();
-    if (ec || !mkdtemp(pattern.data())) return Unusable("cannot create a temporary directory");
-    work = pattern;
-  }
-  work = fs::absolute(work).string();
-  fs::copy(dir, work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
-  if (ec) {
-    const std::string why = ec.message();
-    if (!keep) fs::remove_all(work, ec);
-    return Unusable("--dir: cannot copy '" + dir + "': " + why);
-  }
-  const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
-  for (const char* name : {"kalmora", "zorvane"}) {
-    fs::path exe = fs::path(work) / (std::string(name) + ".exe");
-    if (!fs::exists(exe)) {
-      std::ofstream(exe, std::ios::binary) << MakeStandInExecutable(ours, name);
-    }
-  }
-  o.work_dir = work;
-
-  sim::World world(o, [&](const sim::Record& r) {
-    if (json) {
-      std::cout << r.dump() << "\n";
-    } else {
-      std::cout << sim::FormatReadable(r);
-    }
-  });
+  sim::World world(o, [&](const sim::Record& r) { std::cout << (c.json ? r.dump() + "\n" : sim::FormatReadable(r)); });
   world.Run();
   std::cout.flush();
-  if (!keep) fs::remove_all(work, ec);
+  std::error_code ec;
+  if (!keep) fs::remove_all(o.work_dir, ec);
   return 0;
 }

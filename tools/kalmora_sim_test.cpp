@@ -114,6 +114,9 @@ TEST_F(KalmoraSim, UnusableArgumentsExitWithStatusTwoAndSayWhy) {
       {{"--dir", p, "--work", s + "/file"}, "--work"}, {{"--dir", p, "--work", p + "/inside"}, "--work"},
       {{"--server", kUrl}, "--server"}, {{"--server", kUrl + "=" + s + "/missing"}, "--server"},
       {{"--without", "bash"}, "--without"}, {{"--args"}, "--args"}, {{"--args", "a", "--args=b"}, "--args"},
+      {{"--server-delay", "-1"}, "--server-delay"}, {{"--send-delay", "soon"}, "--send-delay"},
+      {{"--server-fault", "kalmora.exe.new"}, "--server-fault"}, {{"--server-fault", "a=1"}, "--server-fault"},
+      {{"--exit-status", "curl=1"}, "--exit-status"}, {{"--exit-status", "net=1.5"}, "--exit-status"},
       {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"},
       // clang-format on
   };
@@ -177,16 +180,9 @@ TEST_F(KalmoraSim, WorkDirectoryKeptOrRemoved) {
   EXPECT_TRUE(fs::is_empty(scratch_.path()));
 }
 
-TEST_F(KalmoraSim, ServerSavesWhatItHasAndErrorPagesForTheRest) {
+// The child programs and the update server behave as the options say.
+TEST_F(KalmoraSim, ChildProgramsAsTold) {
   EXPECT_EQ(Day({}).Of("download").at(0)["saved"], true);
-  // Missing on the server: its error page is saved.
-  fs::remove(server_.path() + "/versions.idx.new");
-  const std::string work = scratch_.path() + "/w";
-  ASSERT_EQ(Day({"--work", work}).status, 0);
-  EXPECT_NE(ReadAll(work + "/versions.idx.new").find("404 Not Found"), std::string::npos);
-}
-
-TEST_F(KalmoraSim, WithoutMakesChildProgramsMissing) {
   Outcome o = Day({"--without", "curl", "--without", "send.bat"});
   ASSERT_EQ(o.Of("spawn").size(), 2u) << o.err;
   for (auto& s : o.Of("spawn")) EXPECT_EQ(s["ok"], false) << s;
@@ -194,6 +190,26 @@ TEST_F(KalmoraSim, WithoutMakesChildProgramsMissing) {
   const json zorvane = Day({"--without", "zorvane"}).Of("spawn").at(2);
   EXPECT_EQ(zorvane["cmd"], "zorvane.exe -updateexe kalmora");
   EXPECT_EQ(zorvane["ok"], false);
+  // Slow, broken off, failing: each shows in the records at its moment.
+  Strings ends;
+  for (const json& e : Day({"--server-delay", "2.5", "--server-fault", "kalmora.exe.new=0.5", "--send-delay", "4",
+                            "--exit-status", "send.bat=3", "--until", "2026-12-24 07:59"})
+                           .Of()) {
+    if (e["kind"] == "end" || e["kind"] == "download") ends.push_back(Lines({e}).at(0));
+  }
+  EXPECT_EQ(ends,
+            (Strings{"07:58:12.500 download " + kUrl + "kalmora/versions.idx.new versions.idx.new",
+                     "07:58:12.500 end system\\curl -O -s " + kUrl + "kalmora/versions.idx.new 0 2.5",
+                     // At least three seconds after the index's start; then both files.
+                     "07:58:18.000 download " + kUrl + "kalmora/kalmora.exe.new kalmora.exe.new 512",
+                     "07:58:18.000 download " + kUrl + "kalmora/kalmora.ini.new kalmora.ini.new",
+                     "07:58:18.000 end system\\curl -O -s " + kUrl + "kalmora/{kalmora.exe,kalmora.ini}.new 18 5.0",
+                     "07:58:22.000 end system\\send.bat 3 4.0"}));
+  // Missing on the server: its error page is saved.
+  fs::remove(server_.path() + "/versions.idx.new");
+  const std::string work = scratch_.path() + "/w";
+  ASSERT_EQ(Day({"--work", work}).status, 0);
+  EXPECT_NE(ReadAll(work + "/versions.idx.new").find("404 Not Found"), std::string::npos);
 }
 
 // The same input gives the same bytes, as JSON Lines or readable text, where
@@ -219,25 +235,30 @@ TEST_F(KalmoraSim, SameInputSameBytes) {
 // a field that not every record of the kind carries.
 TEST_F(KalmoraSim, RecordKindsAndFields) {
   std::vector<json> all;
-  for (const char* args : {"", "-install", "-uninstall", "x"}) {
-    Outcome o = Day({"--service", "--args", args});
+  for (const Args& args : {Args{"--args", ""}, Args{"--args", "-install"}, Args{"--args", "-uninstall"},
+                           Args{"--args", "x"}, Args{"--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1"}}) {
+    Args service = args;
+    service.push_back("--service");
+    Outcome o = Day(service);
     ASSERT_EQ(o.status, 0) << o.err;
     auto r = o.Of();
     all.insert(all.end(), r.begin(), r.end());
   }
   // After "t", "program" and "kind", each kind's fields in order, "?" after
   // one that not every record of the kind carries.
-  const std::map<std::string, std::string> fields = {{"start", "args:string service:boolean"},
-                                                     {"service", "call:string arg:? result:boolean?"},
-                                                     {"msgbox", "caption:string text:string icon:string"},
-                                                     {"event", "type:number id:number text:string"},
-                                                     {"spawn", "cmd:string ok:boolean"},
-                                                     {"download", "url:string file:string saved:boolean"},
-                                                     {"mail", "text:string"},
-                                                     {"file", "op:string name:string to:string? ok:boolean"},
-                                                     {"beep", "hz:number ms:number"},
-                                                     {"halt", "flags:number reason:number"},
-                                                     {"exit", "reason:string"}};
+  const std::map<std::string, std::string> fields = {
+      {"start", "args:string service:boolean"},
+      {"service", "call:string arg:? result:boolean?"},
+      {"msgbox", "caption:string text:string icon:string"},
+      {"event", "type:number id:number text:string"},
+      {"spawn", "cmd:string ok:boolean"},
+      {"download", "url:string file:string saved:boolean cut_at:number?"},
+      {"end", "cmd:string status:number seconds:number ended_by:string?"},
+      {"mail", "text:string"},
+      {"file", "op:string name:string to:string? ok:boolean"},
+      {"beep", "hz:number ms:number"},
+      {"halt", "flags:number reason:number"},
+      {"exit", "reason:string"}};
   const std::map<std::string, std::set<std::string>> values = {
       {"program", {"kalmora", "zorvane"}},
       {"icon", {"information", "warning", "none"}},

@@ -70,9 +70,12 @@ TEST(Zorvane, WithoutAUsableNewFileStartsTheOldProgram) {
   const auto started = std::pair{Strings{"10:00:03.000 " + kStart, "10:00:03.000 " + kDone}, kOld};
   EXPECT_EQ(Swap("-updateexe kalmora", [](const ScratchDir& dir, sim::SimHost&) { dir.Remove("kalmora.exe.new"); }),
             started);
-  EXPECT_EQ(Swap("-updateexe kalmora",
-                 [](const ScratchDir& dir, sim::SimHost&) { dir.Write("kalmora.exe.new", "<html>404</html>"); }),
-            started);
+  // An error page, and a program file damaged after Kalmora checked it.
+  for (const std::string& unusable : {std::string("<html>404</html>"), kNew.substr(0, kNew.size() - 1)}) {
+    EXPECT_EQ(Swap("-updateexe kalmora",
+                   [&](const ScratchDir& dir, sim::SimHost&) { dir.Write("kalmora.exe.new", unusable); }),
+              started);
+  }
   // A missing program file is replaced by the new one.
   EXPECT_EQ(Swap("-updateexe kalmora", [](const ScratchDir& dir, sim::SimHost&) { dir.Remove("kalmora.exe"); }),
             std::pair(Strings{"10:00:03.000 " + kSwap, "10:00:03.000 " + kStart, "10:00:03.000 " + kDone}, kNew));

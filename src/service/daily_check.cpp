@@ -71,54 +71,52 @@ void frmMain::DailyCheck() {
   // began on, even when the mails' waits run past midnight.
   const LocalTime began = host_.Now();
   SendMsgHolidayEmails(CivilDate{began.year, began.month, began.day});
+  // 2.-6. Each mail above took at least 3 seconds, so the clock is read
+  // again: the cut-off is about the moment of the decision, not the start of
+  // the check.
+  DecideHolidayShutdown(host_.Now());
+  // 7. The scheduled shutdown; a holiday or weekend countdown wins.
+  ScheduledShutdownDecision();
+  ArmTimersAndExit();
+}
 
-  // 2.-4. Cut-off, weekend and the weekend's name. Each mail above took at
-  // least 3 seconds, so the clock is read again: the cut-off is about the
-  // moment of the decision, not the start of the check.
-  const LocalTime now = host_.Now();
+void frmMain::DecideHolidayShutdown(const LocalTime& now) {
   const CivilDate today{now.year, now.month, now.day};
   TooLate_ = IsTooLate(now.hour, now.minute, cfg_.DontShutdownAfter);
   IsWeekend_ = now.weekday == 6 || now.weekday == 7;
   const bool weekend_shutdown = IsOn(cfg_.WeekendShutdown);
   CurrHoliday_ = weekend_shutdown && IsWeekend_ ? cfg_.WeekendPlaceholder : std::string();
-
-  // 5. Shutdown holidays: a later matching row names the day.
+  // A later matching row names the day.
   for (size_t i = 0; i < tables_.lstShutdownHolidaysDates.size(); ++i) {
     if (!DateMatches(tables_.lstShutdownHolidaysDates[i], today)) continue;
     IsHoliday_ = true;
     CurrHoliday_ =
         tables_.lstShutdownHolidaysDescr[i].empty() ? cfg_.HldyPlaceholder : tables_.lstShutdownHolidaysDescr[i];
   }
-
-  // 6. The decision.
   DoShutdown_ = IsOn(cfg_.ShutdownEnabled) && !TooLate_ && (IsHoliday_ || (weekend_shutdown && IsWeekend_));
-  if (DoShutdown_) {
-    std::string log = "Kalmora: Today is holiday '" + CurrHoliday_ + "'. The host will shut down in " +
-                      cfg_.ShutdownDelay + " seconds.";
-    const bool send_mail =
-        (IsOn(cfg_.MsgOnShutdownEmail) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownEmail) && IsWeekend_);
-    const bool send_net =
-        (IsOn(cfg_.MsgOnShutdownNet) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownNet) && IsWeekend_);
-    const double delay = ParseNumber(cfg_.ShutdownDelay).value_or(kDefaultShutdownDelay);
-    const std::string notice = send_mail || send_net ? ShutdownNotice(delay) : std::string();
-    if (send_mail) {
-      log += NoticeSentence("An email", cfg_.DefaultEmailAddress,
-                            SendEmail(cfg_.DefaultEmailAddress, CurrHoliday_, notice));
-    }
-    if (send_net) {
-      log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, notice));
-    }
-    BeepPattern();
-    host_.LogEvent(EventType::Information, EventId::Report, log);
-    // Not wrapped at midnight: the countdown deals with a moment past it.
-    TimeToShutdown_ = static_cast<float>(host_.SecondsSinceMidnight() + delay);
-    host_.SetTimerInterval(TimerId::Delay, 10000);
-    host_.EnableTimer(TimerId::Delay, true);
+  if (!DoShutdown_) return;
+  std::string log = "Kalmora: Today is holiday '" + CurrHoliday_ + "'. The host will shut down in " +
+                    cfg_.ShutdownDelay + " seconds.";
+  const bool send_mail =
+      (IsOn(cfg_.MsgOnShutdownEmail) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownEmail) && IsWeekend_);
+  const bool send_net =
+      (IsOn(cfg_.MsgOnShutdownNet) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownNet) && IsWeekend_);
+  const double delay = ParseNumber(cfg_.ShutdownDelay).value_or(kDefaultShutdownDelay);
+  const std::string notice = send_mail || send_net ? ShutdownNotice(delay) : std::string();
+  if (send_mail) {
+    log +=
+        NoticeSentence("An email", cfg_.DefaultEmailAddress, SendEmail(cfg_.DefaultEmailAddress, CurrHoliday_, notice));
   }
-  // 7. The scheduled shutdown; a holiday or weekend countdown wins.
-  ScheduledShutdownDecision();
+  if (send_net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, notice));
+  BeepPattern();
+  host_.LogEvent(EventType::Information, EventId::Report, log);
+  // Not wrapped at midnight: the countdown deals with a moment past it.
+  TimeToShutdown_ = static_cast<float>(host_.SecondsSinceMidnight() + delay);
+  host_.SetTimerInterval(TimerId::Delay, 10000);
+  host_.EnableTimer(TimerId::Delay, true);
+}
 
-  // 8. Timers and the end of the program.
+void frmMain::ArmTimersAndExit() {
   host_.SetTimerInterval(TimerId::Delay, 10000);
   // ExitAfterCheck is compared as a number; text that is none is neither 0
   // nor 1.

@@ -30,9 +30,20 @@ std::string frmMain::VersionText() {
 void frmMain::RunStartup() {
   // Every relative name (kalmora.ini, mail.tmp, system\...) resolves against
   // the program directory; the service manager starts us somewhere else.
-  host_.SetCurrentDirectory(host_.ProgramDirectory());
+  (void)host_.SetCurrentDirectory(host_.ProgramDirectory());
   host_.HideWindow();
+  ClearDayState();
+  ActOnCommandLine();
+  StartAndSettle();
+  if (ReadConfiguration() != 0) {
+    host_.ReportServiceStopped();
+    host_.ExitProgram(ExitReason::Config);
+  }
+  OnlineUpdate();
+  DailyCheck();
+}
 
+void frmMain::ClearDayState() {
   TimeToShutdown_ = 0;
   host_.EnableTimer(TimerId::WaitExit, false);
   host_.EnableTimer(TimerId::Delay, false);
@@ -42,9 +53,11 @@ void frmMain::RunStartup() {
   IsHoliday_ = false;
   IsMsgHoliday_ = false;
   IsWeekend_ = false;
+}
 
-  // The whole argument string, exactly: "-INSTALL" or "-install x" are not
-  // "-install".
+// The whole argument string, exactly: "-INSTALL" or "-install x" are not
+// "-install". Every argument but "-debug" ends the program here.
+void frmMain::ActOnCommandLine() {
   const std::string args = host_.CommandLineArgs();
   const std::string caption = "Kalmora";
   // A failure says why in a second paragraph, in the system's own words.
@@ -70,29 +83,22 @@ void frmMain::RunStartup() {
     host_.ShowMessage(caption, "Invalid command line parameter.", MsgIcon::None);
     host_.ExitProgram(ExitReason::Command);
   }
+}
 
+void frmMain::StartAndSettle() {
   // A re-run after midnight is already the running service.
   if (!RunningAsService_) {
     host_.SetAcceptedControls(ServiceControls::Stop);
     host_.ConnectServiceManager();
   }
-
   // Start wait: the service manager's start request arrives while events are
   // processed; without a service manager this costs the full ten seconds.
   if (WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); })) {
     RunningAsService_ = true;
   }
-
   // The settling wait gives the service manager and the rest of the boot
   // time to finish before we read files and start programs.
   if (RunningAsService_) WaitProcessingEvents(kSettlingWaitMs, kSettlingWaitMs, kWaitCycleMs);
-
-  if (ReadConfiguration() != 0) {
-    host_.ReportServiceStopped();
-    host_.ExitProgram(ExitReason::Config);
-  }
-  OnlineUpdate();
-  DailyCheck();
 }
 
 int frmMain::ReadConfiguration() {

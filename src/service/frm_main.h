@@ -60,6 +60,16 @@ class frmMain : public EventSink {
   std::string VersionText();
 
  private:
+  // Start-up steps.
+  void ClearDayState();
+  void ActOnCommandLine();
+  void StartAndSettle();
+  // Daily check steps.
+  void SendMsgHolidayEmails(const CivilDate& day);
+  void DecideHolidayShutdown(const LocalTime& now);
+  void ArmTimersAndExit();
+  std::string ShutdownNotice(double delay);
+
   [[noreturn]] void HaltSystem();
   void ScheduledShutdownDecision();
   void BeepPattern();
@@ -80,8 +90,6 @@ class frmMain : public EventSink {
   ChildEnd RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
                     std::optional<ChildProcess>* slot = nullptr);
   static Status HandedTo(const std::string& program, const ChildEnd& end, int64_t bound_ms);
-  void SendMsgHolidayEmails(const CivilDate& day);
-  std::string ShutdownNotice(double delay);
 
   // Online update steps (online_update.cpp).
   struct UpdateRun;

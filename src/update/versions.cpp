@@ -85,7 +85,7 @@ Status CheckWindowsExecutable(std::string_view b) {
   // SizeOfHeaders sits at the same place in the 32- and the 64-bit layout.
   if (optional_size >= 64) {
     const uint64_t headers = Le32(b, optional + 60);
-    if (headers > size) return incomplete("the headers", headers);
+    if (headers > size) return incomplete("the header area", headers);
   }
   for (uint16_t i = 0; i < sections; ++i) {
     const uint64_t entry = table + 40ull * i;

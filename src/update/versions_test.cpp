@@ -65,6 +65,32 @@ TEST(ExecutableCheck, MzHeaderWithPeSignatureWhereItSays) {
   }
 }
 
+// Every way a download can stop short of the whole file, and headers that
+// point past its end.
+TEST(ExecutableCheck, WholeFilesOnly) {
+  const std::string whole = MakeStandInExecutable({1, 0, 5}, "kalmora");
+  EXPECT_TRUE(CheckWindowsExecutable(whole));
+  auto patched = [&](size_t at, uint32_t v) {
+    std::string b = whole;
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return b;
+  };
+  const struct {
+    std::string bytes, why;
+  } cases[] = {
+      {whole.substr(0, whole.size() - 1), "it is incomplete: section 1 of 1 needs 1024 bytes, the file has 1023"},
+      {whole.substr(0, 0x200), "it is incomplete: section 1 of 1 needs 1024 bytes, the file has 512"},
+      {whole.substr(0, 0x1C0), "it is incomplete: the header area needs 512 bytes, the file has 448"},
+      {whole.substr(0, 0x1A0), "it is incomplete: the section table needs 432 bytes, the file has 416"},
+      {whole.substr(0, 0x90), "it is incomplete: the file header needs 152 bytes, the file has 144"},
+      {whole.substr(0, 0x40), "it is not a Windows executable"},
+      {patched(0x84, 0x8664), "it has no sections"},
+      {patched(0x188 + 20, 0xFFFFFFFF), "it is incomplete: section 1 of 1 needs 4294967807 bytes, the file has 1024"},
+      {patched(0x94, 0xFFFF), "it is incomplete: the section table needs 65727 bytes, the file has 1024"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckWindowsExecutable(c.bytes).reason(), c.why);
+}
+
 TEST(StampedVersion, ReadsWhatTheStandInCarries) {
   for (ProgramVersion v : {ProgramVersion{1, 0, 6}, ProgramVersion{0, 9, 0}, ProgramVersion{32767, 1, 32767}}) {
     auto got = StampedVersion(MakeStandInExecutable(v, "kalmora"));

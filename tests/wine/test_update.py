@@ -85,7 +85,8 @@ def run_update(case, root, server, current, newer):
     case.require(p.wait_session_end(150, first=proc), "the update run and the restarted program did not end within 150 s")
     case.events_equal(log.events(), [
         (4, report(current, newer, "1", "2", ["Configuration file updated to version 2.",
-                                              f"Program file updated to version {newer}."])),
+                                              f"Program file version {newer} was handed to the update helper, which puts it in "
+                                              "place and starts it."])),
         (4, report(newer, newer, "2", "2", ["No files were updated."])),
     ], "event-log entries of the update and of the restarted program")
     case.equal(stamped_version(p.file("kalmora.exe")), newer, "version of the program file in place")

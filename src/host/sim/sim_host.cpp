@@ -289,80 +289,83 @@ SimChild SimHost::SendBat() {
   return c;
 }
 
+namespace {
+
+// Writes what has arrived of every transfer `elapsed` ms after the start,
+// each taking `each` ms, one after the other.
+void Deliver(World& world, const std::string& program, const std::vector<Transfer>& transfers, int64_t elapsed,
+             int64_t each) {
+  for (const Transfer& t : transfers) {
+    if (!t.reachable) {
+      world.Emit(program, "download", Record{{"url", t.url}, {"file", t.file}, {"saved", false}});
+      continue;
+    }
+    double part = each > 0 ? std::clamp(static_cast<double>(elapsed) / static_cast<double>(each), 0.0, 1.0) : 1.0;
+    elapsed -= each;
+    if (part <= 0) break;
+    if (t.cut) part = std::min(part, *t.cut);
+    const size_t bytes = part >= 1.0 ? t.bytes.size() : static_cast<size_t>(static_cast<double>(t.bytes.size()) * part);
+    std::ofstream out(t.path, std::ios::binary | std::ios::trunc);
+    out << t.bytes.substr(0, bytes);
+    out.close();
+    Record r{{"url", t.url}, {"file", t.file}, {"saved", static_cast<bool>(out)}};
+    if (bytes < t.bytes.size()) r["cut_at"] = bytes;
+    world.Emit(program, "download", std::move(r));
+  }
+}
+
+}  // namespace
+
+// What the simulated update server makes of one URL; `status` becomes the
+// curl status a failing transfer ends with.
+Transfer SimHost::PlanTransfer(const std::string& url, uint32_t& status) {
+  const Options& o = world_.options();
+  const std::string prefix = o.server_url + "kalmora/";
+  Transfer t;
+  t.url = url;
+  t.file = url.substr(url.find_last_of('/') + 1);
+  t.path = world_.Resolve(t.file, cwd_);
+  // A last segment that names no plain file in the working directory saves
+  // nothing.
+  const bool savable = !t.file.empty() && t.file != "." && t.file != ".." && t.file.find('\\') == std::string::npos;
+  t.reachable = savable && !o.server_url.empty() && url.compare(0, prefix.size(), prefix) == 0;
+  if (!savable) {
+    status = 23;  // curl: cannot write the output
+  } else if (!t.reachable) {
+    status = 7;  // curl: cannot connect
+  } else {
+    // The server serves its own directory and nothing above it.
+    const std::string name = url.substr(prefix.size());
+    const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
+    auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
+    t.bytes = content ? *content : std::string(kErrorPage);
+    if (auto it = o.server_cut.find(t.file); it != o.server_cut.end()) {
+      t.cut = it->second;
+      status = 18;  // curl: partial file
+    }
+  }
+  return t;
+}
+
 // curl -O: each URL of the (brace-expanded) last word is saved under its last
 // segment. Every reachable file takes the server's delay, one after the
 // other; a file cut by a fault arrives in part and curl ends with status 18.
 SimChild SimHost::Curl(const std::string& command_line) {
-  struct Transfer {
-    std::string url, file, path;
-    bool reachable = false;
-    std::string bytes;  // what the server sends
-    std::optional<double> cut;
-  };
-  const Options& o = world_.options();
-  const std::string url = command_line.substr(command_line.find_last_of(' ') + 1);
-  const std::string prefix = o.server_url + "kalmora/";
-  auto transfers = std::make_shared<std::vector<Transfer>>();
   SimChild c;
   c.parent = program_;
   c.cmd = command_line;
   c.start = c.end = world_.now();
-  for (const std::string& one : ExpandBraces(url)) {
-    Transfer t;
-    t.url = one;
-    t.file = one.substr(one.find_last_of('/') + 1);
-    t.path = world_.Resolve(t.file, cwd_);
-    // A last segment that names no plain file in the working directory
-    // saves nothing.
-    const bool savable = !t.file.empty() && t.file != "." && t.file != ".." && t.file.find('\\') == std::string::npos;
-    t.reachable = savable && !o.server_url.empty() && one.compare(0, prefix.size(), prefix) == 0;
-    if (!savable) {
-      c.status = 23;  // curl: cannot write the output
-    } else if (!t.reachable) {
-      c.status = 7;  // curl: cannot connect
-    } else {
-      // The server serves its own directory and nothing above it.
-      const std::string name = one.substr(prefix.size());
-      const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
-      auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
-      t.bytes = content ? *content : std::string(kErrorPage);
-      if (auto it = o.server_cut.find(t.file); it != o.server_cut.end()) {
-        t.cut = it->second;
-        c.status = 18;  // curl: partial file
-      }
-      c.end += o.server_delay_ms;
-    }
-    transfers->push_back(std::move(t));
+  auto transfers = std::make_shared<std::vector<Transfer>>();
+  for (const std::string& one : ExpandBraces(command_line.substr(command_line.find_last_of(' ') + 1))) {
+    transfers->push_back(PlanTransfer(one, c.status));
+    if (transfers->back().reachable) c.end += world_.options().server_delay_ms;
   }
   World* world = &world_;
   const std::string program = program_;
-  const LocalMs start = c.start;
-  const int64_t each = o.server_delay_ms;
-  // What has arrived of every file `elapsed` ms after the start.
-  auto deliver = [world, program, transfers, start, each](LocalMs at) {
-    int64_t elapsed = at - start;
-    for (const Transfer& t : *transfers) {
-      if (!t.reachable) {
-        world->Emit(program, "download", Record{{"url", t.url}, {"file", t.file}, {"saved", false}});
-        continue;
-      }
-      double part = each > 0 ? std::clamp(static_cast<double>(elapsed) / static_cast<double>(each), 0.0, 1.0) : 1.0;
-      elapsed -= each;
-      if (part <= 0) break;
-      if (t.cut) part = std::min(part, *t.cut);
-      const size_t bytes =
-          part >= 1.0 ? t.bytes.size() : static_cast<size_t>(static_cast<double>(t.bytes.size()) * part);
-      std::ofstream out(t.path, std::ios::binary | std::ios::trunc);
-      out << t.bytes.substr(0, bytes);
-      out.close();
-      Record r{{"url", t.url}, {"file", t.file}, {"saved", static_cast<bool>(out)}};
-      if (bytes < t.bytes.size()) r["cut_at"] = bytes;
-      world->Emit(program, "download", std::move(r));
-    }
-  };
-  const LocalMs end = c.end;
-  c.on_end = [deliver, end] { deliver(end); };
-  c.on_kill = deliver;
+  const LocalMs start = c.start, end = c.end;
+  const int64_t each = world_.options().server_delay_ms;
+  c.on_end = [=] { Deliver(*world, program, *transfers, end - start, each); };
+  c.on_kill = [=](LocalMs at) { Deliver(*world, program, *transfers, at - start, each); };
   return c;
 }
 

@@ -11,6 +11,15 @@
 
 namespace kalmora::sim {
 
+// One URL of a simulated curl run: where it is saved and what the server
+// sends.
+struct Transfer {
+  std::string url, file, path;
+  bool reachable = false;
+  std::string bytes;
+  std::optional<double> cut;  // the fraction after which it breaks off
+};
+
 class SimHost : public Host {
  public:
   SimHost(World& world, std::string program, std::string args, bool started_by_service_manager);
@@ -84,6 +93,7 @@ class SimHost : public Host {
   std::string ChildName(const std::string& command_line, std::string& rest);
   Status Spawn(const std::string& command_line, std::string& child, std::string& rest);
   SimChild Curl(const std::string& command_line);
+  Transfer PlanTransfer(const std::string& url, uint32_t& status);
   SimChild SendBat();
   bool FileExistsQuiet(const std::string& name);
   bool IsLocked(const std::string& name) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 #include "host/sim/sim_host.h"
@@ -187,81 +188,115 @@ void World::Run() {
   }
 }
 
-std::string FormatReadable(const Record& r) {
-  const std::string kind = r.value("kind", "");
-  std::string line = r.value("t", "") + "  ";
-  std::string program = r.value("program", "");
-  program.resize(8, ' ');
-  std::string k = kind;
-  k.resize(9, ' ');
-  line += program + k;
-  std::string below;  // a multi-line text, indented beneath
-  auto text_field = [&](const std::string& text) {
-    if (text.find_first_of("\r\n") == std::string::npos) return text;
-    std::string indented;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-      size_t end = text.find("\r\n", pos);
-      size_t step = 2;
-      if (end == std::string::npos) {
-        end = text.find_first_of("\r\n", pos);
-        step = 1;
-      }
-      if (end == std::string::npos) end = text.size();
-      indented += "        | " + text.substr(pos, end - pos) + "\n";
-      pos = end + step;
-      if (end == text.size()) break;
+namespace {
+
+// A text of several lines goes beneath its record, each line indented.
+std::string Indented(const std::string& text) {
+  std::string out;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find("\r\n", pos);
+    size_t step = 2;
+    if (end == std::string::npos) {
+      end = text.find_first_of("\r\n", pos);
+      step = 1;
     }
-    below = indented;
-    return std::string();
-  };
-  if (kind == "start") {
-    line += "args=" + Quote(r.value("args", "")) +
-            (r.value("service", false) ? "  (by the service manager)" : "  (by hand)");
-  } else if (kind == "service") {
-    line += r.value("call", "");
-    if (r.contains("arg")) line += "(" + r["arg"].dump() + ")";
-    if (r.contains("result")) line += std::string(" -> ") + (r["result"].get<bool>() ? "true" : "false");
-  } else if (kind == "msgbox") {
-    line += "[" + r.value("caption", "") + ", icon " + r.value("icon", "") + "] " + r.value("text", "");
-  } else if (kind == "event") {
-    int type = r.value("type", 0);
-    const char* name = type == 1 ? "error" : type == 2 ? "warning" : type == 4 ? "information" : "other";
-    line += std::string(name) + " " + std::to_string(r.value("id", 0));
-    std::string t = text_field(r.value("text", ""));
-    if (!t.empty()) line += "  " + t;
-  } else if (kind == "spawn") {
-    line += r.value("cmd", "") + (r.value("ok", false) ? "" : "   (could not be started)");
-  } else if (kind == "end") {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "   (status %u after %.1f s)", r.value("status", 0u), r.value("seconds", 0.0));
-    line += r.value("cmd", "") + buf;
-    if (r.contains("ended_by")) line += ", ended by " + r.value("ended_by", "");
-  } else if (kind == "download") {
-    line += r.value("url", "") + " -> " + r.value("file", "");
-    if (!r.value("saved", false)) {
-      line += "   (nothing saved)";
-    } else if (r.contains("cut_at")) {
-      line += "   (broke off after " + std::to_string(r.value("cut_at", 0)) + " bytes)";
-    }
-  } else if (kind == "mail") {
-    text_field(r.value("text", ""));
-    line += "mail.tmp as send.bat found it:";
-    if (below.empty()) below = "        | " + r.value("text", "") + "\n";
-  } else if (kind == "file") {
-    line += r.value("op", "") + " " + r.value("name", "");
-    if (r.contains("to")) line += " -> " + r.value("to", "");
-    line += r.value("ok", false) ? "" : "   (failed)";
-  } else if (kind == "beep") {
-    line += std::to_string(r.value("hz", 0)) + " Hz, " + std::to_string(r.value("ms", 0)) + " ms";
-  } else if (kind == "halt") {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "ExitWindowsEx(flags %u, reason 0x%08X)", r.value("flags", 0u),
-                  r.value("reason", 0u));
-    line += buf;
-  } else if (kind == "exit") {
-    line += r.value("reason", "");
+    if (end == std::string::npos) end = text.size();
+    out += "        | " + text.substr(pos, end - pos) + "\n";
+    pos = end + step;
+    if (end == text.size()) break;
   }
+  return out;
+}
+
+bool MultiLine(const std::string& text) { return text.find_first_of("\r\n") != std::string::npos; }
+
+// Each kind's words after the time, program and kind; `below` takes what
+// goes beneath.
+using Describe = std::string (*)(const Record& r, std::string& below);
+
+std::string DescribeStart(const Record& r, std::string&) {
+  return "args=" + Quote(r.value("args", "")) +
+         (r.value("service", false) ? "  (by the service manager)" : "  (by hand)");
+}
+
+std::string DescribeService(const Record& r, std::string&) {
+  std::string line = r.value("call", "");
+  if (r.contains("arg")) line += "(" + r["arg"].dump() + ")";
+  if (r.contains("result")) line += std::string(" -> ") + (r["result"].get<bool>() ? "true" : "false");
+  return line;
+}
+
+std::string DescribeMsgbox(const Record& r, std::string&) {
+  return "[" + r.value("caption", "") + ", icon " + r.value("icon", "") + "] " + r.value("text", "");
+}
+
+std::string DescribeEvent(const Record& r, std::string& below) {
+  const int type = r.value("type", 0);
+  const char* name = type == 1 ? "error" : type == 2 ? "warning" : type == 4 ? "information" : "other";
+  std::string line = std::string(name) + " " + std::to_string(r.value("id", 0));
+  const std::string text = r.value("text", "");
+  if (MultiLine(text)) {
+    below = Indented(text);
+  } else if (!text.empty()) {
+    line += "  " + text;
+  }
+  return line;
+}
+
+std::string DescribeSpawn(const Record& r, std::string&) {
+  return r.value("cmd", "") + (r.value("ok", false) ? "" : "   (could not be started)");
+}
+
+std::string DescribeEnd(const Record& r, std::string&) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "   (status %u after %.1f s)", r.value("status", 0u), r.value("seconds", 0.0));
+  return r.value("cmd", "") + buf + (r.contains("ended_by") ? ", ended by " + r.value("ended_by", "") : "");
+}
+
+std::string DescribeDownload(const Record& r, std::string&) {
+  std::string line = r.value("url", "") + " -> " + r.value("file", "");
+  if (!r.value("saved", false)) return line + "   (nothing saved)";
+  if (r.contains("cut_at")) line += "   (broke off after " + std::to_string(r.value("cut_at", 0)) + " bytes)";
+  return line;
+}
+
+std::string DescribeMail(const Record& r, std::string& below) {
+  below = Indented(r.value("text", ""));
+  return "mail.tmp as send.bat found it:";
+}
+
+std::string DescribeFile(const Record& r, std::string&) {
+  std::string line = r.value("op", "") + " " + r.value("name", "");
+  if (r.contains("to")) line += " -> " + r.value("to", "");
+  return line + (r.value("ok", false) ? "" : "   (failed)");
+}
+
+std::string DescribeBeep(const Record& r, std::string&) {
+  return std::to_string(r.value("hz", 0)) + " Hz, " + std::to_string(r.value("ms", 0)) + " ms";
+}
+
+std::string DescribeHalt(const Record& r, std::string&) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "ExitWindowsEx(flags %u, reason 0x%08X)", r.value("flags", 0u), r.value("reason", 0u));
+  return buf;
+}
+
+std::string DescribeExit(const Record& r, std::string&) { return r.value("reason", ""); }
+
+}  // namespace
+
+std::string FormatReadable(const Record& r) {
+  static const std::map<std::string, Describe> kDescribe = {
+      {"start", DescribeStart}, {"service", DescribeService}, {"msgbox", DescribeMsgbox},     {"event", DescribeEvent},
+      {"spawn", DescribeSpawn}, {"end", DescribeEnd},         {"download", DescribeDownload}, {"mail", DescribeMail},
+      {"file", DescribeFile},   {"beep", DescribeBeep},       {"halt", DescribeHalt},         {"exit", DescribeExit}};
+  const std::string kind = r.value("kind", "");
+  std::string program = r.value("program", ""), k = kind, below;
+  program.resize(8, ' ');
+  k.resize(9, ' ');
+  std::string line = r.value("t", "") + "  " + program + k;
+  if (auto it = kDescribe.find(kind); it != kDescribe.end()) line += it->second(r, below);
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line + "\n" + below;
 }
