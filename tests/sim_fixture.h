@@ -13,6 +13,11 @@ namespace kalmora::testing {
 
 using Strings = std::vector<std::string>;
 
+// The version this build stamps into its programs, as the notices write it.
+inline const std::string kVersionText = std::to_string(KALMORA_VERSION_MAJOR) + "." +
+                                        std::to_string(KALMORA_VERSION_MINOR) + "." +
+                                        std::to_string(KALMORA_VERSION_REVISION);
+
 // A fresh, empty directory under the system's temporary directory, removed
 // when the object goes. Names are relative to it; bytes go in as given.
 class ScratchDir {
