@@ -8,11 +8,11 @@
 namespace kalmora {
 
 struct MailHeaders {
-  std::string sender;           // EmailSender
-  std::string use_bcc;          // EmailUseBcc as read
-  std::string ini_version;      // GlobalIniVersion
+  std::string sender;       // EmailSender
+  std::string use_bcc;      // EmailUseBcc as read
+  std::string ini_version;  // GlobalIniVersion
   bool running_as_service = false;
-  std::string version_text;     // e.g. 1.0.5
+  std::string version_text;  // e.g. 1.0.5
 };
 
 // Whether EmailUseBcc asks for a blind copy: any number but 0 does; so does

@@ -19,11 +19,12 @@ TEST(Mail, FileBodiesWithBlindCopy) {
   dir.Write("empty.txt", "");
   SimRun run = RunSim(dir, {.start = "2026-12-24 10:00"});
   const std::string head = "From: kalmora@example.com\r\nTo: kalmora@example.com\r\nBcc: ";
-  const std::string tail =
-      "X-Mailer: Kalmora Service " + kVersionText + "\r\nX-Kalmora-IniVersion: \r\nX-Kalmora-RunningAsService: 0\r\n\r\n";
+  const std::string tail = "X-Mailer: Kalmora Service " + kVersionText +
+                           "\r\nX-Kalmora-IniVersion: \r\nX-Kalmora-RunningAsService: 0\r\n\r\n";
   ASSERT_EQ(run.Of("mail").size(), 2u);
   EXPECT_EQ(run.Of("mail")[0]["text"], head + "team@example.com\r\nSubject: Letter\r\n" + tail +
-                                           "Dear all,\r\nKalmora " + kVersionText + " keeps %HLDY% %MIN% a\\nb\r\nend\r\n");
+                                           "Dear all,\r\nKalmora " + kVersionText +
+                                           " keeps %HLDY% %MIN% a\\nb\r\nend\r\n");
   // An empty body file leaves the message ending with the headers' empty
   // line; the second call overwrote the message file.
   EXPECT_EQ(run.Of("mail")[1]["text"], head + "it@example.com\r\nSubject: Empty\r\n" + tail);

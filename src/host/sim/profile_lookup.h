@@ -17,7 +17,6 @@ namespace kalmora {
 // the key's line has no equals sign, the default without its trailing blanks
 // is returned.
 std::string LookupProfileString(const std::optional<std::string>& file, const std::string& section,
-                                const std::string& key, const std::string& default_value,
-                                size_t buffer_size);
+                                const std::string& key, const std::string& default_value, size_t buffer_size);
 
 }  // namespace kalmora

@@ -28,9 +28,8 @@ void EnableShutdownPrivilege() {
   if (token) CloseHandle(token);
 }
 
-std::string ReadIniString(const std::string& section, const std::string& key,
-                                    const std::string& default_value, const std::string& path,
-                                    size_t buffer_size) {
+std::string ReadIniString(const std::string& section, const std::string& key, const std::string& default_value,
+                          const std::string& path, size_t buffer_size) {
   if (buffer_size == 0) return {};
   std::vector<char> buffer(buffer_size, '\0');
   DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),

@@ -13,8 +13,7 @@ void EnableShutdownPrivilege();
 
 // GetPrivateProfileStringA with a buffer of `buffer_size` characters; the
 // first n characters of the buffer, n being what the call returns.
-std::string ReadIniString(const std::string& section, const std::string& key,
-                                    const std::string& default_value, const std::string& path,
-                                    size_t buffer_size);
+std::string ReadIniString(const std::string& section, const std::string& key, const std::string& default_value,
+                          const std::string& path, size_t buffer_size);
 
 }  // namespace kalmora::modAPI
