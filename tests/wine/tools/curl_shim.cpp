@@ -10,7 +10,9 @@
 // it starts the real curl with its own arguments plus
 // `-w "curl_shim exit %{exitcode}\n"`, whose output goes to a file given as
 // the real curl's standard output (Wine passes a file handle on as the Unix
-// descriptor), waits until one such line per transfer has appeared there
+// descriptor; it passes on no standard error, and curl writes -w's
+// %{stderr} to its real standard error, never to a --stderr file), waits
+// until one such line per transfer has appeared there
 // and ends with the first non-zero status, or 0. The file is complete by
 // then: curl closes each downloaded file before it writes that line.
 //
