@@ -95,6 +95,12 @@ target_link_libraries(kalmora_probe PRIVATE advapi32)
 target_link_options(kalmora_probe PRIVATE -s)
 set_target_properties(kalmora_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KALMORA_WINE_TOOLS})
 
+# Stands in for curl.exe: starts the real (Linux) curl and ends with its
+# exit status, which Wine cannot report for a Unix process.
+add_executable(curl_shim tests/wine/tools/curl_shim.cpp)
+target_link_options(curl_shim PRIVATE -s)
+set_target_properties(curl_shim PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KALMORA_WINE_TOOLS})
+
 # Our portable profile lookup against the real GetPrivateProfileStringA.
 add_executable(profile_lookup_diff tests/wine/tools/profile_lookup_diff.cpp)
 target_link_libraries(profile_lookup_diff PRIVATE kalmora_win32_host)

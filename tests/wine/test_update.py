@@ -2,33 +2,10 @@
 a new configuration and a new program file, handed over to zorvane.exe; and a
 configuration that the server does not have."""
 
-import functools
-import http.server
 import os
-import threading
 
+from loopback import FaultServer, install_curl
 from winelib import PROGRAM_DIR, ini, stamped_version
-
-
-class Server:
-    """A static HTTP server on 127.0.0.1 that remembers what was asked."""
-
-    def __init__(self, root):
-        self.requests = []
-        server = self
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def log_message(self, fmt, *args):
-                server.requests.append((self.path, args[1] if len(args) > 1 else ""))
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                                     functools.partial(Handler, directory=root))
-        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/"
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
 
 
 def config(server_url, marker):
@@ -44,10 +21,8 @@ def report(local_exe, server_exe, local_ini, server_ini, lines):
             f"Local  IniVersion = {local_ini}\r\nServer IniVersion = {server_ini}\r\n\r\n" + "\r\n".join(lines))
 
 
-def write(path, text):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(text.replace("\n", "\r\n").encode("ascii"))
+def crlf(text):
+    return text.replace("\n", "\r\n").encode("ascii")
 
 
 def test_update(case):
@@ -56,27 +31,25 @@ def test_update(case):
     major, minor, revision = current.split(".")
     case.require(newer == f"{major}.{minor}.{int(revision) + 1}", f"the second build is stamped {newer}")
 
-    root = os.path.join(case.workdir, "server")
-    server = Server(root)
+    server = FaultServer()
     try:
-        run_update(case, root, server, current, newer)
+        run_update(case, server, current, newer)
     finally:
         server.close()
 
 
-def run_update(case, root, server, current, newer):
+def run_update(case, server, current, newer):
     p = case.prefix()
     p.install(case.tool("kalmora.exe"))
     p.install(case.tool("zorvane.exe"))
-    os.symlink("/usr/bin/curl", p.file("system\\curl.exe"))
+    install_curl(p, case)
     p.write("kalmora.ini", config(server.url, "old configuration"))
     p.write("versions.idx", "[Versions]\nIniVersion=1\n")
 
-    served = os.path.join(root, "kalmora")
-    write(os.path.join(served, "versions.idx.new"), f"[Versions]\nExeVersion={newer}\nIniVersion=2\n")
-    write(os.path.join(served, "kalmora.ini.new"), config(server.url, "new configuration"))
-    with open(case.tool("next/kalmora.exe"), "rb") as src, open(os.path.join(served, "kalmora.exe.new"), "wb") as dst:
-        dst.write(src.read())
+    server.files["/kalmora/versions.idx.new"] = crlf(f"[Versions]\nExeVersion={newer}\nIniVersion=2\n")
+    server.files["/kalmora/kalmora.ini.new"] = crlf(config(server.url, "new configuration"))
+    with open(case.tool("next/kalmora.exe"), "rb") as f:
+        server.files["/kalmora/kalmora.exe.new"] = f.read()
 
     # 1. Both files are newer: kalmora.ini is replaced here, kalmora.exe by
     # zorvane.exe, which starts the new program; that one finds nothing new
@@ -85,8 +58,8 @@ def run_update(case, root, server, current, newer):
     case.require(p.wait_session_end(150, first=proc), "the update run and the restarted program did not end within 150 s")
     case.events_equal(log.events(), [
         (4, report(current, newer, "1", "2", ["Configuration file updated to version 2.",
-                                              f"Program file version {newer} was handed to the update helper, which puts it in "
-                                              "place and starts it."])),
+                                              f"Program file version {newer} was handed to the update helper, "
+                                              "which puts it in place and starts it."])),
         (4, report(newer, newer, "2", "2", ["No files were updated."])),
     ], "event-log entries of the update and of the restarted program")
     case.equal(stamped_version(p.file("kalmora.exe")), newer, "version of the program file in place")
@@ -101,8 +74,8 @@ def run_update(case, root, server, current, newer):
     # 2. The server offers configuration 3 but has no kalmora.ini.new: curl
     # saves the 404 page, which must not replace the live file.
     live = p.read("kalmora.ini")
-    write(os.path.join(served, "versions.idx.new"), f"[Versions]\nExeVersion={newer}\nIniVersion=3\n")
-    os.unlink(os.path.join(served, "kalmora.ini.new"))
+    server.files["/kalmora/versions.idx.new"] = crlf(f"[Versions]\nExeVersion={newer}\nIniVersion=3\n")
+    del server.files["/kalmora/kalmora.ini.new"]
     server.requests.clear()
     proc, log = p.start([PROGRAM_DIR + "\\kalmora.exe"], "missing.log", debug="+eventlog")
     case.require(p.wait_session_end(90, first=proc), "the run with a missing kalmora.ini.new did not end within 90 s")
