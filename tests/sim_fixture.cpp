@@ -87,13 +87,14 @@ SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup) {
   o.send_delay_ms = run_setup.send_delay_ms;
   o.server_cut = run_setup.server_cut;
   o.exit_status = run_setup.exit_status;
+  for (const auto& [from, to] : run_setup.sleeps) o.sleeps.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   for (const std::string name : {"kalmora", "zorvane"}) {
     if (!dir.Exists(name + ".exe")) dir.Write(name + ".exe", MakeStandInExecutable(ours, name));
   }
   sim::World world(o);
   world.Run();
-  return {world.records()};
+  return {world.records(), world.timer_wakeups()};
 }
 
 SimRun RunIni(const std::string& ini, const RunSpec& run_setup) {

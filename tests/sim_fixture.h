@@ -49,6 +49,7 @@ Strings Lines(const std::vector<sim::Record>& records, const std::set<std::strin
 // The records of a simulated run.
 struct SimRun {
   std::vector<sim::Record> records;
+  int64_t timer_wakeups = 0;
 
   std::vector<sim::Record> Of(const std::string& kind) const;
   Strings Lines(const std::set<std::string>& kinds = {}) const { return testing::Lines(records, kinds); }
@@ -66,6 +67,7 @@ struct RunSpec {
   int64_t server_delay_ms = 0, send_delay_ms = 0;
   std::map<std::string, double> server_cut;
   std::map<std::string, uint32_t> exit_status;
+  std::vector<std::pair<std::string, std::string>> sleeps;  // FROM, TO
 };
 SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

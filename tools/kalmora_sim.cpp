@@ -123,9 +123,31 @@ bool SplitPair(const std::string& option, const std::string& text, std::string& 
 struct CommandLine {
   std::string dir = KALMORA_EXAMPLE_DIR;
   std::string work, args, start, stop_at, until, server, server_delay, send_delay;
-  std::vector<std::string> without, server_faults, exit_statuses;
+  std::vector<std::string> without, server_faults, exit_statuses, sleeps;
   bool service = false, json = false;
 };
+
+// FROM..TO spans, in order and apart.
+bool ParseSleeps(const std::vector<std::string>& texts, sim::Options& o, std::string& problem) {
+  for (const std::string& text : texts) {
+    const size_t dots = text.find("..");
+    auto from = sim::ParseTime(text.substr(0, dots));
+    auto to = dots == std::string::npos ? std::nullopt : sim::ParseTime(text.substr(dots + 2));
+    if (!from || !to || *to <= *from) {
+      problem = "--sleep: expected FROM..TO with TO after FROM, each YYYY-MM-DD HH:MM[:SS[.mmm]], got '" + text + "'";
+      return false;
+    }
+    o.sleeps.emplace_back(*from, *to);
+  }
+  std::sort(o.sleeps.begin(), o.sleeps.end());
+  for (size_t i = 1; i < o.sleeps.size(); ++i) {
+    if (o.sleeps[i].first < o.sleeps[i - 1].second) {
+      problem = "--sleep: the spans overlap";
+      return false;
+    }
+  }
+  return true;
+}
 
 // Fills `o` from the command line; false with `problem` set when it is unusable.
 bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
@@ -164,6 +186,7 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
     return false;
   }
   if (!c.send_delay.empty() && !ParseSeconds("--send-delay", c.send_delay, o.send_delay_ms, problem)) return false;
+  if (!ParseSleeps(c.sleeps, o, problem)) return false;
   for (const std::string& f : c.server_faults) {
     std::string file, fraction;
     if (!SplitPair("--server-fault", f, file, fraction, problem)) return false;
@@ -253,6 +276,7 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
                  "FILE=FRACTION: the transfer of FILE breaks off after that fraction of its bytes");
   app.add_option("--send-delay", c.send_delay, "seconds send.bat takes for each mail");
   app.add_option("--exit-status", c.exit_statuses, "send.bat=N or net=N: the status the program ends with");
+  app.add_option("--sleep", c.sleeps, "FROM..TO: the host sleeps from TIME to TIME and then resumes");
   app.add_option("--without", c.without, "child program that is missing: curl, send.bat, net or zorvane");
   app.add_flag("--json", c.json, "JSON Lines instead of readable text");
   app.footer("TIME is YYYY-MM-DD HH:MM, YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.mmm.");

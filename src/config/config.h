@@ -26,6 +26,8 @@ struct Configuration {
   std::string UpdateServer;
   std::string UpdateEnabled;
   std::string UpdateTimeout;
+  std::string DecideDaily;
+  std::string MsgOnShutdownSession;
   std::string WeekendShutdown;
   std::string MsgOnWeekendShutdownEmail;
   std::string MsgOnWeekendShutdownNet;

@@ -25,6 +25,8 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"GeneralOptions", "UpdateServer", "", &C::UpdateServer},
       {"GeneralOptions", "UpdateEnabled", "0", &C::UpdateEnabled},
       {"GeneralOptions", "UpdateTimeout", "120", &C::UpdateTimeout},
+      {"GeneralOptions", "DecideDaily", "0", &C::DecideDaily},
+      {"GeneralOptions", "MsgOnShutdownSession", "0", &C::MsgOnShutdownSession},
       {"GeneralOptions", "WeekendShutdown", "0", &C::WeekendShutdown},
       {"GeneralOptions", "MsgOnWeekendShutdownEmail", "0", &C::MsgOnWeekendShutdownEmail},
       {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", &C::MsgOnWeekendShutdownNet},

@@ -59,7 +59,7 @@ TEST(Keys, EachInItsSectionWithItsDefaultOrItsText) {
             "[GeneralOptions] ShutdownEnabled=0 DontShutdownAfter=23:59 ShutdownDelay=180 BeepOnShutdown=0 "
             "ExitAfterCheck=0 ForceExitAfterCheck=0 MsgOnShutdownEmail=0 MsgOnShutdownNet=0 ShutdownMsg= "
             "HldyPlaceholder=Holiday WeekendPlaceholder=Weekend MsgOnHolidayEmail=0 UpdateServer= UpdateEnabled=0 "
-            "UpdateTimeout=120 "
+            "UpdateTimeout=120 DecideDaily=0 MsgOnShutdownSession=0 "
             "WeekendShutdown=0 MsgOnWeekendShutdownEmail=0 MsgOnWeekendShutdownNet=0 [Messaging] NetAddress= "
             "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 [ScheduledShutdown] ScheduledShutdown=0 "
             "ScheduledShutdownTime= ScheduledShutdownDays= ScheduledShutdownMsg= ScheduledShutdownSubject= "

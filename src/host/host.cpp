@@ -16,6 +16,8 @@ const char* ExitReasonName(ExitReason r) {
       return "update";
     case ExitReason::Command:
       return "command";
+    case ExitReason::CommandFailed:
+      return "command-failed";
     case ExitReason::Done:
       return "done";
     case ExitReason::Until:

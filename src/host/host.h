@@ -27,8 +27,10 @@ enum class EventId : int32_t { Failure = 109, Report = 110 };
 // How the registered service starts.
 enum class StartType { Automatic };
 
-// What the service manager may ask of the running service.
-enum class ServiceControls { Stop };
+// What the service manager may tell the running service: stop requests
+// only, or also the system's power events (resume from sleep, hibernation
+// or Fast Startup).
+enum class ServiceControls { Stop, StopAndPowerEvents };
 
 // The halt Kalmora asks for: the host powers down, and programs that do not
 // end are ended.
@@ -47,14 +49,15 @@ enum class MsgIcon { None, Information, Warning };
 
 // Why a program ended; the simulator prints these as they stand here.
 enum class ExitReason {
-  Halt,       // the shutdown request was sent
-  Stop,       // the service manager asked us to stop
-  ExitTimer,  // tmrWaitExit fired after a check that armed nothing
-  Config,     // kalmora.ini could not be read
-  Update,     // handed over to Zorvane
-  Command,    // -install, -uninstall or a bad argument
-  Done,       // Zorvane finished
-  Until,      // the simulation reached its end (simulator only)
+  Halt,           // the shutdown request was sent
+  Stop,           // the service manager asked us to stop
+  ExitTimer,      // tmrWaitExit fired after a check that armed nothing
+  Config,         // kalmora.ini could not be read
+  Update,         // handed over to Zorvane
+  Command,        // -install or -uninstall done, or a bad argument
+  CommandFailed,  // -install or -uninstall could not be done
+  Done,           // Zorvane finished
+  Until,          // the simulation reached its end (simulator only)
 };
 
 const char* ExitReasonName(ExitReason r);
@@ -84,6 +87,9 @@ class EventSink {
   virtual void OnServiceStartRequested(bool& success) = 0;
   virtual void OnServiceStopRequested() = 0;
   virtual void OnTimer(TimerId id) = 0;
+  // The host has resumed from sleep, hibernation or Fast Startup; delivered
+  // only to a service that accepts power events.
+  virtual void OnPowerResume() {}
 };
 
 // Thrown nowhere by the core itself; hosts may end the program by unwinding
@@ -158,6 +164,10 @@ class Host {
   virtual bool IsServiceRunning() = 0;
   virtual void ReportServiceStopped() = 0;
   virtual void LogEvent(EventType type, EventId id, const std::string& text) = 0;
+  // A message box in every active user session, without waiting for an
+  // answer; each goes away by itself after `timeout_s` seconds. The number of
+  // sessions it was shown in.
+  virtual Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual Status DeleteFile(const std::string& name) = 0;

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "config/numbers.h"
 #include "service/frm_main.h"
 #include "service/rules.h"
@@ -8,9 +10,48 @@ namespace {
 // The warning's lead time; a value that is not a number counts as the
 // default 900 seconds.
 constexpr double kDefaultWarningDelay = 900.0;
+constexpr uint32_t kTickMs = 10000;
+// Ticks come every ten seconds; one that comes more than a minute late
+// means the host was asleep, not busy.
+constexpr float kAsleepGapSeconds = 70.0f;
+constexpr uint32_t kAfterMidnightMs = 1000;
+constexpr uint32_t kResumeTickMs = 1000;
+
+// HH:MM:SS of a moment in seconds since midnight.
+std::string ClockText(float seconds) {
+  const long s = static_cast<long>(seconds) % 86400;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
 }  // namespace
 
+uint32_t frmMain::SecondsUntil(float moment) {
+  const float left = moment - host_.SecondsSinceMidnight();
+  return left > 1 ? static_cast<uint32_t>(left) : 1;
+}
+
 void frmMain::CountdownTick() {
+  // A new day is decided afresh, whether the clock just passed midnight or
+  // the host slept across it: yesterday's countdown never carries into today.
+  if (DateChangedSinceDecision()) {
+    NewDay();
+    return;
+  }
+  if (Resumed_) {
+    Resumed_ = false;
+    ResumeAfterSleep();
+    return;
+  }
+  // A halt that came due while the host slept would otherwise take it down
+  // the moment it wakes, with whatever the person who woke it has open.
+  const float now_s = host_.SecondsSinceMidnight();
+  if (HaltPassed(now_s) && now_s - LastTickAt_ > kAsleepGapSeconds) {
+    RearmAfterSleep(TimeToShutdown_);
+    return;
+  }
+  LastTickAt_ = now_s;
+
   // 1. The scheduled-shutdown watch. The flag goes up before the warning is
   // sent: a tick that runs during the warning's mail pause must not send it
   // again.
@@ -19,20 +60,93 @@ void frmMain::CountdownTick() {
     const float remaining = TimeToShutdown_ - now;
     if (now < TimeToShutdown_ && ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay) >= remaining) {
       ScheduleWarningSent_ = true;
-      SendScheduledShutdownWarning();
+      SendScheduledShutdownWarning(cfg_.ScheduledShutdownTime);
     }
   }
 
-  // 2. The halt test.
+  // 2. The halt test. A countdown that aimed past midnight never reaches its
+  // moment; the first tick of the new day decides afresh (above).
   if (host_.SecondsSinceMidnight() >= TimeToShutdown_) {
     host_.EnableTimer(TimerId::Delay, false);
-    if (!DoShutdown_) return;
+    if (!DoShutdown_) {
+      if (IsOn(cfg_.DecideDaily)) ArmMidnightWake();
+      return;
+    }
     HaltSystem();
   }
+}
 
-  // 3. Just after midnight the new day is decided afresh; a countdown that
-  // aimed past midnight never reaches its moment and lands here.
-  if (host_.SecondsSinceMidnight() < 20.0f) RunStartup();
+bool frmMain::DateChangedSinceDecision() {
+  if (!DecidedOn_) return false;
+  const LocalTime now = host_.Now();
+  return now.year != DecidedOn_->year || now.month != DecidedOn_->month || now.day != DecidedOn_->day;
+}
+
+// A new day's schedule deserves its own warning.
+void frmMain::NewDay() {
+  ScheduleWarningSent_ = false;
+  Resumed_ = false;
+  RunStartup();
+}
+
+bool frmMain::HaltPassed(float now_s) const {
+  return DoShutdown_ && now_s >= TimeToShutdown_ && LastTickAt_ < TimeToShutdown_;
+}
+
+// After a resume the whole start-up runs again (the update, the settling
+// wait, the check). A scheduled halt that passed while the host slept is not
+// armed again by it, so it is re-armed after its warning, as on a host that
+// finds out by the gap between two ticks.
+void frmMain::ResumeAfterSleep() {
+  const bool passed = HaltPassed(host_.SecondsSinceMidnight());
+  const bool scheduled = DoScheduledShutdown_;
+  const float missed = TimeToShutdown_;
+  const CivilDate before = *DecidedOn_;
+  RunStartup();
+  const bool same_day =
+      DecidedOn_->year == before.year && DecidedOn_->month == before.month && DecidedOn_->day == before.day;
+  if (passed && same_day && TimeToShutdown_ == 0) {
+    DoShutdown_ = true;
+    DoScheduledShutdown_ = scheduled;
+    RearmAfterSleep(missed);
+  }
+}
+
+// The notices of the halt go out again with the minutes that now remain,
+// and the halt comes after the warning time, counted from now.
+void frmMain::RearmAfterSleep(float missed) {
+  const float now_s = host_.SecondsSinceMidnight();
+  host_.LogEvent(EventType::Information, EventId::Report,
+                 "Kalmora: The shutdown due at " + ClockText(missed) +
+                     " came while the host was asleep. It is announced again and follows after the warning time.");
+  LastTickAt_ = now_s;
+  if (DoScheduledShutdown_) {
+    TimeToShutdown_ =
+        static_cast<float>(now_s + ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay));
+    ScheduleWarningSent_ = true;
+    SendScheduledShutdownWarning(ClockText(TimeToShutdown_).substr(0, 5));
+  } else {
+    AnnounceHolidayShutdown();
+  }
+  host_.SetTimerInterval(TimerId::Delay, kTickMs);
+  host_.EnableTimer(TimerId::Delay, true);
+}
+
+// Once just after each local midnight: one wake-up a day while nothing is
+// armed, instead of a tick every ten seconds.
+void frmMain::ArmMidnightWake() {
+  const double to_midnight_ms = (86400.0 - host_.SecondsSinceMidnight()) * 1000.0;
+  host_.SetTimerInterval(TimerId::Delay, static_cast<uint32_t>(to_midnight_ms) + kAfterMidnightMs);
+  host_.EnableTimer(TimerId::Delay, true);
+}
+
+void frmMain::OnPowerResume() {
+  if (!IsOn(cfg_.DecideDaily) || !DecidedOn_) return;
+  // Handled by the next tick, on the event loop, never inside whatever wait
+  // the resume arrived in.
+  Resumed_ = true;
+  host_.SetTimerInterval(TimerId::Delay, kResumeTickMs);
+  host_.EnableTimer(TimerId::Delay, true);
 }
 
 void frmMain::HaltSystem() {
@@ -57,7 +171,7 @@ void frmMain::ScheduledShutdownDecision() {
   }
 }
 
-void frmMain::SendScheduledShutdownWarning() {
+void frmMain::SendScheduledShutdownWarning(const std::string& time_text) {
   BeepPattern();
   std::string log = "Kalmora: A scheduled shutdown will take place in " + cfg_.ScheduledShutdownDelay + " seconds.";
   const bool mail = IsOn(cfg_.MsgOnShutdownEmail);
@@ -66,11 +180,11 @@ void frmMain::SendScheduledShutdownWarning() {
       std::to_string(MinutesRoundedHalfEven(ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay)));
   auto fill = [&](const std::string& text) {
     std::string out = ReplaceAll(text, "%MIN%", minutes);
-    out = ReplaceAll(out, "%TIME%", cfg_.ScheduledShutdownTime);
+    out = ReplaceAll(out, "%TIME%", time_text);
     return ReplaceAll(out, "%VER%", VersionText());
   };
   std::string warning;
-  if (mail || net) {
+  if (mail || net || IsOn(cfg_.MsgOnShutdownSession)) {
     if (cfg_.ScheduledShutdownMsg.empty()) {
       cfg_.ScheduledShutdownMsg =
           "ATTENTION: The host will shut down in %MIN% minutes (at %TIME%).\\n\\nGenerated by Kalmora %VER%";
@@ -86,6 +200,10 @@ void frmMain::SendScheduledShutdownWarning() {
                           SendEmail(cfg_.DefaultEmailAddress, fill(cfg_.ScheduledShutdownSubject), warning));
   }
   if (net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, warning));
+  if (IsOn(cfg_.MsgOnShutdownSession)) {
+    log += SessionSentence(
+        host_.ShowSessionMessage("Kalmora", ReplaceAll(warning, "\\n", "\r\n"), SecondsUntil(TimeToShutdown_)));
+  }
   host_.LogEvent(EventType::Information, EventId::Report, log);
 }
 

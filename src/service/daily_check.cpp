@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "config/numbers.h"
 #include "service/frm_main.h"
 #include "service/rules.h"
@@ -36,6 +38,10 @@ std::string NoticeSentence(const std::string& what, const std::string& address, 
 // did not go out gets an error entry naming its row, so that nobody waits
 // for a notice in vain without a trace.
 void frmMain::SendMsgHolidayEmails(const CivilDate& day) {
+  // A service that stays resident decides again after each resume; a day's
+  // mails still go out once.
+  if (MailedOn_ && MailedOn_->year == day.year && MailedOn_->month == day.month && MailedOn_->day == day.day) return;
+  MailedOn_ = day;
   for (size_t i = 0; i < tables_.lstMsgHolidaysDates.size(); ++i) {
     if (!DateMatches(tables_.lstMsgHolidaysDates[i], day)) continue;
     IsMsgHoliday_ = true;
@@ -66,10 +72,18 @@ std::string frmMain::ShutdownNotice(double delay) {
   return ReplaceAll(notice, "%VER%", VersionText());
 }
 
+std::string SessionSentence(const Result<int>& shown) {
+  if (!shown) return "\r\n\r\nA message box for the logged-on users could not be shown: " + shown.reason() + ".";
+  if (*shown == 0) return "\r\n\r\nNo user was logged on to see a message box.";
+  return "\r\n\r\nA message box has been shown in " + std::to_string(*shown) + " user session" +
+         (*shown == 1 ? "" : "s") + ".";
+}
+
 void frmMain::DailyCheck() {
   // 1. Message holidays. All rows are judged against the date the check
   // began on, even when the mails' waits run past midnight.
   const LocalTime began = host_.Now();
+  DecidedOn_ = CivilDate{began.year, began.month, began.day};
   SendMsgHolidayEmails(CivilDate{began.year, began.month, began.day});
   // 2.-6. Each mail above took at least 3 seconds, so the clock is read
   // again: the cut-off is about the moment of the decision, not the start of
@@ -94,7 +108,12 @@ void frmMain::DecideHolidayShutdown(const LocalTime& now) {
         tables_.lstShutdownHolidaysDescr[i].empty() ? cfg_.HldyPlaceholder : tables_.lstShutdownHolidaysDescr[i];
   }
   DoShutdown_ = IsOn(cfg_.ShutdownEnabled) && !TooLate_ && (IsHoliday_ || (weekend_shutdown && IsWeekend_));
-  if (!DoShutdown_) return;
+  if (DoShutdown_) AnnounceHolidayShutdown();
+}
+
+// The notices, the log entry and the countdown of a holiday or weekend
+// shutdown, ShutdownDelay seconds from now.
+void frmMain::AnnounceHolidayShutdown() {
   std::string log = "Kalmora: Today is holiday '" + CurrHoliday_ + "'. The host will shut down in " +
                     cfg_.ShutdownDelay + " seconds.";
   const bool send_mail =
@@ -108,6 +127,10 @@ void frmMain::DecideHolidayShutdown(const LocalTime& now) {
         NoticeSentence("An email", cfg_.DefaultEmailAddress, SendEmail(cfg_.DefaultEmailAddress, CurrHoliday_, notice));
   }
   if (send_net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, notice));
+  if (IsOn(cfg_.MsgOnShutdownSession)) {
+    log += SessionSentence(host_.ShowSessionMessage("Kalmora", ReplaceAll(ShutdownNotice(delay), "\\n", "\r\n"),
+                                                    static_cast<uint32_t>(std::max(1.0, delay))));
+  }
   BeepPattern();
   host_.LogEvent(EventType::Information, EventId::Report, log);
   // Not wrapped at midnight: the countdown deals with a moment past it.
@@ -117,6 +140,17 @@ void frmMain::DecideHolidayShutdown(const LocalTime& now) {
 }
 
 void frmMain::ArmTimersAndExit() {
+  LastTickAt_ = host_.SecondsSinceMidnight();
+  // Resident: never ends after the check, and wakes for the next day.
+  if (IsOn(cfg_.DecideDaily)) {
+    if (DoShutdown_) {
+      host_.SetTimerInterval(TimerId::Delay, 10000);
+      host_.EnableTimer(TimerId::Delay, true);
+    } else {
+      ArmMidnightWake();
+    }
+    return;
+  }
   host_.SetTimerInterval(TimerId::Delay, 10000);
   // ExitAfterCheck is compared as a number; text that is none is neither 0
   // nor 1.

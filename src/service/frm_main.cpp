@@ -39,8 +39,18 @@ void frmMain::RunStartup() {
     host_.ReportServiceStopped();
     host_.ExitProgram(ExitReason::Config);
   }
+  AcceptPowerEvents();
   OnlineUpdate();
   DailyCheck();
+}
+
+// A service that decides daily hears when the host resumes from sleep,
+// hibernation or Fast Startup.
+void frmMain::AcceptPowerEvents() {
+  const bool wanted = IsOn(cfg_.DecideDaily);
+  if (wanted == power_events_accepted_) return;
+  power_events_accepted_ = wanted;
+  host_.SetAcceptedControls(wanted ? ServiceControls::StopAndPowerEvents : ServiceControls::Stop);
 }
 
 void frmMain::ClearDayState() {
@@ -71,12 +81,13 @@ void frmMain::ActOnCommandLine() {
   if (args == "-install") {
     host_.SetInteractiveDesktop(true);
     host_.SetStartType(StartType::Automatic);
-    tell(host_.RegisterService(), "Kalmora Service successfully installed!", "Kalmora Service could not be installed.");
-    host_.ExitProgram(ExitReason::Command);
+    const Status done = host_.RegisterService();
+    tell(done, "Kalmora Service successfully installed!", "Kalmora Service could not be installed.");
+    host_.ExitProgram(done ? ExitReason::Command : ExitReason::CommandFailed);
   } else if (args == "-uninstall") {
-    tell(host_.UnregisterService(), "Kalmora Service successfully uninstalled!",
-         "Kalmora Service could not be uninstalled.");
-    host_.ExitProgram(ExitReason::Command);
+    const Status done = host_.UnregisterService();
+    tell(done, "Kalmora Service successfully uninstalled!", "Kalmora Service could not be uninstalled.");
+    host_.ExitProgram(done ? ExitReason::Command : ExitReason::CommandFailed);
   } else if (args == "-debug") {
     host_.SetDebugMode(true);
   } else if (!args.empty()) {

@@ -28,6 +28,7 @@ class frmMain : public EventSink {
   void OnServiceStartRequested(bool& success) override;
   void OnServiceStopRequested() override;
   void OnTimer(TimerId id) override;
+  void OnPowerResume() override;
 
   // Read-only views for tests and tools.
   const Configuration& config() const { return cfg_; }
@@ -55,7 +56,7 @@ class frmMain : public EventSink {
   // "An email to inform ADDRESS".
   Status SendEmail(const std::string& address, const std::string& subject, const std::string& body);
   Status SendNetMessage(const std::string& address, const std::string& text);
-  void SendScheduledShutdownWarning();
+  void SendScheduledShutdownWarning(const std::string& time_text);
 
   std::string VersionText();
 
@@ -64,12 +65,22 @@ class frmMain : public EventSink {
   void ClearDayState();
   void ActOnCommandLine();
   void StartAndSettle();
+  void AcceptPowerEvents();
   // Daily check steps.
   void SendMsgHolidayEmails(const CivilDate& day);
   void DecideHolidayShutdown(const LocalTime& now);
+  void AnnounceHolidayShutdown();
   void ArmTimersAndExit();
   std::string ShutdownNotice(double delay);
 
+  // Countdown steps (countdown.cpp).
+  bool DateChangedSinceDecision();
+  void NewDay();
+  bool HaltPassed(float now_s) const;
+  void ResumeAfterSleep();
+  void RearmAfterSleep(float missed);
+  void ArmMidnightWake();
+  uint32_t SecondsUntil(float moment);
   [[noreturn]] void HaltSystem();
   void ScheduledShutdownDecision();
   void BeepPattern();
@@ -127,6 +138,13 @@ class frmMain : public EventSink {
   std::string GlobalIniVersion_;
 
   int configuration_reads_ = 0;
+  // The date of the last decision, the moment of the last tick (or of the
+  // arming), and a resume the next tick is to act on.
+  std::optional<CivilDate> DecidedOn_;
+  std::optional<CivilDate> MailedOn_;  // the day whose message-holiday mails went out
+  float LastTickAt_ = 0;
+  bool Resumed_ = false;
+  bool power_events_accepted_ = false;
   // The send.bat that is handling mail.tmp right now, if one is.
   std::optional<ChildProcess> mail_in_flight_;
 };
@@ -134,6 +152,8 @@ class frmMain : public EventSink {
 // The log entry's sentence about one notice: that it was sent, or what
 // became of it; begins with the two line breaks that set it apart.
 std::string NoticeSentence(const std::string& what, const std::string& address, const Status& sent);
+// The same about the message boxes in the users' sessions.
+std::string SessionSentence(const Result<int>& shown);
 
 // Runs Kalmora on a host: start-up, then the event loop until it ends.
 [[noreturn]] void RunKalmora(Host& host);

@@ -149,6 +149,10 @@ bool SimHost::DeliverOne() {
     running_ = success;
     return true;
   }
+  if (world_.TakeResume()) {
+    if (power_events_ && sink_) sink_->OnPowerResume();
+    return true;
+  }
   if (connected_ && !stop_delivered_ && world_.options().stop_at && *world_.options().stop_at <= now) {
     stop_delivered_ = true;
     if (sink_) sink_->OnServiceStopRequested();
@@ -170,6 +174,7 @@ bool SimHost::DeliverOne() {
   // not delivered one after another.
   const int64_t late = now - best->due;
   best->due += static_cast<int64_t>(best->interval) * (late / best->interval + 1);
+  world_.CountTimerWakeup();
   if (sink_) sink_->OnTimer(static_cast<TimerId>(best_id));
   return true;
 }
@@ -397,8 +402,16 @@ void SimHost::SetDebugMode(bool on) {
   debug_mode_ = on;
   Emit("service", Record{{"call", "SetDebugMode"}, {"arg", on}});
 }
-void SimHost::SetAcceptedControls(ServiceControls) {
-  Emit("service", Record{{"call", "SetAcceptedControls"}, {"arg", 2}});
+void SimHost::SetAcceptedControls(ServiceControls controls) {
+  power_events_ = controls == ServiceControls::StopAndPowerEvents;
+  Emit("service",
+       Record{{"call", "SetAcceptedControls"}, {"arg", power_events_ ? Record("stop, power events") : Record(2)}});
+}
+
+// One user is logged on to the simulated host.
+Result<int> SimHost::ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) {
+  Emit("session", Record{{"title", title}, {"text", text}, {"timeout", timeout_s}});
+  return 1;
 }
 void SimHost::ConnectServiceManager() {
   Emit("service", Record{{"call", "ConnectServiceManager"}});

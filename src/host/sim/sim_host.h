@@ -58,6 +58,7 @@ class SimHost : public Host {
   bool IsServiceRunning() override { return running_; }
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
+  Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;
@@ -111,6 +112,7 @@ class SimHost : public Host {
   bool start_pending_ = false;
   bool running_ = false;
   bool stop_delivered_ = false;
+  bool power_events_ = false;
   std::map<std::string, std::optional<LocalMs>> locked_;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include "host/sim/sim_host.h"
 #include "service/frm_main.h"
@@ -113,6 +114,23 @@ void World::Emit(const std::string& program, const std::string& kind, Record fie
 }
 
 void World::MoveTo(LocalMs t) {
+  for (const auto& [from, to] : options_.sleeps) {
+    if (from <= now_ || from > t) continue;
+    SettleChildren(from);
+    Emit(running_, "suspend", Record{{"until", FormatTime(to)}});
+    // Children go on while the host sleeps no more than the programs do.
+    for (auto& [id, c] : children_) {
+      if (!c.ended && c.end < to) c.end = to;
+    }
+    now_ = to;
+    Emit(running_, "resume", Record{});
+    resume_pending_ = true;
+    t = std::max(t, to);
+  }
+  SettleChildren(t);
+}
+
+void World::SettleChildren(LocalMs t) {
   for (;;) {
     SimChild* next = nullptr;
     for (auto& [id, c] : children_) {
@@ -124,6 +142,8 @@ void World::MoveTo(LocalMs t) {
   }
   now_ = std::max(now_, t);
 }
+
+bool World::TakeResume() { return std::exchange(resume_pending_, false); }
 
 uint64_t World::AddChild(SimChild child) {
   const uint64_t id = next_child_++;
@@ -176,6 +196,7 @@ void World::Run() {
     Launch l = pending_.front();
     pending_.erase(pending_.begin());
     SimHost host(*this, l.program, l.args, l.service);
+    running_ = l.program;
     Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
     try {
       if (l.program == "zorvane") {
@@ -284,13 +305,22 @@ std::string DescribeHalt(const Record& r, std::string&) {
 
 std::string DescribeExit(const Record& r, std::string&) { return r.value("reason", ""); }
 
+std::string DescribeSuspend(const Record& r, std::string&) { return "the host sleeps until " + r.value("until", ""); }
+
+std::string DescribeSession(const Record& r, std::string& below) {
+  below = Indented(r.value("text", ""));
+  return "message box in each user session, gone after " + std::to_string(r.value("timeout", 0)) + " s:";
+}
+
 }  // namespace
 
 std::string FormatReadable(const Record& r) {
   static const std::map<std::string, Describe> kDescribe = {
-      {"start", DescribeStart}, {"service", DescribeService}, {"msgbox", DescribeMsgbox},     {"event", DescribeEvent},
-      {"spawn", DescribeSpawn}, {"end", DescribeEnd},         {"download", DescribeDownload}, {"mail", DescribeMail},
-      {"file", DescribeFile},   {"beep", DescribeBeep},       {"halt", DescribeHalt},         {"exit", DescribeExit}};
+      {"start", DescribeStart},       {"service", DescribeService}, {"msgbox", DescribeMsgbox},
+      {"event", DescribeEvent},       {"spawn", DescribeSpawn},     {"end", DescribeEnd},
+      {"download", DescribeDownload}, {"mail", DescribeMail},       {"file", DescribeFile},
+      {"beep", DescribeBeep},         {"halt", DescribeHalt},       {"exit", DescribeExit},
+      {"suspend", DescribeSuspend},   {"session", DescribeSession}};
   const std::string kind = r.value("kind", "");
   std::string program = r.value("program", ""), k = kind, below;
   program.resize(8, ' ');

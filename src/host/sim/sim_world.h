@@ -44,6 +44,9 @@ struct Options {
   std::map<std::string, double> server_cut;
   int64_t send_delay_ms = 0;                    // how long send.bat runs
   std::map<std::string, uint32_t> exit_status;  // send.bat, net: the status they end with
+  // Spans in which the host sleeps: no program runs, the clock jumps from
+  // the first moment to the second, and the resume is delivered.
+  std::vector<std::pair<LocalMs, LocalMs>> sleeps;
 };
 
 // A child program on the virtual clock: it ends by itself at `end`, with its
@@ -82,6 +85,11 @@ class World {
   uint64_t AddChild(SimChild child);
   SimChild* Child(uint64_t id);
   void EndChildNow(uint64_t id);
+  // A resume not yet delivered to the running program.
+  bool TakeResume();
+  // How often a program's timer fired: the cost of idling.
+  int64_t timer_wakeups() const { return timer_wakeups_; }
+  void CountTimerWakeup() { ++timer_wakeups_; }
   std::string Resolve(const std::string& name, const std::string& cwd) const;
 
   struct Launch {
@@ -97,9 +105,14 @@ class World {
   std::vector<Record> records_;
   std::vector<Launch> pending_;
   std::map<uint64_t, SimChild> children_;
+  std::string running_;  // the program that runs now
+  bool resume_pending_ = false;
+  int64_t timer_wakeups_ = 0;
   uint64_t next_child_ = 1;
   LocalMs now_ = 0;
   void Finish(SimChild& c, bool killed);
+  // Ends the children due by `t`, each at its moment, and moves the clock to `t`.
+  void SettleChildren(LocalMs t);
 };
 
 // Reads the simulated records back as readable lines.
