@@ -1,6 +1,6 @@
-// The countdown: the halt at the first tick at or after the moment, a moment
-// past midnight and the new day, the timer that stops itself, and the watch
-// that sends the scheduled warning once even when ticks run inside it.
+// The countdown: the halt at the first tick at or after the moment, the timer
+// that stops itself, and the watch that sends the scheduled warning once even
+// when ticks run inside it. (A moment past midnight: see the start-up tests.)
 #include <gtest/gtest.h>
 
 #include "service/frm_main.h"
@@ -24,19 +24,6 @@ TEST(Countdown, HaltsAtTheFirstTickAtOrAfterTheMoment) {
                        at + " exit halt"}))
         << "ShutdownDelay " << delay;
   }
-}
-
-TEST(Countdown, AMomentPastMidnightGivesWayToTheNewDaysCheck) {
-  const std::string ini = Ini("ShutdownEnabled=1\n", "24.12.#### = Christmas Eve\n25.12.#### = Christmas Day\n");
-  // Checked at 23:58:30: the moment 86490 s is never reached; the first tick
-  // after midnight starts over, with its start wait.
-  EXPECT_EQ(RunIni(ini, {.start = "2026-12-24 23:58:20"}).Lines({"event", "halt"}),
-            (Strings{"23:58:30.000 event Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 180 "
-                     "seconds.",
-                     "00:00:10.000 event Kalmora: Today is holiday 'Christmas Day'. The host will shut down in 180 "
-                     "seconds.",
-                     "00:03:10.000 event Kalmora: The system is going down for system halt NOW!",
-                     "00:03:10.000 halt 5 4294967295"}));
 }
 
 // frmMain on a simulated host of its own, driven one step at a time.
