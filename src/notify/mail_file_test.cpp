@@ -13,8 +13,8 @@ const std::string kVer = std::to_string(KALMORA_VERSION_MAJOR) + "." + std::to_s
 // An empty sender is written as it is.
 TEST(MailHeaders, BlindCopy) {
   EXPECT_EQ(MailHeaderLines({"", "1", "7", true, kVer}, "it@example.com", "Christmas Eve"),
-            "From: \r\nTo: \r\nBcc: it@example.com\r\nSubject: Christmas Eve\r\nX-Mailer: Kalmora Service " +
-                kVer + "\r\nX-Kalmora-IniVersion: 7\r\nX-Kalmora-RunningAsService: 1\r\n\r\n");
+            "From: \r\nTo: \r\nBcc: it@example.com\r\nSubject: Christmas Eve\r\nX-Mailer: Kalmora Service " + kVer +
+                "\r\nX-Kalmora-IniVersion: 7\r\nX-Kalmora-RunningAsService: 1\r\n\r\n");
   // Any number but 0 hides the recipient; so does text that is not a number.
   const std::pair<const char*, bool> cases[] = {{"0", false}, {" 0 ", false}, {"0.0", false}, {"", false},
                                                 {"1", true},  {"-1", true},   {"2", true},    {"yes", true}};

@@ -20,11 +20,13 @@ def message_box(case, p, args, shot=None):
     closes the box with Return; returns MessageBoxA's caption, text, and
     buttons and icon."""
     case.boxes = getattr(case, "boxes", 0) + 1
-    proc, log = p.start([PROGRAM_DIR + "\\kalmora.exe"] + args, f"box-{case.boxes}.log", "+relay", os.environ["DISPLAY"])
+    proc, log = p.start([PROGRAM_DIR + "\\kalmora.exe"] + args, f"box-{case.boxes}.log", "+relay",
+                        os.environ["DISPLAY"])
     window, deadline = [], time.time() + 30
     while not window and proc.poll() is None and time.time() < deadline:
         time.sleep(0.2)
-        window = subprocess.run(["xdotool", "search", "--name", "^Kalmora$"], capture_output=True, text=True).stdout.split()
+        window = subprocess.run(["xdotool", "search", "--name", "^Kalmora$"], capture_output=True,
+                                text=True).stdout.split()
     case.require(window, f"no box titled Kalmora for {args} (exit code {proc.poll()})")
     time.sleep(1.0)  # let the box paint itself
     if shot:
@@ -122,7 +124,7 @@ def test_service(case):
     time.sleep(3)
     case.equal(session.events()[before:], [], "entries of the stopped service")
 
-    case.equal(message_box(case, p, ["-uninstall"]),
+    case.equal(message_box(case, p, ["-uninstall"], shot="uninstall-msgbox"),
                ("Kalmora", "Kalmora Service successfully uninstalled!", MB_ICONINFORMATION), "the -uninstall box")
     case.equal((registry(p, SERVICE_KEY), registry(p, SOURCE_KEY)), (None, None), "service and source after -uninstall")
     case.equal(message_box(case, p, ["-uninstall"]),

@@ -1,11 +1,8 @@
-"""Helpers for the end-to-end tests of kalmora.exe and zorvane.exe under Wine.
-
-Every test gets its own Wine prefix, a copy of one freshly booted template,
-and a program directory C:\\kalmora in it. Event-log entries are read from
-Wine's +eventlog trace: information entries appear as trace lines, warnings as
-warn lines and errors as err lines. With +relay the calls in RELAY_INCLUDE are
-traced with their arguments.
-"""
+"""Helpers for the end-to-end tests under Wine. Every test gets its own
+prefix, a copy of one booted template, with the program directory C:\\kalmora.
+Event-log entries are read from Wine's +eventlog trace (information, warning
+and error entries as trace, warn and err lines); with +relay the calls in
+RELAY_INCLUDE are traced with their arguments."""
 
 import collections
 import contextlib
@@ -141,8 +138,8 @@ class WinePrefix:
         return r.returncode, r.stdout.decode("latin-1")
 
     def sleeper(self, debug="+eventlog", display=None):
-        """An ordinary process that keeps the session (and the service manager
-        with its services) alive; the services inherit its stderr."""
+        """A process that keeps the session, and with it the service manager
+        and its services, alive; the services inherit its stderr."""
         self.install(self.case.tool("kalmora_probe.exe"))
         p, log = self.start([PROGRAM_DIR + "\\kalmora_probe.exe", "sleep", "900"], "session.log", debug, display)
         # The session is up once the service manager answers. Under load the
@@ -161,9 +158,8 @@ class WinePrefix:
         return self.run(["sc"] + list(args))[1]
 
     def wait_session_end(self, timeout, first=None):
-        """True when every process of the prefix has ended. `first`, a process
-        started by start(), is waited for before the session: until it runs,
-        there may be no wine server to wait for."""
+        """True when every process of the prefix has ended. `first` (from
+        start()) is waited for first: before it runs there may be no server."""
         deadline = time.time() + timeout
         try:
             if first is not None:
@@ -226,7 +222,8 @@ class Case:
         ok = len(events) == len(expected) and all(
             e.type == t and (e.text == text or (e.truncated and text.startswith(e.text)))
             for e, (t, text) in zip(events, expected))
-        return self.check(ok, f"{what}:\n      expected {expected!r}\n      actual   {[(e.type, e.text) for e in events]!r}")
+        actual = [(e.type, e.text) for e in events]
+        return self.check(ok, f"{what}:\n      expected {expected!r}\n      actual   {actual!r}")
 
     def artifact(self, name):
         os.makedirs(self.runner.artifacts, exist_ok=True)

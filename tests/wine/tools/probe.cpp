@@ -32,10 +32,10 @@ int main(int argc, char** argv) {
     char probe_text[] = "<probe>";
     char* inserts[1] = {probe_text};
     char* text = nullptr;
-    if (!module || !FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                       FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                   module, std::strtoul(argv[3], nullptr, 10), 0x409, reinterpret_cast<LPSTR>(&text),
-                                   0, reinterpret_cast<va_list*>(inserts))) {
+    if (!module ||
+        !FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                        module, std::strtoul(argv[3], nullptr, 10), 0x409, reinterpret_cast<LPSTR>(&text), 0,
+                        reinterpret_cast<va_list*>(inserts))) {
       std::printf("no message %s in %s: error %lu\n", argv[3], argv[2], GetLastError());
       return 1;
     }

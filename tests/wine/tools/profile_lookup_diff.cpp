@@ -34,11 +34,11 @@ int main() {
     DeleteFileA(path.c_str());
     if (c.file) {
       HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      const DWORD size = static_cast<DWORD>(c.file->size());
       DWORD put = 0;
-      const bool ok = h != INVALID_HANDLE_VALUE &&
-                      (c.file->empty() || WriteFile(h, c.file->data(), static_cast<DWORD>(c.file->size()), &put, nullptr));
+      const bool ok = h != INVALID_HANDLE_VALUE && (size == 0 || WriteFile(h, c.file->data(), size, &put, nullptr));
       if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-      if (!ok || put != c.file->size()) {
+      if (!ok || put != size) {
         std::printf("cannot write %s\n", path.c_str());
         return 2;
       }
