@@ -54,6 +54,11 @@ def make_template(path, log):
     log(f"template prefix booted in {time.time() - started:.1f} s")
 
 
+def decode_debugstr(text):
+    """The text of Wine's debugstr_w with its C escapes undone."""
+    return re.sub(r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])', lambda m: ESCAPES.get(m[1]) or chr(int(m[1][1:], 16)), text)
+
+
 class TraceLog:
     """A Wine process's stderr in a file, read as it grows (whole lines only)."""
 
@@ -70,9 +75,7 @@ class TraceLog:
 
     def events(self):
         clock = time.time() - time.monotonic()  # Wine's tick count as wall-clock time
-        return [Event(EVENT_TYPES[m[2]], re.sub(r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])',
-                                                lambda e: ESCAPES.get(e[1]) or chr(int(e[1][1:], 16)), m[3]),
-                      bool(m[4]), float(m[1]) + clock)
+        return [Event(EVENT_TYPES[m[2]], decode_debugstr(m[3]), bool(m[4]), float(m[1]) + clock)
                 for m in map(EVENT_RE.match, self.grep(":eventlog:ReportEventW ")) if m]
 
     def wait_for_event(self, predicate, timeout, what):
