@@ -139,85 +139,105 @@ class TextCursor {
   bool after_comma_ = false;
 };
 
-}  // namespace
+const char* const kOpenQuoteInMsgHolidays = "a quote in [MsgHolidays] is never closed";
 
-bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure) {
-  tables.Clear();
-  TextCursor in(bytes);
+// Moves past the line that is exactly `header`; false when the file has none.
+bool SkipPastHeader(TextCursor& in, const char* header) {
   std::string line;
-
-  // Shutdown holidays: date = description, one a line, up to a blank line, a
-  // comment, the next section or the file's last line.
-  bool found = false;
   while (in.ReadLine(line)) {
-    if (line == "[ShutdownHolidays]") {
-      found = true;
-      break;
-    }
+    if (line == header) return true;
   }
-  if (!found) {
-    failure = "no line [ShutdownHolidays]";
-    return false;
+  return false;
+}
+
+// "date = description", or a date alone, with spaces (not tabs) around each.
+void AddShutdownHoliday(const std::string& line, HolidayTables& tables) {
+  const size_t eq = line.find('=');
+  if (eq == std::string::npos) {
+    tables.lstShutdownHolidaysDates.push_back(line);
+    tables.lstShutdownHolidaysDescr.emplace_back();
+  } else {
+    tables.lstShutdownHolidaysDates.push_back(TrimSpaces(std::string_view(line).substr(0, eq)));
+    tables.lstShutdownHolidaysDescr.push_back(TrimSpaces(std::string_view(line).substr(eq + 1)));
   }
+}
+
+// Shutdown holidays: one a line, up to a blank line, a comment, the next
+// section or the file's last line (which is not read as a row).
+bool ReadShutdownHolidays(TextCursor& in, HolidayTables& tables, std::string& failure) {
+  std::string line;
   for (;;) {
     if (!in.ReadLine(line)) {
       failure = "the list [ShutdownHolidays] runs to the end of the file";
       return false;
     }
-    if (line.empty() || line[0] == '[' || line[0] == ';' || in.AtEnd()) break;
-    size_t eq = line.find('=');
-    if (eq == std::string::npos) {
-      tables.lstShutdownHolidaysDates.push_back(line);
-      tables.lstShutdownHolidaysDescr.emplace_back();
-    } else {
-      tables.lstShutdownHolidaysDates.push_back(TrimSpaces(std::string_view(line).substr(0, eq)));
-      tables.lstShutdownHolidaysDescr.push_back(TrimSpaces(std::string_view(line).substr(eq + 1)));
-    }
+    if (line.empty() || line[0] == '[' || line[0] == ';' || in.AtEnd()) return true;
+    AddShutdownHoliday(line, tables);
   }
+}
 
-  // Message holidays: four fields an entry, whatever the line boundaries.
-  found = false;
-  while (in.ReadLine(line)) {
-    if (line == "[MsgHolidays]") {
-      found = true;
-      break;
-    }
-  }
-  if (!found) {
-    failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
-    return false;
-  }
-  std::string first;
-  for (;;) {
-    // "[MsgHolidays]" as the last line of the file leaves the list empty.
-    TextCursor::Field got = in.ReadField(first);
-    if (got == TextCursor::Field::kOpenQuote) {
-      failure = "a quote in [MsgHolidays] is never closed";
-      return false;
-    }
-    if (got == TextCursor::Field::kEndOfFile || first.empty() || first[0] == '[' || first[0] == ';') break;
-    // The end of the file right after the field's line end ends the list;
-    // after a comma the entry goes on.
-    if (in.AtEnd() && !in.AfterComma()) break;
-    std::string rest[3];  // subject, body, address
-    for (std::string& field : rest) {
-      got = in.ReadField(field);
-      if (got == TextCursor::Field::kOpenQuote) {
-        failure = "a quote in [MsgHolidays] is never closed";
+// Where an entry's date should stand: the end of the file, a blank line, a
+// comma, a comment or a section ends the list, and so does the end of the
+// file right after the field's line end (after a comma the entry goes on).
+bool EndsMsgHolidays(TextCursor::Field got, const std::string& first, const TextCursor& in) {
+  return got == TextCursor::Field::kEndOfFile || first.empty() || first[0] == '[' || first[0] == ';' ||
+         (in.AtEnd() && !in.AfterComma());
+}
+
+// The subject, body and address that follow an entry's date.
+bool ReadRestOfEntry(TextCursor& in, std::string (&rest)[3], std::string& failure) {
+  for (std::string& field : rest) {
+    switch (in.ReadField(field)) {
+      case TextCursor::Field::kOpenQuote:
+        failure = kOpenQuoteInMsgHolidays;
         return false;
-      }
-      if (got == TextCursor::Field::kEndOfFile) {
+      case TextCursor::Field::kEndOfFile:
         failure = "the file ends inside an entry of [MsgHolidays]";
         return false;
-      }
+      case TextCursor::Field::kRead:
+        break;
     }
+  }
+  return true;
+}
+
+// Message holidays: four fields an entry, whatever the line boundaries; the
+// date is cut to its first ten characters.
+bool ReadMsgHolidays(TextCursor& in, HolidayTables& tables, std::string& failure) {
+  std::string first;
+  for (;;) {
+    const TextCursor::Field got = in.ReadField(first);
+    if (got == TextCursor::Field::kOpenQuote) {
+      failure = kOpenQuoteInMsgHolidays;
+      return false;
+    }
+    if (EndsMsgHolidays(got, first, in)) return true;
+    std::string rest[3];
+    if (!ReadRestOfEntry(in, rest, failure)) return false;
     tables.lstMsgHolidaysDates.push_back(first.substr(0, 10));
     tables.lstMsgHolidaysSubject.push_back(std::move(rest[0]));
     tables.lstMsgHolidaysBody.push_back(std::move(rest[1]));
     tables.lstMsgHolidaysAddress.push_back(std::move(rest[2]));
-    if (in.AtEnd()) break;
+    if (in.AtEnd()) return true;
   }
-  return true;
+}
+
+}  // namespace
+
+bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure) {
+  tables.Clear();
+  TextCursor in(bytes);
+  if (!SkipPastHeader(in, "[ShutdownHolidays]")) {
+    failure = "no line [ShutdownHolidays]";
+    return false;
+  }
+  if (!ReadShutdownHolidays(in, tables, failure)) return false;
+  if (!SkipPastHeader(in, "[MsgHolidays]")) {
+    failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
+    return false;
+  }
+  // "[MsgHolidays]" as the last line of the file leaves the list empty.
+  return ReadMsgHolidays(in, tables, failure);
 }
 
 ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int program_major) {

@@ -73,9 +73,6 @@ TEST(Keys, EachInItsSectionWithItsDefaultOrItsText) {
     EXPECT_EQ(read.values.*k.field, k.key + " 007"s) << k.key;
     EXPECT_EQ(none.values.*k.field, "") << k.key;
   }
-  EXPECT_EQ(read.values.DefaultEmailAddress, "EmailAddress 007");
-  EXPECT_EQ(read.values.DefaultEmailSubject, "EmailSubject 007");
-  EXPECT_EQ(read.values.ScheduledShutdownDelay, "ScheduledShutdownDelay 007");
 }
 
 TEST(Keys, VersionWarnsOrFails) {
@@ -123,6 +120,7 @@ TEST(Lists, ReadAsExpected) {
       {"LastLineEndsShutdownList", kSh + "A=1\nB=2\n", false, {"A|1"}, {}},
       {"LastLineWithoutLineEnd", kSh + "A=1\nB=2", false, {"A|1"}, {}},
       {"ShutdownHeaderLastLine", "[ShutdownHolidays]", false, {}, {}},
+      {"EmptyFile", "", false, {}, {}}, {"NulInHeader", "[ShutdownHolidays]\0\n\n[MsgHolidays]\n"s, false, {}, {}},
       {"ShutdownHeaderIsExact",
        "[shutdownholidays]\n\n [ShutdownHolidays]\n\n[ShutdownHolidays] \n\n[MsgHolidays]\n", false, {}, {}},
       {"MsgHolidaysFirst", "[MsgHolidays]\nX,S,B,M\n\n[ShutdownHolidays]\nA\n\n", false, {"A|"}, {}},
@@ -152,61 +150,42 @@ TEST(Lists, ReadAsExpected) {
       {"OpenQuoteInAddress", kNoShutdown + "01.01.####,S,B,\"boss@x\n02.02.####,S,B,M\n\n", false, {}, {}},
       {"OpenQuoteInFirstField", kNoShutdown + "\"01.01.####,S,B,M\n", false, {}, {}},
       {"OpenQuoteInBody", kNoShutdown + "01.01.####,S,\"B,M\n", false, {}, {}},
+      {"QuotedLineEndKept", kNoShutdown + "01.01.####,S,\"one\ntwo\",M\n\n", true, {}, {"01.01.####|S|one\ntwo|M"}},
       // clang-format on
   };
   for (const auto& c : cases) {
-    for (const std::string& text : {c.text, Crlf(c.text)}) {
+    for (bool crlf : {false, true}) {
       HolidayTables t;
       std::string why;
-      EXPECT_EQ(ParseHolidayLists(text, t, why), c.ok) << c.name << why;
+      EXPECT_EQ(ParseHolidayLists(crlf ? Crlf(c.text) : c.text, t, why), c.ok) << c.name << why;
       EXPECT_EQ(why.empty(), c.ok) << c.name << why;
       EXPECT_EQ(ShutdownRows(t), c.shutdown) << c.name;
-      EXPECT_EQ(MsgRows(t), c.msg) << c.name;
+      // A quoted field keeps its line ends as they are.
+      Rows msg = c.msg;
+      for (std::string& row : msg) row = crlf ? Crlf(row) : row;
+      EXPECT_EQ(MsgRows(t), msg) << c.name;
     }
   }
 }
 
-TEST(Lists, QuotedFieldKeepsItsLineEnds) {
-  HolidayTables t;
-  std::string why;
-  ASSERT_TRUE(ParseHolidayLists(Crlf(kNoShutdown + "01.01.####,S,\"one\ntwo\",M\n\n"), t, why)) << why;
-  EXPECT_EQ(MsgRows(t), Rows{"01.01.####|S|one\r\ntwo|M"});
-}
-
-// Damaged and odd files end in a clean read or a failure with its reason.
-TEST(DamagedFiles, ReadCleanlyOrFail) {
+// NUL bytes, lines longer than any buffer and ten megabytes of rows are read
+// in full; a NUL ends a key's value but not a row's field.
+TEST(DamagedFiles, NulBytesLongLinesAndTenMegabytes) {
+  const std::string x(100000, 'x'), row = "01.01.####|A holiday with a longish description";
+  std::string holidays = "24.12.####=Eve\0ning\n"s + x + "\n";
+  size_t rows = 2;
+  for (; holidays.size() < 10'000'000; ++rows) holidays += "01.01.#### = A holiday with a longish description\n";
   ProgramDir p;
-  for (const std::string& bytes : {""s, "[ShutdownHolidays]\0\r\n"s}) {
-    const ConfigReadResult r = p.Read(bytes);
-    EXPECT_EQ(r.status, 1) << bytes.size();
-    EXPECT_FALSE(r.failure.empty()) << bytes.size();
-  }
-  EXPECT_EQ(ParseConfiguration(p.direct.host, p.dir.path() + "/missing.ini", 1).failure, "the file cannot be opened");
-}
-
-TEST(DamagedFiles, NulBytesAndLongLines) {
-  const std::string x(100000, 'x');
-  ProgramDir p;
-  const ConfigReadResult r =
-      p.Read(Ini("ShutdownDelay=12\0 34\nShutdownMsg="s + x + "\n" + x + "\n", "24.12.####=Eve\0ning\n"s + x,
-                 "01.01.####,S\0,B,M\n"s + "02.01.#### " + x + ",S," + x + ",M\n"));
+  const ConfigReadResult r = p.Read(Ini("ShutdownDelay=12\0 34\nShutdownMsg="s + x + "\n" + x + "\n", holidays,
+                                        "01.01.####,S\0,B,M\n"s + "02.01.#### " + x + ",S," + x + ",M\n"));
   ASSERT_EQ(r.status, 0) << r.failure;
   EXPECT_EQ(r.values.ShutdownDelay, "12");
   EXPECT_EQ(r.values.ShutdownMsg, std::string(749, 'x'));
-  EXPECT_EQ(ShutdownRows(r.tables), (Rows{"24.12.####|Eve\0ning"s, x + "|"}));
+  const Rows shutdown = ShutdownRows(r.tables);
+  EXPECT_EQ(shutdown.size(), rows);
+  EXPECT_EQ(Rows(shutdown.begin(), shutdown.begin() + 3), (Rows{"24.12.####|Eve\0ning"s, x + "|", row}));
+  EXPECT_EQ(shutdown.back(), row);
   EXPECT_EQ(MsgRows(r.tables), (Rows{"01.01.####|S\0|B|M"s, "02.01.####|S|" + x + "|M"}));
-}
-
-TEST(DamagedFiles, TenMegabytes) {
-  std::string holidays;
-  size_t lines = 0;
-  for (; holidays.size() < 10'000'000; ++lines) holidays += "01.01.#### = A holiday with a longish description\n";
-  ProgramDir p;
-  const ConfigReadResult r = p.Read(Ini("ShutdownEnabled=1\n", holidays, "24.12.####,S,B,M\n"));
-  ASSERT_EQ(r.status, 0) << r.failure;
-  EXPECT_EQ(r.values.ShutdownEnabled, "1");
-  EXPECT_EQ(r.tables.lstShutdownHolidaysDates.size(), lines);
-  EXPECT_EQ(MsgRows(r.tables), Rows{"24.12.####|S|B|M"});
 }
 
 // frmMain warns of a file of another version, each time it reads it, and

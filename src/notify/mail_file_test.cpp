@@ -6,12 +6,15 @@
 namespace kalmora {
 namespace {
 
-// The plain "To:" and the blind copy to the sender's address show in the
-// notices' tests; an empty sender is written as it is.
+// The version text of this build, as the programs write it.
+const std::string kVer = std::to_string(KALMORA_VERSION_MAJOR) + "." + std::to_string(KALMORA_VERSION_MINOR) + "." +
+                         std::to_string(KALMORA_VERSION_REVISION);
+
+// An empty sender is written as it is.
 TEST(MailHeaders, BlindCopy) {
-  EXPECT_EQ(MailHeaderLines({"", "1", "7", true, "1.0.5"}, "it@example.com", "Christmas Eve"),
-            "From: \r\nTo: \r\nBcc: it@example.com\r\nSubject: Christmas Eve\r\nX-Mailer: Kalmora Service 1.0.5\r\n"
-            "X-Kalmora-IniVersion: 7\r\nX-Kalmora-RunningAsService: 1\r\n\r\n");
+  EXPECT_EQ(MailHeaderLines({"", "1", "7", true, kVer}, "it@example.com", "Christmas Eve"),
+            "From: \r\nTo: \r\nBcc: it@example.com\r\nSubject: Christmas Eve\r\nX-Mailer: Kalmora Service " + kVer +
+                "\r\nX-Kalmora-IniVersion: 7\r\nX-Kalmora-RunningAsService: 1\r\n\r\n");
   // Any number but 0 hides the recipient; so does text that is not a number.
   const std::pair<const char*, bool> cases[] = {{"0", false}, {" 0 ", false}, {"0.0", false}, {"", false},
                                                 {"1", true},  {"-1", true},   {"2", true},    {"yes", true}};
@@ -19,8 +22,9 @@ TEST(MailHeaders, BlindCopy) {
 }
 
 TEST(MailHeaders, LineEndsInValuesCannotAddHeaders) {
-  // A quoted message-holiday field may span lines in kalmora.ini.
-  MailHeaders h{"kalmora@example.com\r\nBcc: sender-injected@example.com", "0", "", false, "1.0.5"};
+  // A quoted message-holiday field may span lines in kalmora.ini. (No blind
+  // copy here: the recipient stands in "To:".)
+  MailHeaders h{"kalmora@example.com\r\nBcc: sender-injected@example.com", "0", "", false, kVer};
   const std::string mail = MailHeaderLines(h, "it@example.com\r\nBcc: all@example.com", "Party\nBcc: x@example.com");
   EXPECT_EQ(mail.find("Bcc:"), std::string::npos) << mail;
   EXPECT_EQ(mail.rfind("From: kalmora@example.com\r\nTo: it@example.com\r\nSubject: Party\r\n", 0), 0u) << mail;
@@ -29,14 +33,14 @@ TEST(MailHeaders, LineEndsInValuesCannotAddHeaders) {
 TEST(MailBody, TextFileAndNetSend) {
   // A text body turns \n into line breaks; a real line feed stays as it is,
   // and other placeholders are not ours to fill.
-  EXPECT_EQ(MailTextBody("one\\ntwo %VER%\\n\\n%VER%", "1.0.5"), "one\r\ntwo 1.0.5\r\n\r\n1.0.5\r\n");
-  EXPECT_EQ(MailTextBody("a\nb %MIN% %ver%", "1.0.5"), "a\nb %MIN% %ver%\r\n");
-  EXPECT_EQ(MailTextBody("", "1.0.5"), "\r\n");
+  EXPECT_EQ(MailTextBody("one\\ntwo %VER%\\n\\n%VER%", kVer), "one\r\ntwo " + kVer + "\r\n\r\n" + kVer + "\r\n");
+  EXPECT_EQ(MailTextBody("a\nb %MIN% %ver%", kVer), "a\nb %MIN% %ver%\r\n");
+  EXPECT_EQ(MailTextBody("", kVer), "\r\n");
   // A file body is copied with the version only. A line ends at CR or CR LF;
   // a lone LF is part of the line; the last line needs no line end.
-  EXPECT_EQ(MailFileBody("Hi %VER%\r\n%HLDY% %MIN% a\\nb\r\n", "1.0.5"), "Hi 1.0.5\r\n%HLDY% %MIN% a\\nb\r\n");
-  EXPECT_EQ(MailFileBody("a\rb\r\n\r\nc\nd", "1.0.5"), "a\r\nb\r\n\r\nc\nd\r\n");
-  EXPECT_EQ(MailFileBody("", "1.0.5"), "");
+  EXPECT_EQ(MailFileBody("Hi %VER%\r\n%HLDY% %MIN% a\\nb\r\n", kVer), "Hi " + kVer + "\r\n%HLDY% %MIN% a\\nb\r\n");
+  EXPECT_EQ(MailFileBody("a\rb\r\n\r\nc\nd", kVer), "a\r\nb\r\n\r\nc\nd\r\n");
+  EXPECT_EQ(MailFileBody("", kVer), "");
   // Only an upper-case "FILE=" at the start names a body file.
   EXPECT_EQ(BodyFileName("FILE=notes\\xmas.txt"), "notes\\xmas.txt");
   EXPECT_EQ(BodyFileName("FILE="), "");

@@ -1,6 +1,7 @@
-// The countdown: the halt at the first tick at or after the moment, a moment
-// past midnight and the new day, the timer that stops itself, and the watch
-// that sends the scheduled warning once even when ticks run inside it.
+// The countdown driven one tick at a time: the timer that stops itself, and
+// the watch that sends the scheduled warning once even when ticks run inside
+// it. (The halt's tick: the scheduled-shutdown timelines; a moment past
+// midnight: the start-up tests.)
 #include <gtest/gtest.h>
 
 #include "service/frm_main.h"
@@ -8,36 +9,6 @@
 
 namespace kalmora::testing {
 namespace {
-
-TEST(Countdown, HaltsAtTheFirstTickAtOrAfterTheMoment) {
-  // Checked at 10:00:00; ticks every 10 s from then on.
-  const std::pair<std::string, std::string> cases[] = {
-      {"180", "10:03:00.000"}, {"175", "10:03:00.000"}, {"181", "10:03:10.000"}, {"0", "10:00:10.000"}};
-  for (const auto& [delay, at] : cases) {
-    // The entry, then the shutdown request, then the end, all at once.
-    const Strings lines = RunIni(Ini("ShutdownEnabled=1\nShutdownDelay=" + delay, "21.12.2026 = Solstice"),
-                                 {.start = "2026-12-21 09:59:50"})
-                              .Lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(Strings(lines.end() - 3, lines.end()),
-              (Strings{at + " event Kalmora: The system is going down for system halt NOW!", at + " halt 5 4294967295",
-                       at + " exit halt"}))
-        << "ShutdownDelay " << delay;
-  }
-}
-
-TEST(Countdown, AMomentPastMidnightGivesWayToTheNewDaysCheck) {
-  const std::string ini = Ini("ShutdownEnabled=1\n", "24.12.#### = Christmas Eve\n25.12.#### = Christmas Day\n");
-  // Checked at 23:58:30: the moment 86490 s is never reached; the first tick
-  // after midnight starts over, with its start wait.
-  EXPECT_EQ(RunIni(ini, {.start = "2026-12-24 23:58:20"}).Lines({"event", "halt"}),
-            (Strings{"23:58:30.000 event Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 180 "
-                     "seconds.",
-                     "00:00:10.000 event Kalmora: Today is holiday 'Christmas Day'. The host will shut down in 180 "
-                     "seconds.",
-                     "00:03:10.000 event Kalmora: The system is going down for system halt NOW!",
-                     "00:03:10.000 halt 5 4294967295"}));
-}
 
 // frmMain on a simulated host of its own, driven one step at a time.
 struct Direct {

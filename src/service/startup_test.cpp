@@ -64,7 +64,6 @@ TEST(StartWaits, AndTheEnd) {
       {"settling across midnight", {.start = "2026-12-21 23:59:30", .service = true}, "00:01:35.000 exit exit-timer"},
       // Debug mode never connects, even when the service manager started us.
       {"debug", {.start = "2026-12-21 09:00", .args = "-debug", .service = true}, "09:00:14.500 exit exit-timer"},
-      {"debug by hand", {.start = "2026-12-21 09:00", .args = "-debug"}, "09:00:14.500 exit exit-timer"},
       // Delivered at the next processing of events, before the configuration
       // (missing here) is read.
       // clang-format off
@@ -110,18 +109,20 @@ TEST(ConfigurationFailure, LogsStopsTheServiceAndEnds) {
 
 // After midnight a countdown that aimed past it runs the start-up again:
 // under the service manager that repeats the settling wait but not the
-// connection, and the new day is decided afresh.
-TEST(Rerun, AfterMidnightSettlesAgainWithoutReconnecting) {
-  SimRun run = RunIni(Ini("ShutdownEnabled=1\nShutdownDelay=600\n", "24.12.#### = Christmas Eve\n"),
+// connection, and the new day is decided afresh (here: Friday's scheduled
+// shutdown, which nothing left over from Thursday may block).
+TEST(Rerun, AfterMidnightSettlesAgainAndDecidesTheNewDay) {
+  SimRun run = RunIni(Ini("ShutdownEnabled=1\nShutdownDelay=600\n", "24.12.#### = Eve\n", "", "",
+                          "ScheduledShutdown=1\nScheduledShutdownTime=00:30\nScheduledShutdownDays=5\n"),
                       {.start = "2026-12-24 23:50", .service = true, .until = "2026-12-25 01:00"});
   EXPECT_EQ(ServiceCalls(run), (Strings{"SetAcceptedControls(2)", "ConnectServiceManager"}));
-  // 25 December is no holiday here. The first tick after midnight restarts;
-  // tmrDelay is off during the new settling wait and lapses at its first
-  // tick after the new check, so the program stays idle.
+  // The moment 00:02:00.5 is never reached: the first tick after midnight
+  // restarts.
   EXPECT_EQ(run.Lines({"event", "halt", "exit"}),
-            (Strings{"23:52:00.500 event Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 600 "
-                     "seconds.",
-                     "01:00:00.000 exit until"}));
+            (Strings{"23:52:00.500 event Kalmora: Today is holiday 'Eve'. The host will shut down in 600 seconds.",
+                     "00:15:00.500 event Kalmora: A scheduled shutdown will take place in 900 seconds.",
+                     "00:30:00.500 event Kalmora: The system is going down for system halt NOW!",
+                     "00:30:00.500 halt 5 4294967295", "00:30:00.500 exit halt"}));
 }
 
 }  // namespace

@@ -5,13 +5,14 @@ the complete new one, and the day's check still runs (its [MsgHolidays]
 mails reach send.bat, from the program and configuration that should be in
 place)."""
 
+import datetime
 import functools
 import os
 import re
 
 from loopback import FaultServer, install_curl
 from test_update import crlf, report
-from winelib import PROGRAM_DIR, avoid_midnight, ini, local_now, stamped_version
+from winelib import PROGRAM_DIR, avoid_midnight, ini, stamped_version
 
 SLOW = 5  # seconds per file: longer than the 3 s Kalmora waits in any case
 CUT = "the connection was closed before the file was complete (curl status 18)"
@@ -61,7 +62,7 @@ CASES = [
 
 
 def config(url, tag, rows):
-    today = local_now().strftime("%d.%m.%Y")
+    today = datetime.datetime.now().strftime("%d.%m.%Y")
     return ini({
         "GeneralOptions": {"Version": "1", "UpdateEnabled": "1", "UpdateServer": url, "ExitAfterCheck": "1"},
         "Messaging": {"EmailAddress": "staff@example.com", "EmailSender": "kalmora@example.com"},

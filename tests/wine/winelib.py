@@ -1,12 +1,11 @@
-"""Helpers for the end-to-end tests of kalmora.exe and zorvane.exe under Wine.
+"""Helpers for the end-to-end tests under Wine. Every test gets its own
+prefix, a copy of one booted template, with the program directory C:\\kalmora.
+Event-log entries are read from Wine's +eventlog trace (information, warning
+and error entries as trace, warn and err lines); with +relay the calls in
+RELAY_INCLUDE are traced with their arguments."""
 
-Every test gets its own Wine prefix, a copy of one freshly booted template,
-and a program directory C:\\kalmora in it. Event-log entries are read from
-Wine's +eventlog trace: information entries appear as trace lines, warnings as
-warn lines and errors as err lines. With +relay and the RelayInclude list set
-in the template, the calls named there are traced with their arguments.
-"""
-
+import collections
+import contextlib
 import datetime
 import os
 import re
@@ -14,7 +13,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import threading
 import time
 import traceback
 import zlib
@@ -22,17 +20,16 @@ import zlib
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 PROGRAM_DIR = "C:\\kalmora"
-# Calls whose arguments the tests check.
-RELAY_INCLUDE = ";".join([
-    "user32.ExitWindowsEx", "user32.MessageBoxA",
-    "advapi32.OpenProcessToken", "advapi32.LookupPrivilegeValueA", "advapi32.AdjustTokenPrivileges",
-    "kernel32.CreateProcessA", "kernelbase.CreateProcessA",
-])
-
+RELAY_INCLUDE = ("user32.ExitWindowsEx;user32.MessageBoxA;advapi32.OpenProcessToken;advapi32.LookupPrivilegeValueA;"
+                 "advapi32.AdjustTokenPrivileges;kernel32.CreateProcessA;kernelbase.CreateProcessA")
 EVENT_TYPES = {"trace": 4, "warn": 2, "err": 1}
-# With +timestamp each line starts with Wine's tick count in seconds, which
-# is the system's monotonic clock (time.monotonic()).
-EVENT_RE = re.compile(r'^(?:(\d+\.\d+):)?[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW L"(.*)$')
+# With +timestamp a line starts with Wine's tick count in seconds, which is
+# the system's monotonic clock (time.monotonic()). Wine cuts a long text and
+# marks the cut with "...".
+EVENT_RE = re.compile(r'^(\d+\.\d+):[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
+ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+Event = collections.namedtuple("Event", "type text truncated seen_at")
 
 
 class TestFailure(Exception):
@@ -40,118 +37,55 @@ class TestFailure(Exception):
 
 
 def base_env():
-    env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
-    env["WINELOADER"] = WINE
+    env = {k: v for k, v in os.environ.items() if not k.startswith("WINE") and k != "DISPLAY"}
     # No Mono or Gecko installers: the programs need neither.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env["WINEDEBUG"] = "-all"
-    env.pop("DISPLAY", None)
+    env.update(WINELOADER=WINE, WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG="-all")
     return env
 
 
 def make_template(path, log):
     """Boots one prefix; every test copies it."""
-    env = base_env()
-    env["WINEPREFIX"] = path
+    env = dict(base_env(), WINEPREFIX=path)
     started = time.time()
-    subprocess.run([WINE, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=300, check=True)
-    subprocess.run([WINE, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
-                    RELAY_INCLUDE, "/f"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   timeout=120, check=True)
+    for args in (["wineboot", "-i"], ["reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d",
+                                      RELAY_INCLUDE, "/f"]):
+        subprocess.run([WINE] + args, env=env, capture_output=True, timeout=300, check=True)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
     log(f"template prefix booted in {time.time() - started:.1f} s")
 
 
-def decode_debugstr(s):
-    """Wine's debugstr_w: L"..." with C escapes, cut with ... when long."""
-    truncated = False
-    if s.endswith('"...'):
-        s, truncated = s[:-4], True
-    elif s.endswith('"'):
-        s = s[:-1]
-    out, i = [], 0
-    while i < len(s):
-        c = s[i]
-        if c == "\\" and i + 1 < len(s):
-            n = s[i + 1]
-            if n in "nrt\\\"":
-                out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}[n])
-                i += 2
-                continue
-            if n == "x":
-                m = re.match(r"[0-9a-fA-F]{1,4}", s[i + 2:])
-                if m:
-                    out.append(chr(int(m.group(0), 16)))
-                    i += 2 + len(m.group(0))
-                    continue
-        out.append(c)
-        i += 1
-    return "".join(out), truncated
-
-
-class Event:
-    def __init__(self, etype, text, truncated, line_no, seen_at):
-        self.type, self.text, self.truncated, self.line_no, self.seen_at = etype, text, truncated, line_no, seen_at
-
-    def __repr__(self):
-        return f"<event type {self.type}: {self.text[:120]!r}{'...' if self.truncated else ''}>"
+def decode_debugstr(text):
+    """The text of Wine's debugstr_w with its C escapes undone."""
+    return re.sub(r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])', lambda m: ESCAPES.get(m[1]) or chr(int(m[1][1:], 16)), text)
 
 
 class TraceLog:
-    """A Wine process's stderr in a file, read while it grows; each line is
-    stamped with the moment this reader first saw it."""
+    """A Wine process's stderr in a file, read as it grows (whole lines only)."""
 
     def __init__(self, path):
         self.path = path
-        self.lines = []  # (seen_at, line)
-        self._pos = 0
-        self._partial = b""
-        self._lock = threading.Lock()
-
-    def poll(self):
-        with self._lock:
-            try:
-                with open(self.path, "rb") as f:
-                    f.seek(self._pos)
-                    data = f.read()
-            except FileNotFoundError:
-                return
-            self._pos += len(data)
-            now = time.time()
-            data = self._partial + data
-            parts = data.split(b"\n")
-            self._partial = parts.pop()
-            for p in parts:
-                self.lines.append((now, p.decode("latin-1").rstrip("\r")))
-
-    def events(self):
-        self.poll()
-        out = []
-        for i, (seen, line) in enumerate(self.lines):
-            m = EVENT_RE.match(line)
-            if m:
-                text, truncated = decode_debugstr(m.group(3))
-                if m.group(1):  # the moment Wine wrote it, as wall-clock time
-                    seen = float(m.group(1)) + time.time() - time.monotonic()
-                out.append(Event(EVENT_TYPES[m.group(2)], text, truncated, i, seen))
-        return out
 
     def grep(self, pattern):
-        self.poll()
-        rx = re.compile(pattern)
-        return [line for _, line in self.lines if rx.search(line)]
+        try:
+            with open(self.path, "rb") as f:
+                lines = f.read().decode("latin-1").split("\n")[:-1]
+        except FileNotFoundError:
+            return []
+        return [line.rstrip("\r") for line in lines if re.search(pattern, line)]
+
+    def events(self):
+        clock = time.time() - time.monotonic()  # Wine's tick count as wall-clock time
+        return [Event(EVENT_TYPES[m[2]], decode_debugstr(m[3]), bool(m[4]), float(m[1]) + clock)
+                for m in map(EVENT_RE.match, self.grep(":eventlog:ReportEventW ")) if m]
 
     def wait_for_event(self, predicate, timeout, what):
         deadline = time.time() + timeout
-        while True:
-            for e in self.events():
-                if predicate(e):
-                    return e
-            if time.time() > deadline:
-                raise TestFailure(f"timed out after {timeout} s waiting for {what}; event log so far: "
-                                  f"{self.events()}")
+        while time.time() < deadline:
+            found = [e for e in self.events() if predicate(e)]
+            if found:
+                return found[0]
             time.sleep(0.2)
+        raise TestFailure(f"timed out after {timeout} s waiting for {what}; event log: {self.events()}")
 
 
 class WinePrefix:
@@ -164,18 +98,15 @@ class WinePrefix:
         # the registry, which the wine server rewrites.
         subprocess.run(["cp", "-al", template, self.path], check=True)
         for reg in ("system.reg", "user.reg", "userdef.reg"):
-            dst = os.path.join(self.path, reg)
-            os.unlink(dst)
-            shutil.copy2(os.path.join(template, reg), dst)
+            os.unlink(os.path.join(self.path, reg))
+            shutil.copy2(os.path.join(template, reg), self.path)
         self.program_dir = os.path.join(self.path, "drive_c", "kalmora")
         os.makedirs(os.path.join(self.program_dir, "system"))
-        self.env = base_env()
-        self.env["WINEPREFIX"] = self.path
+        self.env = dict(base_env(), WINEPREFIX=self.path)
         self.processes = []
 
     def env_with(self, debug="-all", display=None):
-        env = dict(self.env)
-        env["WINEDEBUG"] = debug if debug.startswith("-") else "+timestamp," + debug
+        env = dict(self.env, WINEDEBUG=debug if debug.startswith("-") else "+timestamp," + debug)
         if display:
             env["DISPLAY"] = display
         return env
@@ -184,69 +115,54 @@ class WinePrefix:
         return os.path.join(self.program_dir, *name.split("\\"))
 
     def write(self, name, text, crlf=True):
-        data = text.replace("\r\n", "\n").replace("\n", "\r\n") if crlf else text
         with open(self.file(name), "wb") as f:
-            f.write(data.encode("cp1252"))
+            f.write((text.replace("\r\n", "\n").replace("\n", "\r\n") if crlf else text).encode("cp1252"))
 
     def read(self, name):
         with open(self.file(name), "rb") as f:
             return f.read().decode("cp1252")
 
     def install(self, src, name=None):
-        dst = self.file(name or os.path.basename(src))
-        shutil.copy2(src, dst)
-        return dst
+        return shutil.copy2(src, self.file(name or os.path.basename(src)))
 
-    def start(self, args, log_name, debug="-all", display=None, cwd=None):
+    def start(self, args, log_name, debug="-all", display=None):
         """Starts `wine64 ARGS` with stderr (and stdout) into a log file."""
         log_path = os.path.join(self.case.workdir, log_name)
-        out = open(log_path, "ab")
-        p = subprocess.Popen([WINE] + args, env=self.env_with(debug, display), stdout=out, stderr=out,
-                             stdin=subprocess.DEVNULL, cwd=cwd or self.program_dir, start_new_session=True)
-        out.close()
+        with open(log_path, "ab") as out:
+            p = subprocess.Popen([WINE] + args, env=self.env_with(debug, display), stdout=out, stderr=out,
+                                 stdin=subprocess.DEVNULL, cwd=self.program_dir, start_new_session=True)
         self.processes.append(p)
         return p, TraceLog(log_path)
 
-    def run(self, args, timeout=60, debug="-all", display=None):
+    def run(self, args, timeout=60, debug="-all", display=None, stderr=subprocess.DEVNULL):
         """Runs `wine64 ARGS` to its end; returns (exit code, stdout)."""
-        r = subprocess.run([WINE] + args, env=self.env_with(debug, display), stdout=subprocess.PIPE,
-                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, cwd=self.program_dir,
-                           timeout=timeout)
+        r = subprocess.run([WINE] + args, env=self.env_with(debug, display), stdout=subprocess.PIPE, stderr=stderr,
+                           stdin=subprocess.DEVNULL, cwd=self.program_dir, timeout=timeout)
         return r.returncode, r.stdout.decode("latin-1")
 
     def sleeper(self, debug="+eventlog", display=None):
-        """An ordinary process that keeps the session (and the service manager
-        with its services) alive; the services inherit its stderr."""
+        """A process that keeps the session, and with it the service manager
+        and its services, alive; the services inherit its stderr."""
         self.install(self.case.tool("kalmora_probe.exe"))
-        p, log = self.start([PROGRAM_DIR + "\\kalmora_probe.exe", "sleep", "900"], "session.log", debug=debug,
-                            display=display)
+        p, log = self.start([PROGRAM_DIR + "\\kalmora_probe.exe", "sleep", "900"], "session.log", debug, display)
         # The session is up once the service manager answers. Under load the
-        # first "sc" may reach the wineserver before the sleeper does, and
+        # first "sc" may reach the wine server before the sleeper does, and
         # then the service manager inherits its stderr and WINEDEBUG: so the
         # polling "sc" writes where the sleeper writes, with the same channels.
         deadline = time.time() + 60
         while time.time() < deadline:
             with open(log.path, "ab") as err:
-                r = subprocess.run([WINE, "sc", "query", "eventlog"], env=self.env_with(debug, display),
-                                   stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL,
-                                   cwd=self.program_dir, timeout=30)
-            if "RUNNING" in r.stdout.decode("latin-1"):
-                return p, log
+                if "RUNNING" in self.run(["sc", "query", "eventlog"], 30, debug, display, stderr=err)[1]:
+                    return p, log
             time.sleep(0.5)
         raise TestFailure("the Wine session did not come up within 60 s")
 
-    def sc(self, *args, timeout=60):
-        rc, out = self.run(["sc"] + list(args), timeout=timeout)
-        return out
-
-    def service_state(self):
-        m = re.search(r"STATE\s*:\s*\d+\s+(\w+)", self.sc("query", "Kalmora"))
-        return m.group(1) if m else None
+    def sc(self, *args):
+        return self.run(["sc"] + list(args))[1]
 
     def wait_session_end(self, timeout, first=None):
-        """True when every process of the prefix has ended. `first`, a process
-        started by start(), is waited for before the session: until it runs,
-        there may be no wine server to wait for."""
+        """True when every process of the prefix has ended. `first` (from
+        start()) is waited for first: before it runs there may be no server."""
         deadline = time.time() + timeout
         try:
             if first is not None:
@@ -262,14 +178,11 @@ class WinePrefix:
     def close(self):
         # Ends this prefix's own wine server and with it every process of
         # the session; nothing outside the prefix is touched.
-        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=60)
+        subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True, timeout=60)
         for p in self.processes:
             if p.poll() is None:
-                try:
+                with contextlib.suppress(ProcessLookupError):
                     os.killpg(p.pid, signal.SIGKILL)
-                except ProcessLookupError:
-                    pass
             p.wait(timeout=30)
 
 
@@ -277,22 +190,17 @@ class Case:
     """One test: its checks, its scratch directory and its prefixes."""
 
     def __init__(self, name, runner):
-        self.name = name
-        self.runner = runner
+        self.name, self.runner = name, runner
         self.workdir = os.path.join(runner.scratch, name)
         os.makedirs(self.workdir)
-        self.failures = []
-        self.notes = []
-        self.prefixes = []
-        self.checks = 0
+        self.failures, self.notes, self.prefixes, self.checks = [], [], [], 0
 
     def tool(self, name):
         return self.runner.tool(name)
 
     def prefix(self, name="prefix"):
-        p = WinePrefix(self, self.runner.template, name)
-        self.prefixes.append(p)
-        return p
+        self.prefixes.append(WinePrefix(self, self.runner.template, name))
+        return self.prefixes[-1]
 
     def note(self, text):
         self.notes.append(text)
@@ -303,32 +211,26 @@ class Case:
             self.failures.append(message)
         return condition
 
-    def events_equal(self, events, expected, what):
-        """Event-log entries against (type, text) pairs; Wine cuts long texts
-        in its trace, so a cut text must be the start of the expected one."""
-        ok = len(events) == len(expected) and all(
-            e.type == t and (e.text == text or (e.truncated and text.startswith(e.text)))
-            for e, (t, text) in zip(events, expected))
-        return self.check(ok, f"{what}:\n      expected {expected!r}\n      actual   {[(e.type, e.text) for e in events]!r}")
-
-    def equal(self, actual, expected, what):
-        return self.check(actual == expected, f"{what}:\n      expected {expected!r}\n      actual   {actual!r}")
-
     def require(self, condition, message):
         self.checks += 1
         if not condition:
             raise TestFailure(message)
 
+    def equal(self, actual, expected, what):
+        return self.check(actual == expected, f"{what}:\n      expected {expected!r}\n      actual   {actual!r}")
+
+    def events_equal(self, events, expected, what):
+        """Event-log entries against (type, text) pairs; a text Wine cut in its
+        trace must be the start of the expected one."""
+        ok = len(events) == len(expected) and all(
+            e.type == t and (e.text == text or (e.truncated and text.startswith(e.text)))
+            for e, (t, text) in zip(events, expected))
+        actual = [(e.type, e.text) for e in events]
+        return self.check(ok, f"{what}:\n      expected {expected!r}\n      actual   {actual!r}")
+
     def artifact(self, name):
         os.makedirs(self.runner.artifacts, exist_ok=True)
         return os.path.join(self.runner.artifacts, name)
-
-    def close(self):
-        for p in self.prefixes:
-            try:
-                p.close()
-            except Exception as e:  # a cleanup problem must not hide the result
-                self.notes.append(f"cleanup of {p.path}: {e}")
 
 
 def run_case(runner, name, fn):
@@ -342,8 +244,11 @@ def run_case(runner, name, fn):
         case.failures.append(str(e))
     except Exception:
         case.failures.append("unexpected error:\n" + traceback.format_exc())
-    finally:
-        case.close()
+    for p in case.prefixes:
+        try:
+            p.close()
+        except Exception as e:  # a cleanup problem must not hide the result
+            case.note(f"cleanup of {p.path}: {e}")
     return case, time.time() - started
 
 
@@ -352,88 +257,50 @@ def run_case(runner, name, fn):
 def stamped_version(path):
     """major.minor.revision of an executable's VS_FIXEDFILEINFO."""
     data = open(path, "rb").read()
-    at = 0
-    while True:
-        at = data.find(b"\xbd\x04\xef\xfe", at)
-        if at < 0:
-            return None
-        sv, ms, ls = struct.unpack_from("<III", data, at + 4)
-        if sv == 0x10000:
-            return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}"
-        at += 4
+    at = data.find(b"\xbd\x04\xef\xfe\x00\x00\x01\x00")  # the signature and structure version 1.0
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}"
 
 
 def ini(text_by_section, holidays="", msg_holidays=""):
     """A kalmora.ini from {section: {key: value}} and the two lists."""
     lines = []
     for section, keys in text_by_section.items():
-        lines.append(f"[{section}]")
-        lines += [f"{k}={v}" for k, v in keys.items()]
-        lines.append("")
-    lines.append("[ShutdownHolidays]")
-    lines += [h for h in holidays.splitlines() if h]
-    lines.append("")
-    lines.append("[MsgHolidays]")
-    lines += [h for h in msg_holidays.splitlines() if h]
-    lines.append("")
+        lines += [f"[{section}]"] + [f"{k}={v}" for k, v in keys.items()] + [""]
+    for section, rows in (("ShutdownHolidays", holidays), ("MsgHolidays", msg_holidays)):
+        lines += [f"[{section}]"] + [row for row in rows.splitlines() if row] + [""]
     return "\n".join(lines) + "\n"
-
-
-def local_now():
-    return datetime.datetime.now()
 
 
 def avoid_midnight(seconds):
     """A test whose date must not change while it runs starts after midnight
     when fewer than `seconds` are left of today."""
-    now = local_now()
-    midnight = (now + datetime.timedelta(days=1)).replace(hour=0, minute=0, second=0, microsecond=0)
-    left = (midnight - now).total_seconds()
+    now = datetime.datetime.now()
+    left = (datetime.datetime.combine(now.date() + datetime.timedelta(days=1), datetime.time()) - now).total_seconds()
     if left < seconds:
         time.sleep(left + 2)
 
 
-def content_box(pixels, width, height, bpl, step):
-    """The smallest box around everything that is not the black root window."""
-    xs, ys = [], []
-    for y in range(0, height, 2):
-        row = pixels[y * bpl: y * bpl + width * step]
-        for x in range(0, width, 2):
-            if row[x * step: x * step + 3] != b"\x00\x00\x00":
-                xs.append(x)
-                ys.append(y)
-    if not xs:
-        return None
-    return min(xs) - 2, min(ys) - 2, max(xs) + 3, max(ys) + 3
-
-
-def xwd_to_png(xwd_path, png_path, crop=None):
-    """Converts a 24/32-bit TrueColor XWD screen dump to PNG; crop is a box
-    (x0, y0, x1, y1) or "content" for the part that shows anything."""
+def xwd_to_png(xwd_path, png_path):
+    """Converts a 32-bit TrueColor XWD window dump (as Xvfb makes) to PNG."""
     data = open(xwd_path, "rb").read()
     h = struct.unpack(">25I", data[:100])
-    header_size, width, height, byte_order, bpp, bpl, ncolors = h[0], h[4], h[5], h[7], h[11], h[12], h[19]
-    if bpp not in (24, 32):
-        raise ValueError(f"unsupported XWD depth {bpp}")
-    step = bpl // width
+    header_size, width, height, lsb_first, bits, bpl, ncolors = h[0], h[4], h[5], h[7] == 0, h[11], h[12], h[19]
+    if bits != 32 or not lsb_first:
+        raise ValueError(f"unsupported XWD: {bits} bits a pixel, byte order {h[7]}")
     pixels = data[header_size + ncolors * 12:]
-    if crop == "content":
-        crop = content_box(pixels, width, height, bpl, step)
-    x0, y0, x1, y1 = crop or (0, 0, width, height)
-    x0, y0, x1, y1 = max(0, x0), max(0, y0), min(width, x1), min(height, y1)
-    rows = []
-    for y in range(y0, y1):
-        row = bytearray(b"\x00")
-        base = y * bpl
-        for x in range(x0, x1):
-            p = pixels[base + x * step: base + x * step + 3]
-            row += bytes((p[2], p[1], p[0])) if byte_order == 0 else bytes((p[0], p[1], p[2]))
-        rows.append(bytes(row))
+    rows = bytearray()
+    for y in range(height):
+        line = pixels[y * bpl: y * bpl + width * 4]
+        rgb = bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = line[2::4], line[1::4], line[0::4]  # stored as B, G, R, unused
+        rows += b"\x00" + rgb
 
     def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
 
-    png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", x1 - x0, y1 - y0, 8, 2, 0, 0, 0))
-    png += chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b"")
     with open(png_path, "wb") as f:
-        f.write(png)
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+                chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
