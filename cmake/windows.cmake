@@ -51,7 +51,7 @@ add_library(kalmora_win32_host STATIC
   src/host/win32/service_host.cpp
   src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
-target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt)
+target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32)
 
 function(kalmora_windows_program target)
   cmake_parse_arguments(P "" "OUTPUT_NAME;DIRECTORY" "SOURCES" ${ARGN})

@@ -82,7 +82,7 @@ const std::string kUrl = "http://127.0.0.1/upd/";
 class KalmoraSim : public ::testing::Test {
  protected:
   void SetUp() override {
-    prog_.Write("kalmora.ini", Ini("ShutdownEnabled=1\nShutdownDelay=30\nBeepOnShutdown=-1\nMsgOnShutdownEmail=1\n"
+    prog_.Write("kalmora.ini", Ini("ShutdownEnabled=1\nShutdownDelay=30\nBeepOnShutdown=-1\nMsgOnShutdownEmail=1\nMsgOnShutdownSession=1\n"
                                    "UpdateEnabled=1\nUpdateServer=" +
                                        kUrl + "\n",
                                    "24.12.#### = Christmas Eve\n", "", "EmailAddress=it@example.com\n"));
@@ -236,7 +236,8 @@ TEST_F(KalmoraSim, SameInputSameBytes) {
 TEST_F(KalmoraSim, RecordKindsAndFields) {
   std::vector<json> all;
   for (const Args& args : {Args{"--args", ""}, Args{"--args", "-install"}, Args{"--args", "-uninstall"},
-                           Args{"--args", "x"}, Args{"--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1"}}) {
+                           Args{"--args", "x"}, Args{"--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1", "--sleep",
+                                "2026-12-24 07:59..2026-12-24 07:59:30"}}) {
     Args service = args;
     service.push_back("--service");
     Outcome o = Day(service);
@@ -258,12 +259,15 @@ TEST_F(KalmoraSim, RecordKindsAndFields) {
       {"file", "op:string name:string to:string? ok:boolean"},
       {"beep", "hz:number ms:number"},
       {"halt", "flags:number reason:number"},
-      {"exit", "reason:string"}};
+      {"exit", "reason:string"},
+      {"session", "title:string text:string timeout:number"},
+      {"suspend", "until:string"},
+      {"resume", ""}};
   const std::map<std::string, std::set<std::string>> values = {
       {"program", {"kalmora", "zorvane"}},
       {"icon", {"information", "warning", "none"}},
       {"op", {"delete", "rename"}},
-      {"reason", {"halt", "stop", "exit-timer", "config", "update", "command", "done", "until"}}};
+      {"reason", {"halt", "stop", "exit-timer", "config", "update", "command", "command-failed", "done", "until"}}};
   const std::regex time(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3})");
   std::set<std::string> kinds, calls;
   for (const json& r : all) {

@@ -35,7 +35,7 @@ def message_box(case, p, args, shot=None):
         xwd_to_png(case.artifact(shot + ".xwd"), case.artifact(shot + ".png"))
     subprocess.run(["xdotool", "key", "Return"])
     try:
-        proc.wait(timeout=20)
+        case.exit_code = proc.wait(timeout=20)
     except subprocess.TimeoutExpired:
         raise TestFailure(f"kalmora.exe {' '.join(args)} did not end after its box was closed")
     calls = log.grep(r"Call user32\.MessageBoxA\(")
@@ -60,7 +60,8 @@ def wait_state(p, wanted, timeout):
 
 
 def holiday_ini(version):
-    return ini({"GeneralOptions": {"Version": version, "ShutdownEnabled": "1", "ShutdownDelay": "3600"}},
+    return ini({"GeneralOptions": {"Version": version, "ShutdownEnabled": "1", "ShutdownDelay": "3600",
+                                   "DecideDaily": "1", "MsgOnShutdownSession": "1"}},
                holidays=datetime.date.today().strftime("%d.%m.%Y") + "=Service Day")
 
 
@@ -88,8 +89,12 @@ def test_service(case):
     for event_id in ("109", "110"):
         out = p.run([PROGRAM_DIR + "\\kalmora_probe.exe", "message", PROGRAM_DIR + "\\kalmora.exe", event_id])[1]
         case.equal(out.strip(), "[<probe>]", f"message table text of id {event_id}")
+    case.equal(case.exit_code, 0, "exit status of -install")
+    # Scripts can tell a failure, and the box says why.
     case.equal(message_box(case, p, ["-install"]),
-               ("Kalmora", "Kalmora Service could not be installed.", MB_ICONWARNING), "a second -install")
+               ("Kalmora", "Kalmora Service could not be installed.\\r\\n\\r\\nThe specified service already exists.",
+                MB_ICONWARNING), "a second -install")
+    case.equal(case.exit_code, 1, "exit status of a failed -install")
     # The argument string is the whole command line after the program name.
     case.equal(message_box(case, p, ["-install", "now"], shot="invalid-msgbox"),
                ("Kalmora", "Invalid command line parameter.", 0), "-install now")
@@ -102,8 +107,12 @@ def test_service(case):
     entry = session.wait_for_event(lambda e: "Today is holiday" in e.text, 160, "the holiday entry of the check")
     settled = entry.seen_at - running_at
     case.check(118 <= settled <= 135, f"the check came {settled:.1f} s after the service ran; expected about 120 s")
-    case.equal((entry.type, entry.text), (4, "Kalmora: Today is holiday 'Service Day'. The host will shut down in "
-                                             "3600 seconds."), "holiday entry")
+    case.equal((entry.type, entry.text.split("\r\n")[0]),
+               (4, "Kalmora: Today is holiday 'Service Day'. The host will shut down in 3600 seconds."), "holiday entry")
+    case.note("session notice: " + entry.text.split("\r\n")[-1])
+    # A resident service hears of resumes from sleep: stop and power events.
+    controls = p.run([PROGRAM_DIR + "\\kalmora_probe.exe", "controls", "Kalmora"])[1].strip()
+    case.equal(controls, "0x45", "controls accepted by the running service (stop, shutdown, power events)")
     case.note(f"check {settled:.1f} s after the service reported running")
     p.sc("stop", "Kalmora")
     wait_state(p, "STOPPED", 15)

@@ -123,9 +123,16 @@ void WINAPI Win32Host::ServiceMain(DWORD, LPSTR*) {
   for (;;) ::Sleep(INFINITE);
 }
 
-DWORD WINAPI Win32Host::ControlHandler(DWORD control, DWORD, LPVOID, LPVOID context) {
+DWORD WINAPI Win32Host::ControlHandler(DWORD control, DWORD type, LPVOID, LPVOID context) {
   auto* self = static_cast<Win32Host*>(context);
   switch (control) {
+    case SERVICE_CONTROL_POWEREVENT:
+      // Resume from sleep or hibernation; a Fast Startup "boot" resumes the
+      // service the same way.
+      if (type == PBT_APMRESUMEAUTOMATIC || type == PBT_APMRESUMESUSPEND) {
+        PostMessageA(self->window_, kPowerResumeMessage, 0, 0);
+      }
+      return NO_ERROR;
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
       self->SetStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
@@ -152,7 +159,42 @@ void Win32Host::OnServiceStart() {
 DWORD Win32Host::ServiceControlsAccepted() const {
   // The program asks for stop requests; the system's shutdown notice is
   // taken as one too.
-  return accepted_controls_ != 0 ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  return accepted_controls_ != 0 ? accepted_controls_ | SERVICE_ACCEPT_SHUTDOWN : 0;
+}
+
+void Win32Host::SetAcceptedControls(ServiceControls controls) {
+  accepted_controls_ = SERVICE_ACCEPT_STOP;
+  if (controls == ServiceControls::StopAndPowerEvents) accepted_controls_ |= SERVICE_ACCEPT_POWEREVENT;
+  // A running service tells the service manager at once.
+  if (running_) SetStatus(SERVICE_RUNNING, NO_ERROR, 0);
+}
+
+// WTSSendMessage shows a box on the desktop of another session, which a
+// service cannot do with a window of its own; it works on every edition,
+// unlike msg.exe. Not waiting for an answer, each box closes at the halt.
+Result<int> Win32Host::ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) {
+  WTS_SESSION_INFOA* sessions = nullptr;
+  DWORD count = 0;
+  if (!WTSEnumerateSessionsA(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions, &count)) {
+    return Result<int>::Failure("the sessions could not be listed (" + LastErrorText() + ")");
+  }
+  int shown = 0;
+  std::string failure;
+  for (DWORD i = 0; i < count; ++i) {
+    if (sessions[i].State != WTSActive) continue;
+    DWORD response = 0;
+    if (WTSSendMessageA(WTS_CURRENT_SERVER_HANDLE, sessions[i].SessionId, const_cast<char*>(title.c_str()),
+                        static_cast<DWORD>(title.size()), const_cast<char*>(text.c_str()),
+                        static_cast<DWORD>(text.size()), MB_OK | MB_ICONWARNING | MB_SETFOREGROUND, timeout_s,
+                        &response, FALSE)) {
+      ++shown;
+    } else {
+      failure = "session " + std::to_string(sessions[i].SessionId) + " refused it (" + LastErrorText() + ")";
+    }
+  }
+  WTSFreeMemory(sessions);
+  if (shown == 0 && !failure.empty()) return Result<int>::Failure(failure);
+  return shown;
 }
 
 void Win32Host::SetStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {

@@ -140,6 +140,9 @@ LRESULT Win32Host::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kServiceStartMessage:
       OnServiceStart();
       return 0;
+    case kPowerResumeMessage:
+      if (sink_) sink_->OnPowerResume();
+      return 0;
     case kServiceStopMessage:
       if (sink_) sink_->OnServiceStopRequested();
       return 0;
@@ -196,7 +199,8 @@ void Win32Host::EndProgram(ExitReason reason) {
   // Whatever ends a service process, the service manager hears of it first,
   // so that it records a stop and not a crash.
   if (status_handle_.load()) SetStatus(SERVICE_STOPPED, NO_ERROR, 0);
-  ExitProcess(reason == ExitReason::Config ? 1 : 0);
+  // Scripts that install or uninstall can tell success from failure.
+  ExitProcess(reason == ExitReason::Config || reason == ExitReason::CommandFailed ? 1 : 0);
 }
 
 // --- process and window ---------------------------------------------------------

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <winsvc.h>
+#include <wtsapi32.h>
 
 // windows.h names some functions by macro; the host's operations of the same
 // names must keep theirs.
@@ -78,11 +79,12 @@ class Win32Host : public Host {
   Status RegisterService() override;
   Status UnregisterService() override;
   void SetDebugMode(bool on) override { debug_mode_ = on; }
-  void SetAcceptedControls(ServiceControls) override { accepted_controls_ = SERVICE_ACCEPT_STOP; }
+  void SetAcceptedControls(ServiceControls controls) override;
   void ConnectServiceManager() override;
   bool IsServiceRunning() override { return running_; }
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
+  Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;
@@ -103,6 +105,7 @@ class Win32Host : public Host {
   // Posted to the window by the service control dispatcher's thread.
   static constexpr UINT kServiceStartMessage = WM_APP + 1;
   static constexpr UINT kServiceStopMessage = WM_APP + 2;
+  static constexpr UINT kPowerResumeMessage = WM_APP + 3;
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

@@ -5,6 +5,7 @@
 //                       the system's "net send")
 //   sleep SECONDS       sleeps; keeps a Wine session and its service
 //                       manager alive while the tests run "sc"
+//   controls SERVICE    prints the controls the running service accepts
 //   message FILE ID     prints the message-table text of event id ID in the
 //                       program file FILE with "<probe>" as its insertion
 #include <windows.h>
@@ -27,6 +28,14 @@ int main(int argc, char** argv) {
     Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10) * 1000));
     return 0;
   }
+  if (argc == 3 && std::string(argv[1]) == "controls") {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = scm ? OpenServiceA(scm, argv[2], SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service, &status)) return 1;
+    std::printf("0x%lx\n", status.dwControlsAccepted);
+    return 0;
+  }
   if (argc == 4 && std::string(argv[1]) == "message") {
     HMODULE module = LoadLibraryExA(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE);
     char probe_text[] = "<probe>";
@@ -43,6 +52,6 @@ int main(int argc, char** argv) {
     LocalFree(text);
     return 0;
   }
-  std::fprintf(stderr, "usage: kalmora_probe sleep SECONDS | message FILE ID (or run as net.exe)\n");
+  std::fprintf(stderr, "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID (or run as net.exe)\n");
   return 2;
 }
