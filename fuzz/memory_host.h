@@ -22,7 +22,8 @@ class MemoryHost final : public Host {
   }
   std::string GetProfileString(const std::string& section, const std::string& key, const std::string& default_value,
                                const std::string& path, size_t buffer_size) override {
-    return LookupProfileString(path == name_ ? bytes_ : std::nullopt, section, key, default_value, buffer_size);
+    static const std::optional<std::string> kMissing;
+    return LookupProfileString(path == name_ ? bytes_ : kMissing, section, key, default_value, buffer_size);
   }
 
   LocalTime Now() override { Unexpected(); }
