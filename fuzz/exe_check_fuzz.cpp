@@ -5,7 +5,7 @@
 using kalmora::fuzz::Check;
 
 namespace {
-bool Accepted(std::string_view bytes) { return kalmora::LooksLikeWindowsExecutable(bytes); }
+bool Accepted(std::string_view bytes) { return kalmora::CheckWindowsExecutable(bytes).ok(); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -42,26 +42,30 @@ class MemoryHost final : public Host {
   bool SetCurrentDirectory(const std::string&) override { Unexpected(); }
   void HideWindow() override { Unexpected(); }
   void ShowMessage(const std::string&, const std::string&, MsgIcon) override { Unexpected(); }
-  bool StartProcess(const std::string&) override { Unexpected(); }
+  Status StartProcess(const std::string&) override { Unexpected(); }
+  Result<ChildProcess> StartChild(const std::string&) override { Unexpected(); }
+  std::optional<uint32_t> ChildExitStatus(ChildProcess) override { Unexpected(); }
+  void ReleaseChild(ChildProcess, bool) override { Unexpected(); }
   ProgramVersion Version() override { Unexpected(); }
   void SetInteractiveDesktop(bool) override { Unexpected(); }
-  void SetStartType(int32_t) override { Unexpected(); }
-  bool RegisterService() override { Unexpected(); }
-  bool UnregisterService() override { Unexpected(); }
+  void SetStartType(StartType) override { Unexpected(); }
+  Status RegisterService() override { Unexpected(); }
+  Status UnregisterService() override { Unexpected(); }
   void SetDebugMode(bool) override { Unexpected(); }
-  void SetAcceptedControls(int32_t) override { Unexpected(); }
+  void SetAcceptedControls(ServiceControls) override { Unexpected(); }
   void ConnectServiceManager() override { Unexpected(); }
   bool IsServiceRunning() override { Unexpected(); }
   void ReportServiceStopped() override { Unexpected(); }
-  void LogEvent(int16_t, int32_t, const std::string&) override { Unexpected(); }
-  bool DeleteFile(const std::string&) override { Unexpected(); }
-  bool ReplaceFile(const std::string&, const std::string&) override { Unexpected(); }
+  void LogEvent(EventType, EventId, const std::string&) override { Unexpected(); }
+  Result<int> ShowSessionMessage(const std::string&, const std::string&, uint32_t) override { Unexpected(); }
+  Status DeleteFile(const std::string&) override { Unexpected(); }
+  Status ReplaceFile(const std::string&, const std::string&) override { Unexpected(); }
   bool FileExists(const std::string&) override { Unexpected(); }
-  bool WriteFile(const std::string&, const std::string&) override { Unexpected(); }
+  Status WriteFile(const std::string&, const std::string&) override { Unexpected(); }
   std::optional<std::string> Sha256OfFile(const std::string&) override { Unexpected(); }
   void Beep(uint32_t, uint32_t) override { Unexpected(); }
   void EnableShutdownPrivilege() override { Unexpected(); }
-  void ExitWindowsEx(uint32_t, uint32_t) override { Unexpected(); }
+  void ExitWindowsEx(ShutdownMode) override { Unexpected(); }
 
  private:
   [[noreturn]] static void Unexpected() { std::abort(); }

@@ -72,7 +72,7 @@ std::vector<sim::Record> SimRun::Of(const std::string& kind) const {
   return out;
 }
 
-SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup) {
+SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   sim::Options o;
   o.work_dir = dir.path();
   o.args = run_setup.args;
@@ -97,7 +97,7 @@ SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup) {
   return {world.records(), world.timer_wakeups()};
 }
 
-SimRun RunIni(const std::string& ini, const RunSpec& run_setup) {
+SimRun RunIni(const std::string& ini, const SimSetup& run_setup) {
   ScratchDir dir;
   dir.Write("kalmora.ini", ini);
   return RunSim(dir, run_setup);

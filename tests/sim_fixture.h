@@ -57,7 +57,7 @@ struct SimRun {
 
 // Starts Kalmora at `start` ("YYYY-MM-DD HH:MM[:SS[.mmm]]") in `dir`, adding
 // stand-in program files where missing. `until` defaults to 48 hours on.
-struct RunSpec {
+struct SimSetup {
   std::string start = "2026-12-24 07:58";
   std::string args;
   bool service = false;
@@ -69,9 +69,9 @@ struct RunSpec {
   std::map<std::string, uint32_t> exit_status;
   std::vector<std::pair<std::string, std::string>> sleeps;  // FROM, TO
 };
-SimRun RunSim(const ScratchDir& dir, const RunSpec& run_setup);
+SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.
-SimRun RunIni(const std::string& ini, const RunSpec& run_setup = {});
+SimRun RunIni(const std::string& ini, const SimSetup& run_setup = {});
 
 // One program on a simulated host of its own in `dir`, driven by the test;
 // the clock starts at `start`, and the world ends a day later.

@@ -82,10 +82,12 @@ const std::string kUrl = "http://127.0.0.1/upd/";
 class KalmoraSim : public ::testing::Test {
  protected:
   void SetUp() override {
-    prog_.Write("kalmora.ini", Ini("ShutdownEnabled=1\nShutdownDelay=30\nBeepOnShutdown=-1\nMsgOnShutdownEmail=1\nMsgOnShutdownSession=1\n"
-                                   "UpdateEnabled=1\nUpdateServer=" +
-                                       kUrl + "\n",
-                                   "24.12.#### = Christmas Eve\n", "", "EmailAddress=it@example.com\n"));
+    prog_.Write(
+        "kalmora.ini",
+        Ini("ShutdownEnabled=1\nShutdownDelay=30\nBeepOnShutdown=-1\nMsgOnShutdownEmail=1\nMsgOnShutdownSession=1\n"
+            "UpdateEnabled=1\nUpdateServer=" +
+                kUrl + "\n",
+            "24.12.#### = Christmas Eve\n", "", "EmailAddress=it@example.com\n"));
     prog_.Write("system/send.bat", "@echo off\r\n");
     server_.Write("versions.idx.new", Crlf("[Versions]\nExeVersion=1.0.6\nIniVersion=8\n"));
     server_.Write("kalmora.exe.new", MakeStandInExecutable({1, 0, 6}, "kalmora"));
@@ -235,9 +237,10 @@ TEST_F(KalmoraSim, SameInputSameBytes) {
 // a field that not every record of the kind carries.
 TEST_F(KalmoraSim, RecordKindsAndFields) {
   std::vector<json> all;
-  for (const Args& args : {Args{"--args", ""}, Args{"--args", "-install"}, Args{"--args", "-uninstall"},
-                           Args{"--args", "x"}, Args{"--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1", "--sleep",
-                                "2026-12-24 07:59..2026-12-24 07:59:30"}}) {
+  for (const Args& args :
+       {Args{"--args", ""}, Args{"--args", "-install"}, Args{"--args", "-uninstall"}, Args{"--args", "x"},
+        Args{"--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1", "--sleep",
+             "2026-12-24 07:59..2026-12-24 07:59:30"}}) {
     Args service = args;
     service.push_back("--service");
     Outcome o = Day(service);

@@ -61,6 +61,18 @@ std::optional<std::string> BodyFileName(const std::string& body) {
   return std::nullopt;
 }
 
+bool IsInsideProgramDirectory(const std::string& name) {
+  if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return false;
+  if (name.find(':') != std::string::npos) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("\\/", start);
+    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
 std::string NetSendCommandLine(const std::string& address, const std::string& text) {
   return "net send " + address + " " + text;
 }

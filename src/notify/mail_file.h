@@ -38,6 +38,11 @@ std::string MailFileBody(const std::string& file_bytes, const std::string& versi
 // "FILE=" (exact case) at the start of a body names a body file.
 std::optional<std::string> BodyFileName(const std::string& body);
 
+// A body file named relative to the program directory and staying inside
+// it: no drive, no root, no ".." step. kalmora.ini may come from the update
+// server, and a body file is mailed to whatever address the file names.
+bool IsInsideProgramDirectory(const std::string& name);
+
 // "net send " + address + " " + text, nothing quoted or converted.
 std::string NetSendCommandLine(const std::string& address, const std::string& text);
 

@@ -51,3 +51,20 @@ TEST(MailBody, TextFileAndNetSend) {
 
 }  // namespace
 }  // namespace kalmora
+
+namespace kalmora {
+namespace {
+
+// A downloaded kalmora.ini must not mail the host's other files away.
+TEST(MailBody, BodyFilesStayInTheProgramDirectory) {
+  for (const char* inside : {"letter.txt", "notes\\letter.txt", "notes/a..b.txt", "..txt", ""}) {
+    EXPECT_TRUE(IsInsideProgramDirectory(inside)) << inside;
+  }
+  for (const char* outside : {"..\\secret.txt", "notes\\..\\..\\x", "C:\\Windows\\win.ini", "\\\\server\\share\\x",
+                              "/etc/passwd", "notes/..", "c:secret.txt"}) {
+    EXPECT_FALSE(IsInsideProgramDirectory(outside)) << outside;
+  }
+}
+
+}  // namespace
+}  // namespace kalmora

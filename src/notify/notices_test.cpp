@@ -81,7 +81,7 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
       "could not be sent: send.bat could not be started (The system cannot find the file specified.)";
   const struct {
     const char* what;
-    RunSpec setup;
+    SimSetup setup;
     Strings mails;  // subjects as send.bat found them
     std::string notices;
     Strings errors;
@@ -110,7 +110,7 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    RunSpec setup = c.setup;
+    SimSetup setup = c.setup;
     setup.start = "2026-12-24 10:00";
     SimRun run = RunIni(ini, setup);
     Strings subjects, errors;

@@ -29,6 +29,9 @@ Status frmMain::SendEmail(const std::string& address, const std::string& subject
   h.version_text = VersionText();
   std::string mail = MailHeaderLines(h, address, subject);
   if (auto file = BodyFileName(body)) {
+    if (!IsInsideProgramDirectory(*file)) {
+      return Status::Failure("could not be sent: its body file " + *file + " lies outside the program directory");
+    }
     auto bytes = host_.ReadFile(*file);
     if (!bytes) {
       // The message file is created before the body file is opened; what

@@ -39,7 +39,7 @@ TEST(Sleep, EveryDayIsDecidedOnItsOwnDate) {
   const struct {
     const char* what;
     std::string general, scheduled;
-    RunSpec setup;
+    SimSetup setup;
     Strings brief;
   } cases[] = {
       {"always on for a week, resident and idle",

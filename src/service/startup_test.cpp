@@ -49,7 +49,7 @@ TEST(CommandLine, ShowsItsMessageAndEnds) {
 TEST(StartWaits, AndTheEnd) {
   const struct {
     const char* name;
-    RunSpec run_setup;
+    SimSetup run_setup;
     const char* end;
     bool stopped_reported = true;
     std::string ini = kExitAfterCheck;  // no file when empty

@@ -94,7 +94,7 @@ class OnlineUpdate : public ::testing::Test {
     EXPECT_EQ(ParseConfiguration(d.host, prog_.path() + "\\kalmora.ini", 1).status, 0) << "kalmora.ini unreadable";
     EXPECT_TRUE(LooksLikeWindowsExecutable(prog_.Read("kalmora.exe"))) << "kalmora.exe is no executable";
   }
-  Update Run(RunSpec run_setup = {}) {
+  Update Run(SimSetup run_setup = {}) {
     if (run_setup.server_url.empty()) run_setup.server_url = kUrl;
     run_setup.server_dir = server_.path();
     return Update(RunSim(prog_, run_setup));
@@ -211,7 +211,7 @@ TEST_F(OnlineUpdate, NoIndexFromTheServer) {
   const std::string unreachable = "the update server could not be reached (curl status 7)";
   const struct {
     std::string update_server;
-    RunSpec run_setup;
+    SimSetup run_setup;
     std::string curl, why;  // no reason: curl saved an error page and ended well
   } cases[] = {
       {kUrl, {.server_url = "http://127.0.0.2/"}, kIndexCurl, unreachable},
