@@ -72,7 +72,8 @@ struct HolidayTables {
 struct ConfigReadResult {
   int status = 1;  // 0 read, 1 failed
   bool incompatible_version = false;
-  std::string failure;  // why it failed, for administrators
+  std::string failure;   // why it failed, for administrators
+  int failure_line = 0;  // the line of kalmora.ini it is about; 0 when none
   Configuration values;
   HolidayTables tables;
 };
@@ -89,6 +90,12 @@ ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int pro
 // The two list sections alone, from the file's bytes, replacing the rows
 // `tables` held; `failure` is set when the reading fails. Exposed for tests
 // and benchmarks.
-bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure);
+bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure,
+                       int* failure_line = nullptr);
+
+// The line (from 1) on which the profile lookup finds `key` of `section`, as
+// it finds it: names without regard to case, the first section and the first
+// key in it; 0 when it is not there.
+int KeyLine(const std::string& bytes, const std::string& section, const std::string& key);
 
 }  // namespace kalmora

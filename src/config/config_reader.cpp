@@ -77,6 +77,7 @@ class TextCursor {
   // One line without its line end; false when the file has already ended.
   bool ReadLine(std::string& line) {
     if (AtEnd()) return false;
+    Mark();
     size_t e = pos_;
     while (e < s_.size() && s_[e] != '\r' && s_[e] != '\n') ++e;
     line.assign(s_, pos_, e - pos_);
@@ -97,10 +98,12 @@ class TextCursor {
     after_comma_ = false;
     if (AtEnd()) return Field::kEndOfFile;
     while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\t')) ++pos_;
+    Mark();
     if (pos_ < s_.size() && s_[pos_] == '"') {
       size_t close = s_.find('"', pos_ + 1);
       if (close == std::string::npos) return Field::kOpenQuote;
       field.assign(s_, pos_ + 1, close - pos_ - 1);
+      line_ += static_cast<int>(std::count(field.begin(), field.end(), '\n'));
       pos_ = close + 1;
       // Whatever stands between the closing quote and the delimiter is dropped.
       while (pos_ < s_.size() && s_[pos_] != ',' && s_[pos_] != '\r' && s_[pos_] != '\n') ++pos_;
@@ -123,19 +126,26 @@ class TextCursor {
 
   // The last field ended at a comma, so its entry goes on.
   bool AfterComma() const { return after_comma_; }
+  // The line (from 1) of the last line or field read.
+  int Line() const { return last_line_; }
+  // Marks the start of a line or field: its line is the current one.
+  void Mark() { last_line_ = line_; }
 
  private:
   void SkipLineEnd() {
     if (pos_ < s_.size() && s_[pos_] == '\r') {
       ++pos_;
       if (pos_ < s_.size() && s_[pos_] == '\n') ++pos_;
+      ++line_;
     } else if (pos_ < s_.size() && s_[pos_] == '\n') {
       ++pos_;
+      ++line_;
     }
   }
 
   const std::string& s_;
   size_t pos_ = 0;
+  int line_ = 1, last_line_ = 0;
   bool after_comma_ = false;
 };
 
@@ -224,21 +234,66 @@ bool ReadMsgHolidays(TextCursor& in, HolidayTables& tables, std::string& failure
 
 }  // namespace
 
-bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure) {
+namespace {
+bool ReadHolidayLists(TextCursor& in, HolidayTables& tables, std::string& failure, int& line);
+}  // namespace
+
+bool ParseHolidayLists(const std::string& bytes, HolidayTables& tables, std::string& failure, int* failure_line) {
   tables.Clear();
   TextCursor in(bytes);
+  int line = 0;
+  const bool read = ReadHolidayLists(in, tables, failure, line);
+  if (!read && failure_line) *failure_line = line;
+  return read;
+}
+
+int KeyLine(const std::string& bytes, const std::string& section, const std::string& key) {
+  TextCursor in(bytes);
+  std::string line;
+  bool in_section = false, section_seen = false;
+  while (in.ReadLine(line)) {
+    const std::string t(TrimBlanks(line));
+    if (!t.empty() && t[0] == '[') {
+      const size_t close = t.find(']');
+      const bool match =
+          close != std::string::npos && AsciiLower(TrimBlanks(t.substr(1, close - 1))) == AsciiLower(section);
+      // Only the first section of the name counts.
+      in_section = match && !section_seen;
+      section_seen = section_seen || match;
+      continue;
+    }
+    const size_t eq = t.find('=');
+    if (in_section && eq != std::string::npos && AsciiLower(TrimBlanks(t.substr(0, eq))) == AsciiLower(key)) {
+      return in.Line();
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// `line` names the line a failure is about: where the list ran out, where
+// the shutdown list ended without a [MsgHolidays] after it, or the entry that
+// broke off; none when there is no [ShutdownHolidays] at all.
+bool ReadHolidayLists(TextCursor& in, HolidayTables& tables, std::string& failure, int& line) {
   if (!SkipPastHeader(in, "[ShutdownHolidays]")) {
     failure = "no line [ShutdownHolidays]";
     return false;
   }
-  if (!ReadShutdownHolidays(in, tables, failure)) return false;
+  const bool listed = ReadShutdownHolidays(in, tables, failure);
+  line = in.Line();
+  if (!listed) return false;
   if (!SkipPastHeader(in, "[MsgHolidays]")) {
     failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
     return false;
   }
   // "[MsgHolidays]" as the last line of the file leaves the list empty.
-  return ReadMsgHolidays(in, tables, failure);
+  const bool read = ReadMsgHolidays(in, tables, failure);
+  line = in.Line();
+  return read;
 }
+
+}  // namespace
 
 ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int program_major) {
   ConfigReadResult r;
@@ -252,6 +307,7 @@ ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int pro
   auto v = ParseNumber(version);
   if (!v) {
     r.failure = "Version is not a number";
+    if (auto bytes = host.ReadFile(path)) r.failure_line = KeyLine(*bytes, "GeneralOptions", "Version");
     return r;
   }
   if (*v == 0 || *v > program_major) r.incompatible_version = true;
@@ -266,7 +322,7 @@ ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int pro
     r.failure = "the file cannot be opened";
     return r;
   }
-  if (!ParseHolidayLists(*bytes, r.tables, r.failure)) return r;
+  if (!ParseHolidayLists(*bytes, r.tables, r.failure, &r.failure_line)) return r;
   r.status = 0;
   return r;
 }

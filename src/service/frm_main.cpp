@@ -127,6 +127,11 @@ int frmMain::ReadConfiguration() {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "
                    "The service will now terminate.");
+    // The entry above says that it failed; Event Viewer shows this one too,
+    // so that it also says why, and where.
+    host_.LogEvent(EventType::Error, EventId::Failure,
+                   "Kalmora: kalmora.ini" + (r.failure_line ? " line " + std::to_string(r.failure_line) : "") + ": " +
+                       r.failure + ".");
     return 1;
   }
   return 0;

@@ -89,18 +89,28 @@ TEST(StartWaits, AndTheEnd) {
 // A file that cannot be read ends the program (after the warning of a file
 // without its version).
 TEST(ConfigurationFailure, LogsStopsTheServiceAndEnds) {
-  for (const std::string& ini :
-       {"<none>"s, ""s, "[GeneralOptions]\r\nVersion=one\r\n"s,
-        "[GeneralOptions]\r\nVersion=1\r\nShutdownEnabled=1\r\n"s, "MZ\0\x90\0\x03\0\0\0\xff\xff"s}) {
+  // The specified entry, then one that says why and where.
+  const std::pair<std::string, std::string> cases[] = {
+      {"<none>", "kalmora.ini: the file cannot be opened."},
+      {"", "kalmora.ini: no line [ShutdownHolidays]."},
+      {"[GeneralOptions]\r\nVersion=one\r\n", "kalmora.ini line 2: Version is not a number."},
+      {"[GeneralOptions]\r\nVersion=1\r\nShutdownEnabled=1\r\n", "kalmora.ini: no line [ShutdownHolidays]."},
+      {"MZ\0\x90\0\x03\0\0\0\xff\xff"s, "kalmora.ini: no line [ShutdownHolidays]."},
+      {"[ShutdownHolidays]\r\n24.12.#### = Eve\r\n[MsgHolidays]\r\n",
+       "kalmora.ini line 3: no line [MsgHolidays] after the list [ShutdownHolidays]."},
+      {"[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n24.12.####,\"a\r\n",
+       "kalmora.ini line 4: a quote in [MsgHolidays] is never closed."},
+  };
+  for (const auto& [ini, why] : cases) {
     ScratchDir dir;
     if (ini != "<none>") dir.Write("kalmora.ini", ini);
     SimRun run = RunSim(dir, {.start = "2026-12-24 07:58", .service = true});
     const Strings lines = run.Lines({"event", "exit"});
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(Strings(lines.end() - 2, lines.end()),
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(Strings(lines.end() - 3, lines.end()),
               (Strings{"08:00:00.500 event Kalmora: Error while reading kalmora.ini. The file is probably missing or "
                        "corrupt. The service will now terminate.",
-                       "08:00:00.500 exit config"}));
+                       "08:00:00.500 event Kalmora: " + why, "08:00:00.500 exit config"}));
     EXPECT_TRUE(run.Of("event").back()["type"] == 1 && run.Of("event").back()["id"] == 109);
     EXPECT_EQ(ServiceCalls(run).back(), "ReportServiceStopped");
     EXPECT_TRUE(run.Of("mail").empty() && run.Of("halt").empty());
