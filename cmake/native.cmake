@@ -9,7 +9,7 @@ add_library(kalmora_sim_host STATIC
   src/host/sim/sim_world.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
-add_executable(kalmora-sim tools/kalmora_sim.cpp)
+add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp)
 target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11)
 target_compile_definitions(kalmora-sim PRIVATE KALMORA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/program")
 
@@ -47,3 +47,5 @@ if(benchmark_FOUND)
     target_link_libraries(kalmora_bench PRIVATE kalmora_sim_host benchmark::benchmark)
   endif()
 endif()
+# The plan is the simulator's own code; its test builds it in.
+target_sources(kalmora_tool_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/plan.cpp)

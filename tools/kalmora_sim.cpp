@@ -17,6 +17,7 @@
 #include "config/numbers.h"
 #include "host/sim/sim_host.h"
 #include "host/sim/sim_world.h"
+#include "tools/plan.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;
@@ -346,10 +347,77 @@ int Check(int argc, char** argv) {
   return status;
 }
 
+// kalmora-sim plan: one row a day of what the service will do. Exit status
+// 0, 1 when a day has an error entry, 2 for unusable arguments.
+int Plan(int argc, char** argv) {
+  CLI::App app{"Runs the service day by day on the simulated host and shows what it will do.", "kalmora-sim plan"};
+  std::string dir = KALMORA_EXAMPLE_DIR, from, boot = "07:58", format = "text", output, server;
+  int days = 0, year = 0;
+  app.add_option("--dir", dir, "program directory (copied, never changed)");
+  app.add_option("--from", from, "first day, YYYY-MM-DD (default: today, or 1 January with --year)");
+  app.add_option("--days", days, "number of days (default 7)");
+  app.add_option("--year", year, "a whole year");
+  app.add_option("--boot", boot, "when the host boots each day, HH:MM (default 07:58)");
+  app.add_option("--format", format, "text, json, ics or html")->check(CLI::IsMember({"text", "json", "ics", "html"}));
+  app.add_option("-o", output, "write to FILE instead of the standard output");
+  app.add_option("--server", server, "update server: URL=DIR (without it the server is unreachable)");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return Unusable(std::string("plan: ") + e.what());
+  }
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return Unusable("plan: --dir: '" + dir + "' is not a directory");
+  if (days && year) return Unusable("plan: give --days or --year, not both");
+  plan::Options o;
+  o.dir = dir;
+  if (year) {
+    if (year < 1601 || year > 9999) return Unusable("plan: --year: " + std::to_string(year) + " is not a year");
+    if (from.empty()) from = std::to_string(year) + "-01-01";
+  }
+  auto start = sim::ParseTime((from.empty() ? sim::FormatTime(LocalNow()).substr(0, 10) : from) + " 00:00");
+  if (!start) return Unusable("plan: --from: '" + from + "' is not YYYY-MM-DD");
+  o.from = *start;
+  if (year) {
+    days = 0;
+    for (sim::LocalMs t = o.from; sim::ToLocalTime(t).year == year; t += 86400000) ++days;
+  }
+  o.days = days ? days : 7;
+  if (o.days < 1 || o.days > 3660) return Unusable("plan: --days: from 1 to 3660");
+  auto moment = sim::ParseTime("2000-01-01 " + boot);
+  if (!moment) return Unusable("plan: --boot: '" + boot + "' is not HH:MM");
+  o.boot_minute = static_cast<int>(*moment % 86400000 / 60000);
+  std::string problem;
+  if (!server.empty() && !SplitServer(server, o.server_url, o.server_dir, problem)) return Unusable("plan: " + problem);
+  std::string pattern = (fs::temp_directory_path(ec) / "kalmora-plan-XXXXXX").string();
+  if (ec || !mkdtemp(pattern.data())) return Unusable("plan: cannot create a temporary directory");
+  o.work = pattern;
+  const auto planned = plan::Run(o);
+  fs::remove_all(o.work, ec);
+  const std::string text = format == "json"   ? plan::Json(planned)
+                           : format == "ics"  ? plan::Ics(planned)
+                           : format == "html" ? plan::Html(planned)
+                                              : plan::Text(planned, server.empty());
+  if (output.empty()) {
+    std::cout << text;
+  } else {
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) return Unusable("plan: -o: cannot write '" + output + "'");
+  }
+  for (const auto& d : planned) {
+    if (!d.errors.empty()) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "check") return Check(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "plan") return Plan(argc - 1, argv + 1);
   CLI::App app{"Shows what Kalmora and Zorvane will do with a program directory, on a simulated host.", "kalmora-sim"};
   CommandLine c;
   std::string args_help;

@@ -1,0 +1,277 @@
+#include "tools/plan.h"
+
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace kalmora::plan {
+
+namespace {
+
+constexpr sim::LocalMs kDayMs = 86400000;
+
+std::string HeaderValue(const std::string& mail, const std::string& name) {
+  const size_t at = mail.find("\r\n" + name + ": ");
+  const size_t start = mail.rfind(name + ": ", 0) == 0 ? 0 : at;
+  if (start == std::string::npos) return "";
+  const size_t value = mail.find(": ", start) + 2;
+  return mail.substr(value, mail.find("\r\n", value) - value);
+}
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\r')); }
+
+// What one day's records tell, in brief. A notice mail is the last mail
+// before the entry that reports it; every other mail is a message holiday's.
+Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
+  static const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+  const LocalTime lt = sim::ToLocalTime(midnight);
+  Day d;
+  d.date = sim::FormatTime(midnight).substr(0, 10);
+  d.weekday = kWeekdays[lt.weekday - 1];
+  std::vector<Mail> mails;
+  auto take_notice = [&](const std::string& text) {
+    if (text.find("An email has been sent") != std::string::npos && !mails.empty()) {
+      d.notices.push_back(mails.back());
+      mails.pop_back();
+    }
+  };
+  for (const auto& r : records) {
+    const std::string kind = r["kind"], time = r["t"].get<std::string>().substr(11, 8);
+    if (kind == "mail") {
+      const std::string text = r["text"];
+      const std::string bcc = HeaderValue(text, "Bcc");
+      mails.push_back({time, bcc.empty() ? HeaderValue(text, "To") : bcc, HeaderValue(text, "Subject")});
+    } else if (kind == "spawn" && r["cmd"].get<std::string>().rfind("net send ", 0) == 0) {
+      const std::string cmd = r["cmd"];
+      d.net.push_back(cmd.substr(9, cmd.find(' ', 9) - 9));
+    } else if (kind == "halt") {
+      d.halt_at = time;
+    } else if (kind == "event") {
+      const std::string text = r["text"];
+      if (r["type"] == 1) d.errors.push_back(FirstLine(text));
+      if (text.rfind("Kalmora: Today is holiday '", 0) == 0) {
+        d.shutdown = "holiday";
+        d.name = text.substr(27, text.find("'.", 27) - 27);
+        take_notice(text);
+      } else if (text.rfind("Kalmora: A scheduled shutdown will take place", 0) == 0) {
+        d.warning_at = time;
+        take_notice(text);
+      } else if (text.rfind("Kalmora: Online update finished.", 0) == 0) {
+        d.updated = true;
+      }
+    }
+  }
+  if (d.shutdown.empty() && !d.halt_at.empty()) d.shutdown = "scheduled";
+  d.mails = std::move(mails);
+  return d;
+}
+
+}  // namespace
+
+std::vector<Day> Run(const Options& o) {
+  std::error_code ec;
+  fs::copy(o.dir, o.work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  std::vector<Day> days;
+  for (int i = 0; i < o.days; ++i) {
+    const sim::LocalMs midnight = o.from + i * kDayMs;
+    sim::Options so;
+    so.work_dir = o.work;
+    so.service = true;
+    so.start = midnight + o.boot_minute * 60000LL;
+    so.until = midnight + kDayMs - 1;
+    so.server_url = o.server_url;
+    so.server_dir = o.server_dir;
+    sim::World world(so);
+    world.Run();
+    days.push_back(Summarize(world.records(), midnight));
+  }
+  return days;
+}
+
+std::string Text(const std::vector<Day>& days, bool assumed_offline) {
+  std::string out;
+  bool updates = false;
+  for (const Day& d : days) {
+    out += d.date + " " + d.weekday + "  ";
+    if (d.halt_at.empty()) {
+      out += "no shutdown";
+    } else {
+      out += "shutdown at " + d.halt_at + " (" + (d.shutdown == "holiday" ? "holiday " + d.name : d.shutdown) + ")";
+    }
+    if (!d.warning_at.empty()) out += ", warned at " + d.warning_at;
+    out += "\n";
+    for (const Mail& m : d.notices) out += "    notice " + m.at + " to " + m.to + ": " + m.subject + "\n";
+    for (const std::string& n : d.net) out += "    NET SEND to " + n + "\n";
+    for (const Mail& m : d.mails) out += "    mail   " + m.at + " to " + m.to + ": " + m.subject + "\n";
+    for (const std::string& e : d.errors) out += "    error  " + e + "\n";
+    updates = updates || d.updated;
+  }
+  if (updates && assumed_offline) {
+    out +=
+        "The online update is on; this plan assumes the update server is unreachable (give --server to "
+        "simulate one).\n";
+  }
+  return out;
+}
+
+std::string Json(const std::vector<Day>& days) {
+  sim::Record all = sim::Record::array();
+  for (const Day& d : days) {
+    sim::Record day{{"date", d.date},
+                    {"weekday", d.weekday},
+                    {"shutdown", d.shutdown},
+                    {"name", d.name},
+                    {"halt", d.halt_at},
+                    {"warning", d.warning_at},
+                    {"net", d.net},
+                    {"errors", d.errors},
+                    {"notices", sim::Record::array()},
+                    {"mails", sim::Record::array()}};
+    for (const Mail& m : d.notices) day["notices"].push_back({{"at", m.at}, {"to", m.to}, {"subject", m.subject}});
+    for (const Mail& m : d.mails) day["mails"].push_back({{"at", m.at}, {"to", m.to}, {"subject", m.subject}});
+    all.push_back(std::move(day));
+  }
+  return all.dump(2) + "\n";
+}
+
+namespace {
+
+// RFC 5545 text: backslash, semicolon and comma escaped, lines folded at 75
+// octets, CR LF ends.
+std::string IcsText(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\' || c == ';' || c == ',') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string IcsLine(const std::string& line) {
+  std::string out;
+  for (size_t pos = 0; pos < line.size(); pos += pos == 0 ? 75 : 74) {
+    out += (pos ? "\r\n " : "") + line.substr(pos, pos == 0 ? 75 : 74);
+  }
+  return out + "\r\n";
+}
+
+std::string IcsStamp(const std::string& date, const std::string& time) {
+  std::string t = time.empty() ? "000000" : time.substr(0, 2) + time.substr(3, 2) + time.substr(6, 2);
+  return date.substr(0, 4) + date.substr(5, 2) + date.substr(8, 2) + "T" + t;
+}
+
+}  // namespace
+
+std::string Ics(const std::vector<Day>& days) {
+  std::string out =
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Kalmora//kalmora-sim plan//EN\r\nCALSCALE:GREGORIAN\r\n";
+  int n = 0;
+  auto event = [&](const std::string& date, const std::string& time, int minutes, const std::string& summary,
+                   const std::string& description) {
+    const std::string start = IcsStamp(date, time);
+    out += "BEGIN:VEVENT\r\n";
+    out += IcsLine("UID:" + start + "-" + std::to_string(++n) + "@kalmora-plan");
+    out += "DTSTAMP:" + start + "Z\r\nDTSTART:" + start + "\r\nDURATION:PT" + std::to_string(minutes) + "M\r\n";
+    out += IcsLine("SUMMARY:" + IcsText(summary));
+    out += IcsLine("DESCRIPTION:" + IcsText(description));
+    out += "END:VEVENT\r\n";
+  };
+  for (const Day& d : days) {
+    if (!d.halt_at.empty()) {
+      std::string notices;
+      for (const Mail& m : d.notices) notices += "Notice to " + m.to + " at " + m.at + ". ";
+      event(d.date, d.halt_at, 15, "Kalmora: shutdown (" + (d.shutdown == "holiday" ? d.name : d.shutdown) + ")",
+            notices + "Halt at " + d.halt_at);
+    }
+    for (const Mail& m : d.mails) event(d.date, m.at, 5, "Kalmora: mail \"" + m.subject + "\"", "To " + m.to);
+  }
+  return out + "END:VCALENDAR\r\n";
+}
+
+namespace {
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// One line of a day's details, for the hover text and the list.
+std::string Details(const Day& d) {
+  std::string s = d.halt_at.empty() ? "no shutdown"
+                                    : "shutdown at " + d.halt_at + " (" +
+                                          (d.shutdown == "holiday" ? "holiday " + d.name : d.shutdown) + ")";
+  for (const Mail& m : d.notices) s += "; notice to " + m.to;
+  for (const Mail& m : d.mails) s += "; mail \"" + m.subject + "\" to " + m.to;
+  for (const std::string& e : d.errors) s += "; error: " + e;
+  return s;
+}
+
+}  // namespace
+
+// One page, no script and nothing from the network: a month grid for each
+// month of the plan, each day coloured by what happens, the details on hover
+// and in a list below.
+std::string Html(const std::vector<Day>& days) {
+  static const char* kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
+                                  "July",    "August",   "September", "October", "November", "December"};
+  std::string out =
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Kalmora plan</title>\n<style>\n"
+      "body{font-family:sans-serif;margin:1em}.month{display:inline-block;vertical-align:top;margin:0 1em 1em 0}\n"
+      "table{border-collapse:collapse}td,th{width:2em;height:1.6em;text-align:center;border:1px solid #ccc}\n"
+      ".holiday{background:#e53935;color:#fff}.weekend{background:#fb8c00}.scheduled{background:#1e88e5;color:#fff}\n"
+      ".mail{outline:3px solid #43a047;outline-offset:-3px}.error{text-decoration:underline wavy red}\n"
+      ".legend span{padding:0 .5em;margin-right:.5em}\n</style></head><body>\n<h1>Kalmora plan</h1>\n"
+      "<p class=\"legend\"><span class=\"holiday\">holiday shutdown</span><span class=\"weekend\">weekend "
+      "shutdown</span><span class=\"scheduled\">scheduled shutdown</span><span class=\"mail\">message "
+      "day</span></p>\n";
+  std::string month_key;
+  for (const Day& d : days) {
+    const std::string key = d.date.substr(0, 7);
+    const int day = std::stoi(d.date.substr(8, 2));
+    const int weekday = static_cast<int>(std::string("MonTueWedThuFriSatSun").find(d.weekday) / 3);
+    if (key != month_key) {
+      if (!month_key.empty()) out += "</tr></table></div>\n";
+      month_key = key;
+      out += "<div class=\"month\"><table><caption>" + std::string(kMonths[std::stoi(key.substr(5)) - 1]) + " " +
+             key.substr(0, 4) +
+             "</caption>\n<tr><th>Mo</th><th>Tu</th><th>We</th><th>Th</th><th>Fr</th><th>Sa</th>"
+             "<th>Su</th></tr>\n<tr>";
+      for (int i = 0; i < weekday; ++i) out += "<td></td>";
+    } else if (weekday == 0) {
+      out += "</tr>\n<tr>";
+    }
+    std::string cls = d.shutdown;
+    if (!d.mails.empty()) cls += cls.empty() ? "mail" : " mail";
+    if (!d.errors.empty()) cls += cls.empty() ? "error" : " error";
+    out += "<td id=\"d" + d.date + "\"" + (cls.empty() ? "" : " class=\"" + cls + "\"") + " title=\"" +
+           Escape(d.date + ": " + Details(d)) + "\">" + std::to_string(day) + "</td>";
+  }
+  if (!month_key.empty()) out += "</tr></table></div>\n";
+  out += "<h2>Days with something to do</h2>\n<ul>\n";
+  for (const Day& d : days) {
+    if (d.halt_at.empty() && d.mails.empty() && d.errors.empty()) continue;
+    out += "<li>" + Escape(d.date + " " + d.weekday + ": " + Details(d)) + "</li>\n";
+  }
+  return out + "</ul>\n</body></html>\n";
+}
+
+}  // namespace kalmora::plan

@@ -1,0 +1,46 @@
+// kalmora-sim plan: the real core on the simulated host, one day after the
+// other, each day's service started at the boot time, and what it did in
+// brief: a row a day, as text, JSON, an iCalendar file or an HTML page.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/sim/sim_world.h"
+
+namespace kalmora::plan {
+
+struct Options {
+  std::string dir;        // the program directory (copied to `work`)
+  std::string work;       // a scratch directory the days run in
+  sim::LocalMs from = 0;  // midnight of the first day
+  int days = 1;
+  int boot_minute = 7 * 60 + 58;  // minutes after midnight
+  std::string server_url, server_dir;
+};
+
+struct Mail {
+  std::string at, to, subject;
+};
+
+struct Day {
+  std::string date;                 // YYYY-MM-DD
+  std::string weekday;              // Mon..Sun
+  std::string shutdown;             // "", "holiday", "weekend" or "scheduled"
+  std::string name;                 // the holiday's name, or the scheduled time
+  std::string halt_at, warning_at;  // HH:MM:SS
+  std::vector<Mail> notices;        // shutdown notices and warnings
+  std::vector<std::string> net;     // NET SEND recipients
+  std::vector<Mail> mails;          // message-holiday mails
+  std::vector<std::string> errors;  // error entries, first line
+  bool updated = false;             // an online update ran
+};
+
+std::vector<Day> Run(const Options& o);
+
+std::string Text(const std::vector<Day>& days, bool assumed_offline);
+std::string Json(const std::vector<Day>& days);
+std::string Ics(const std::vector<Day>& days);
+std::string Html(const std::vector<Day>& days);
+
+}  // namespace kalmora::plan

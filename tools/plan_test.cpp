@@ -1,0 +1,45 @@
+// The plan of the bundled example over a year, in each format.
+#include "tools/plan.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "sim_fixture.h"
+
+namespace kalmora::testing {
+namespace {
+
+TEST(Plan, AYearOfTheBundledExample) {
+  ScratchDir work;
+  plan::Options o;
+  o.dir = std::string(KALMORA_SOURCE_DIR) + "/examples/program";
+  o.work = work.path();
+  o.from = *sim::ParseTime("2027-01-01 00:00");
+  o.days = 365;
+  const auto days = plan::Run(o);
+  ASSERT_EQ(days.size(), 365u);
+  std::set<std::string> shutdowns, mails;
+  for (const auto& d : days) {
+    if (!d.halt_at.empty()) shutdowns.insert(d.date + " " + d.shutdown + " " + d.name + " " + d.halt_at);
+    for (const auto& m : d.mails) mails.insert(d.date + " " + m.subject);
+    EXPECT_TRUE(d.errors.empty()) << d.date;
+  }
+  // Booted at 07:58: settled at 08:00:00.5, halted after the 180 s delay and
+  // the next tick.
+  EXPECT_EQ(shutdowns, (std::set<std::string>{"2027-12-24 holiday Christmas Eve 08:03:03",
+                                              "2027-12-31 holiday New Year's Eve 08:03:03"}));
+  EXPECT_EQ(mails, std::set<std::string>{"2027-12-23 Holidays ahead"});
+  EXPECT_EQ(days[357].notices.at(0).to, "it-staff@example.com");
+  const std::string ics = plan::Ics(days);
+  EXPECT_NE(ics.find("DTSTART:20271224T080303\r\nDURATION:PT15M\r\nSUMMARY:Kalmora: shutdown (Christmas Eve)"),
+            std::string::npos);
+  EXPECT_NE(ics.find("SUMMARY:Kalmora: shutdown (New Year's Eve)"), std::string::npos);
+  const std::string html = plan::Html(days);
+  EXPECT_NE(html.find("<td id=\"d2027-12-24\" class=\"holiday\""), std::string::npos);
+  EXPECT_NE(html.find("<td id=\"d2027-12-23\" class=\"mail\""), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kalmora::testing
