@@ -6,7 +6,8 @@ find_package(GTest REQUIRED)
 
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
-  src/host/sim/sim_world.cpp)
+  src/host/sim/sim_world.cpp
+  src/host/sim/digest_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
 add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp)
@@ -49,3 +50,9 @@ if(benchmark_FOUND)
 endif()
 # The plan is the simulator's own code; its test builds it in.
 target_sources(kalmora_tool_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/plan.cpp)
+if(TARGET kalmora_bench)
+  target_sources(kalmora_bench PRIVATE ${CMAKE_SOURCE_DIR}/tools/plan.cpp)
+endif()
+if(TARGET kalmora_bench)
+  target_compile_definitions(kalmora_bench PRIVATE KALMORA_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endif()

@@ -112,3 +112,22 @@ set_target_properties(profile_lookup_diff PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${
 enable_testing()
 add_test(NAME wine_end_to_end COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/run ${CMAKE_BINARY_DIR})
 set_tests_properties(wine_end_to_end PROPERTIES LABELS wine TIMEOUT 900)
+
+# kalmora-sim.exe: the simulator, checker and planner for administrators at
+# Windows; a console program. CLI11 and nlohmann-json are header-only: their
+# headers are taken from the build machine without the rest of its includes.
+set(KALMORA_HEADER_ONLY ${CMAKE_BINARY_DIR}/header-only)
+file(MAKE_DIRECTORY ${KALMORA_HEADER_ONLY})
+foreach(dir nlohmann CLI)
+  if(NOT EXISTS ${KALMORA_HEADER_ONLY}/${dir})
+    file(CREATE_LINK /usr/include/${dir} ${KALMORA_HEADER_ONLY}/${dir} SYMBOLIC)
+  endif()
+endforeach()
+add_executable(kalmora_sim_exe
+  tools/kalmora_sim.cpp tools/plan.cpp
+  src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp src/host/sim/digest_win32.cpp)
+set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
+target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
+target_compile_definitions(kalmora_sim_exe PRIVATE KALMORA_EXAMPLE_DIR=".")
+target_link_libraries(kalmora_sim_exe PRIVATE kalmora_core bcrypt)
+target_link_options(kalmora_sim_exe PRIVATE -s)

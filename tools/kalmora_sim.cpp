@@ -1,8 +1,6 @@
 // kalmora-sim: shows what a program directory (its kalmora.ini above all)
 // will do on a given day, on the simulated host: nothing is shut down,
 // mailed or downloaded for real.
-#include <stdlib.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <random>
 
 #include "config/config_check.h"
 #include "config/numbers.h"
@@ -31,9 +30,13 @@ int Unusable(const std::string& message) {
 }
 
 sim::LocalMs LocalNow() {
-  std::time_t t = std::time(nullptr);
+  const std::time_t t = std::time(nullptr);
   std::tm lt{};
+#ifdef _WIN32
+  localtime_s(&lt, &t);
+#else
   localtime_r(&t, &lt);
+#endif
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &lt);
   return *sim::ParseTime(buf);
@@ -67,6 +70,20 @@ bool TakeArgsValue(int argc, char** argv, std::vector<std::string>& rest, std::o
     value = std::move(v);
   }
   return true;
+}
+
+// A new directory of our own under the system's temporary directory, never
+// one that exists already: it is removed at the end.
+std::optional<std::string> MakeTemporaryDirectory(const char* prefix) {
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) return std::nullopt;
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path p = base / (prefix + std::to_string(random()));
+    if (fs::create_directory(p, ec)) return p.string();
+  }
+  return std::nullopt;
 }
 
 // The first "=" after which an existing directory follows splits URL from
@@ -241,17 +258,15 @@ bool PrepareWorkDirectory(const CommandLine& c, std::string& work, bool& keep, s
       return false;
     }
   } else {
-    // A directory of our own, never one that happens to exist already: it is
-    // removed at the end.
-    std::string pattern = (fs::temp_directory_path(ec) / "kalmora-sim-XXXXXX").string();
-    if (ec || !mkdtemp(pattern.data())) {
+    auto made = MakeTemporaryDirectory("kalmora-sim-");
+    if (!made) {
       problem = "cannot create a temporary directory";
       return false;
     }
-    work = pattern;
+    work = *made;
   }
   work = fs::absolute(work).string();
-  fs::copy(c.dir, work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  sim::CopyTree(c.dir, work, ec);
   if (ec) {
     problem = "--dir: cannot copy '" + c.dir + "': " + ec.message();
     if (!keep) fs::remove_all(work, ec);
@@ -391,9 +406,9 @@ int Plan(int argc, char** argv) {
   o.boot_minute = static_cast<int>(*moment % 86400000 / 60000);
   std::string problem;
   if (!server.empty() && !SplitServer(server, o.server_url, o.server_dir, problem)) return Unusable("plan: " + problem);
-  std::string pattern = (fs::temp_directory_path(ec) / "kalmora-plan-XXXXXX").string();
-  if (ec || !mkdtemp(pattern.data())) return Unusable("plan: cannot create a temporary directory");
-  o.work = pattern;
+  auto made = MakeTemporaryDirectory("kalmora-plan-");
+  if (!made) return Unusable("plan: cannot create a temporary directory");
+  o.work = *made;
   const auto planned = plan::Run(o);
   fs::remove_all(o.work, ec);
   const std::string text = format == "json"   ? plan::Json(planned)

@@ -71,7 +71,7 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
 
 std::vector<Day> Run(const Options& o) {
   std::error_code ec;
-  fs::copy(o.dir, o.work, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  sim::CopyTree(o.dir, o.work, ec);
   std::vector<Day> days;
   for (int i = 0; i < o.days; ++i) {
     const sim::LocalMs midnight = o.from + i * kDayMs;

@@ -1,7 +1,5 @@
 #include "host/sim/sim_host.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "config/numbers.h"
+#include "host/sim/digest.h"
 #include "host/sim/profile_lookup.h"
 #include "update/versions.h"
 
@@ -474,10 +473,7 @@ Status SimHost::WriteFile(const std::string& name, const std::string& bytes) {
 std::optional<std::string> SimHost::Sha256OfFile(const std::string& name) {
   auto bytes = ReadFile(name);
   if (!bytes) return std::nullopt;
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  if (EVP_Digest(bytes->data(), bytes->size(), digest, &len, EVP_sha256(), nullptr) != 1) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(digest), len);
+  return Sha256Digest(*bytes);
 }
 
 std::string SimHost::GetProfileString(const std::string& section, const std::string& key,

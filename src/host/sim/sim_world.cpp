@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -179,12 +180,29 @@ void World::Finish(SimChild& c, bool killed) {
   }
 }
 
+// File by file: one recursive copy into an existing directory fails with
+// some standard libraries.
+void CopyTree(const std::string& from, const std::string& to, std::error_code& ec) {
+  namespace fs = std::filesystem;
+  for (auto it = fs::recursive_directory_iterator(from, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const fs::path target = fs::path(to) / fs::relative(it->path(), from, ec);
+    if (ec) return;
+    if (it->is_directory(ec)) {
+      fs::create_directories(target, ec);
+    } else {
+      fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+    }
+    if (ec) return;
+  }
+}
+
 std::string World::Resolve(const std::string& name, const std::string& cwd) const {
   std::string p = name;
   for (char& c : p) {
     if (c == '\\') c = '/';
   }
-  if (!p.empty() && p[0] == '/') return p;
+  if (!p.empty() && (p[0] == '/' || std::filesystem::path(p).is_absolute())) return p;
   return cwd + "/" + p;
 }
 

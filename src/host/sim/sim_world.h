@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "host/host.h"
@@ -114,6 +115,10 @@ class World {
   // Ends the children due by `t`, each at its moment, and moves the clock to `t`.
   void SettleChildren(LocalMs t);
 };
+
+// Copies a directory's files and folders into another, which may exist;
+// files there are overwritten.
+void CopyTree(const std::string& from, const std::string& to, std::error_code& ec);
 
 // Reads the simulated records back as readable lines.
 std::string FormatReadable(const Record& r);

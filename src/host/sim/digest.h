@@ -1,0 +1,13 @@
+// The SHA-256 digest of some bytes (32 bytes), from the platform's own
+// library: OpenSSL on Linux, CNG (bcrypt) on Windows.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kalmora::sim {
+
+std::optional<std::string> Sha256Digest(std::string_view bytes);
+
+}  // namespace kalmora::sim
