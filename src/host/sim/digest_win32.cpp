@@ -1,5 +1,6 @@
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs the types windows.h declares.
+#include <bcrypt.h>
 
 #include "host/sim/digest.h"
 
