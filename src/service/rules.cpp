@@ -48,7 +48,11 @@ bool DateMatches(std::string_view entry, const CivilDate& today) {
   auto month = WholeNumber(std::string_view(d).substr(3, 2));
   auto year = d.size() >= 4 ? WholeNumber(std::string_view(d).substr(d.size() - 4)) : std::nullopt;
   if (!day || !month || !year) return false;
-  auto date = CombineDate(*year, *month, *day);
+  // No day up to 28 of a month from 1 to 12 carries over: the common case
+  // needs no calendar arithmetic (the checks of long lists run through here).
+  const long long dd = *day, mm = *month, yy = *year;
+  if (dd >= 1 && dd <= 28 && mm >= 1 && mm <= 12) return dd == today.day && mm == today.month && yy == today.year;
+  auto date = CombineDate(yy, mm, dd);
   return date && date->year == today.year && date->month == today.month && date->day == today.day;
 }
 

@@ -44,14 +44,16 @@ std::string LookupProfileString(const std::optional<std::string>& file, const st
   bool in_section = false;  // only the first matching section counts
   size_t pos = 0;
   while (pos < all.size()) {
-    size_t end = all.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = all.size();
+    // A plain loop: find_first_of with a set of two asks memchr once per
+    // character, and this runs over the whole file for every key.
+    size_t end = pos;
+    while (end < all.size() && all[end] != '\r' && all[end] != '\n') ++end;
     std::string_view line = Trim(all.substr(pos, end - pos));
     pos = end + 1;
     // A header needs its closing bracket; "[abc" is an ordinary line of the
     // section it stands in.
-    const size_t close = line.rfind(']');
-    if (!line.empty() && line.front() == '[' && close != std::string_view::npos) {
+    const size_t close = !line.empty() && line.front() == '[' ? line.rfind(']') : std::string_view::npos;
+    if (close != std::string_view::npos) {
       if (in_section) break;
       in_section = EqualsNoCase(Trim(line.substr(1, close - 1)), section);
       continue;

@@ -478,7 +478,17 @@ std::optional<std::string> SimHost::Sha256OfFile(const std::string& name) {
 
 std::string SimHost::GetProfileString(const std::string& section, const std::string& key,
                                       const std::string& default_value, const std::string& path, size_t buffer_size) {
-  return LookupProfileString(ReadWhole(world_.Resolve(path, cwd_)), section, key, default_value, buffer_size);
+  const std::string full = world_.Resolve(path, cwd_);
+  std::error_code ec1, ec2;
+  const auto written = fs::last_write_time(full, ec1);
+  const auto size = fs::file_size(full, ec2);
+  // A file that changed since (the time of the last write with its
+  // nanoseconds, or its size, differ) is read again.
+  if (ec1 || ec2 || full != profile_cache_.path || written != profile_cache_.written || size != profile_cache_.size) {
+    profile_cache_ = {full, written, size, ReadWhole(full)};
+    if (ec1 || ec2) profile_cache_.path.clear();
+  }
+  return LookupProfileString(profile_cache_.bytes, section, key, default_value, buffer_size);
 }
 
 // As the Windows host asks: EWX_SHUTDOWN | EWX_FORCE, every reason bit set.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -114,6 +115,15 @@ class SimHost : public Host {
   bool stop_delivered_ = false;
   bool power_events_ = false;
   std::map<std::string, std::optional<LocalMs>> locked_;
+  // The last file the profile lookup read, while it is unchanged: the
+  // configuration is looked up key by key, each time in the whole file.
+  struct CachedFile {
+    std::string path;
+    std::filesystem::file_time_type written;
+    uintmax_t size = 0;
+    std::optional<std::string> bytes;
+  };
+  CachedFile profile_cache_;
 };
 
 }  // namespace kalmora::sim
