@@ -4,13 +4,7 @@
 # day's check still runs (its [MsgHolidays] mails reach send.bat, from the
 # program and configuration that should be in place).
 
-import datetime
-import functools
-import http.server
-import os
-import re
-import threading
-import time
+import datetime, functools, http.server, os, re, threading, time  # noqa: E401
 
 from winelib import PROGRAM_DIR, avoid_midnight, dos, ini, stamped_version
 
@@ -65,13 +59,13 @@ def cases(cur, nxt):
 
 
 class FaultServer(http.server.ThreadingHTTPServer):
-    # Serves `files` ({URL path: bytes}); `faults` ({URL path: (kind, n)})
-    # makes a file arrive "slow", in ten pieces over n seconds, or "cut"
-    # after its first n bytes, the whole length announced either way.
-    # `requests` lists "file name:outcome".
+    # Serves `files` ({URL path: (bytes, kind, n)}) of the kinds "whole",
+    # "slow" (in ten pieces over n seconds) and "cut" (the first n bytes),
+    # the whole length announced in any case; `requests` lists each
+    # "file name:kind", or ":404" for a file it lacks.
     def __init__(self):
         super().__init__(("127.0.0.1", 0), FaultHandler)
-        self.url, self.files, self.faults, self.requests = f"http://127.0.0.1:{self.server_address[1]}/", {}, {}, []
+        self.url, self.files, self.requests = f"http://127.0.0.1:{self.server_address[1]}/", {}, []
         threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
@@ -80,19 +74,17 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        data = self.server.files.get(self.path)
-        kind, n = self.server.faults.get(self.path, ("whole", None)) if data else ("404", None)
-        page = data or b"<html><body>404 Not Found</body></html>"
-        self.send_response(200 if data else 404)
-        self.send_header("Content-Length", str(len(page)))
+        data, kind, n = self.server.files.get(self.path, (b"<html><body>404 Not Found</body></html>", "404", None))
+        self.send_response(404 if kind == "404" else 200)
+        self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         if kind == "slow":
             for piece in range(10):
-                self.wfile.write(page[len(page) * piece // 10:len(page) * (piece + 1) // 10])
+                self.wfile.write(data[len(data) * piece // 10:len(data) * (piece + 1) // 10])
                 self.wfile.flush()
                 time.sleep(n / 10)
         else:
-            self.wfile.write(page[:n])
+            self.wfile.write(data[:n] if kind == "cut" else data)
         if kind == "cut":
             self.close_connection = True
         self.server.requests.append(f"{os.path.basename(self.path)}:{kind}")
@@ -103,11 +95,6 @@ def config(url, tag, rows):
     return ini({"GeneralOptions": {"Version": "1", "UpdateEnabled": "1", "UpdateServer": url, "ExitAfterCheck": "1"},
                 "Messaging": {"EmailAddress": "staff@example.com", "EmailSender": "kalmora@example.com"}},
                msg_holidays=[f"{today},{tag} {i},Body {i}," for i in range(1, rows + 1)])
-
-
-def contents(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def run_fault_case(name, case):
@@ -126,30 +113,29 @@ def run_fault_case(name, case):
         case.write("kalmora.ini", config(server.url, "old", row["rows"]))
         case.write("versions.idx", "[Versions]\nIniVersion=1\n")
         case.write("sent.log", "")
-        old = {ext: contents(case.file(name)) for ext, name in FILES.items()}
+        old = {ext: case.read(name) for ext, name in FILES.items()}
         new = {"idx": dos("[Versions]\nExeVersion={}\nIniVersion={}\n".format(*row["offer"])),
-               "ini": dos(config(server.url, "new", 2)), "exe": row["program"] and contents(case.tool(row["program"]))}
+               "ini": dos(config(server.url, "new", 2)), "exe": row["program"] and open(case.tool(row["program"]), "rb").read()}
         for ext, data in new.items():
-            if data and row["faults"].get(ext) != "missing":
-                server.files[f"/kalmora/{FILES[ext]}.new"] = data
-        for ext, kind in row["faults"].items():
-            # A configuration breaks off right after a whole [MsgHolidays]
-            # row: what arrived reads as a valid, shorter configuration.
-            at = new[ext].index(b"\r\n", new[ext].index(b"new 1")) + 2 if ext == "ini" else len(new[ext]) // 2
-            server.faults[f"/kalmora/{FILES[ext]}.new"] = (kind, SLOW if kind == "slow" else at)
+            kind = row["faults"].get(ext, "whole")
+            if data and kind != "missing":
+                # A configuration breaks off right after a whole [MsgHolidays]
+                # row: what arrived reads as a valid, shorter configuration.
+                cut = data.index(b"\r\n", data.index(b"new 1")) + 2 if ext == "ini" else len(data) // 2
+                server.files[f"/kalmora/{FILES[ext]}.new"] = (data, kind, SLOW if kind == "slow" else cut)
 
         proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog")
-        case.require(case.wait_session_end(150, first=proc), "the run did not end within 150 s")
+        case.require(case.wait_session_end(proc, 150), "the run did not end within 150 s")
         case.equal(proc.returncode, 0, "exit status of kalmora.exe")
         case.events_equal(log.events(), row["events"], "event-log entries")
         case.equal(server.requests, [f"{FILES[a[:3]]}.new{a[3:] or ':whole'}" for a in row["asked"].split()],
                    "requests to the server")
         for ext, name in FILES.items():
             state = "new" if ext in row["new"] else "old"
-            case.check(contents(case.file(name)) == (new if state == "new" else old)[ext],
+            case.check(case.read(name) == (new if state == "new" else old)[ext],
                        f"{name} is not the {state} file byte for byte")
             case.check(not os.path.exists(case.file(name + ".new")), f"{name}.new was left behind")
-        case.equal(re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", case.read("sent.log"), re.M),
+        case.equal(re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", case.read("sent.log").decode(), re.M),
                    [(s, row["mails"][0]) for s in row["mails"][1:]], "mails handed to send.bat (subject, version)")
     finally:
         server.shutdown()

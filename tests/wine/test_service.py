@@ -2,11 +2,7 @@
 # Xvfb): -install, the start, the settling wait and the check, stops at both
 # ends of the wait, and -uninstall.
 
-import datetime
-import os
-import re
-import subprocess
-import time
+import datetime, os, re, subprocess, time  # noqa: E401
 
 from winelib import PROGRAM_DIR, avoid_midnight, ini, poll, screenshot
 

@@ -5,19 +5,7 @@
 # (information, warning and error entries as trace, warn and err lines); with
 # +relay the calls in RELAY are traced with their arguments.
 
-import collections
-import concurrent.futures
-import datetime
-import os
-import re
-import shutil
-import struct
-import subprocess
-import sys
-import tempfile
-import time
-import traceback
-import zlib
+import collections, concurrent.futures, datetime, os, re, shutil, struct, subprocess, sys, tempfile, time, traceback, zlib  # noqa: E401,E501
 
 WINE, WINESERVER, PROGRAM_DIR = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver", "C:\\kalmora"
 RELAY = ("user32.ExitWindowsEx;user32.MessageBoxA;advapi32.OpenProcessToken;advapi32.LookupPrivilegeValueA;"
@@ -109,7 +97,7 @@ class Case:
 
     def read(self, name):
         with open(self.file(name), "rb") as f:
-            return f.read().decode("cp1252")
+            return f.read()
 
     def start(self, args, log_name, debug="-all", display=None):
         # `wine64 ARGS` with stdout and stderr into a log file.
@@ -138,13 +126,12 @@ class Case:
                                                stderr=err)[1], 60, "the Wine session")
         return p, log
 
-    def wait_session_end(self, timeout, first=None):
+    def wait_session_end(self, first, timeout):
         # True when every process of the prefix has ended. `first` (from
         # start()) is waited for first: before it runs there may be no server.
         deadline = time.time() + timeout
         try:
-            if first is not None:
-                first.wait(timeout=timeout)
+            first.wait(timeout=timeout)
             subprocess.run([WINESERVER, "-w"], env=wine_env(self.path), timeout=max(1, deadline - time.time()))
         except subprocess.TimeoutExpired:
             return False
@@ -158,8 +145,7 @@ class Case:
         # nothing outside the prefix is touched.
         subprocess.run([WINESERVER, "-k"], env=wine_env(self.path), capture_output=True, timeout=60)
         for p in self.processes:
-            if p.poll() is None:
-                p.kill()
+            p.kill()
             p.wait(timeout=30)
 
     def check(self, condition, message):
