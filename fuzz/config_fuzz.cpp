@@ -3,8 +3,6 @@
 #include "fuzz_input.h"
 #include "memory_host.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kalmora::fuzz::MemoryHost host("kalmora.ini", kalmora::fuzz::Fields<1>(data, size)[0]);
   const kalmora::ConfigReadResult r = kalmora::ParseConfiguration(host, "kalmora.ini", 1);

@@ -2,8 +2,6 @@
 #include "fuzz_input.h"
 #include "update/versions.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto [bytes] = kalmora::fuzz::Fields<1>(data, size);
   // Data appended to a program file (an installer's overlay, a signature)

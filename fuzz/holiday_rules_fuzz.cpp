@@ -12,7 +12,6 @@
 #include "service/rules.h"
 
 using kalmora::CivilDate;
-using kalmora::fuzz::Check;
 using namespace std::chrono;
 
 namespace {

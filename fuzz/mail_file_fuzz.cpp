@@ -5,8 +5,6 @@
 #include "fuzz_input.h"
 #include "notify/mail_file.h"
 
-using kalmora::fuzz::Check;
-
 namespace {
 // CRs not followed by LF, or LFs not preceded by CR.
 size_t Bare(const std::string& s, char c) {

@@ -3,8 +3,6 @@
 #include "fuzz_input.h"
 #include "host/sim/profile_lookup.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool exists = false;
   auto [section, key, def, bytes] = kalmora::fuzz::Fields<4>(data, size, &exists);

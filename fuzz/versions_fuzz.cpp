@@ -6,8 +6,6 @@
 #include "fuzz_input.h"
 #include "update/versions.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto [server, local] = kalmora::fuzz::Fields<2>(data, size);
   const auto v = kalmora::ParseServerVersion(server);

@@ -2,8 +2,6 @@
 #include "fuzz_input.h"
 #include "updater/frm_zorvane.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto [args] = kalmora::fuzz::Fields<1>(data, size);
   // Only the switch's ten characters decide; what follows is the name.

@@ -6,7 +6,7 @@
 
 import datetime, functools, http.server, os, re, threading, time  # noqa: E401
 
-from winelib import PROGRAM_DIR, avoid_midnight, dos, ini, stamped_version
+from winelib import PROGRAM_DIR, avoid_midnight, dos, events, ini, stamped_version
 
 SLOW = 5  # seconds per file: longer than the 3 s Kalmora waits in any case
 CUT = "the connection was closed before the file was complete (curl status 18)"
@@ -21,40 +21,37 @@ def report(local_exe, server_exe, local_ini, server_ini, *lines):
                f"Local  IniVersion = {local_ini}\r\nServer IniVersion = {server_ini}\r\n\r\n" + "\r\n".join(lines))
 
 
-def refusal(ext, version, why, *versions):
-    # The entries of a run that refused a download: an error, and the report.
-    what = {"exe": "program", "ini": "configuration"}[ext]
-    return [(1, f"Kalmora: The {what} file kalmora.{ext}.new (version {version}) was not installed and was deleted: "
-                f"{why}. The current kalmora.{ext} is kept."),
-            report(*versions, f"{what.capitalize()} file version {version} was not installed: {why}.", NOTHING)]
-
-
 def cases(cur, nxt):
     # Per case, given the running and the next program's version: the
     # server's offer (ExeVersion, IniVersion); what files suffer ("cut",
-    # "slow", "missing"); the program file served; the event-log entries; the
-    # requests as "file:outcome"; the files that end as the new ones; and the
-    # mails' X-Mailer version and subjects, in order.
+    # "slow", "missing"); the program file served; the requests as
+    # "file:outcome"; the event-log entries; the files that end as the new
+    # ones; and the mails' X-Mailer version and subjects, in order.
+    def refused(ext, why, exe, ini):  # a download refused, all else kept
+        what = {"exe": "program", "ini": "configuration"}[ext]
+        return dict(offer=(exe, ini), mails=(cur, "old 1"), events=[
+            (1, f"Kalmora: The {what} file kalmora.{ext}.new (version {exe if ext == 'exe' else ini}) was not "
+                f"installed and was deleted: {why}. The current kalmora.{ext} is kept."),
+            report(cur, exe, 1, ini, f"{what.capitalize()} file version {exe if ext == 'exe' else ini} was not "
+                   f"installed: {why}.", NOTHING)])
     return {
-        "cut-program": dict(offer=(nxt, 1), faults={"exe": "cut"}, program="next/kalmora.exe", asked="idx exe:cut",
-                            events=refusal("exe", nxt, CUT, cur, nxt, 1, 1), mails=(cur, "old 1")),
-        "cut-configuration": dict(offer=(cur, 2), faults={"ini": "cut"}, asked="idx ini:cut",
-                                  events=refusal("ini", 2, CUT, cur, cur, 1, 2), mails=(cur, "old 1")),
+        "cut-program": dict(refused("exe", CUT, nxt, 1), faults={"exe": "cut"}, program="next/kalmora.exe",
+                            asked="idx exe:cut"),
+        "cut-configuration": dict(refused("ini", CUT, cur, 2), faults={"ini": "cut"}, asked="idx ini:cut"),
         # The server's error page must not replace the live configuration.
-        "missing-configuration": dict(offer=(cur, 2), faults={"ini": "missing"}, asked="idx ini:404",
-                                      events=refusal("ini", 2, WHY_404, cur, cur, 1, 2), mails=(cur, "old 1")),
+        "missing-configuration": dict(refused("ini", WHY_404, cur, 2), faults={"ini": "missing"}, asked="idx ini:404"),
+        "unstamped": dict(refused("exe", "it carries no version stamp", nxt, 1), program="kalmora_probe.exe",
+                          asked="idx exe"),
         # Both files newer: kalmora.ini is replaced here, kalmora.exe by
         # zorvane.exe, which starts the new program; that one finds nothing new.
-        "slow": dict(offer=(nxt, 2), faults={"idx": "slow", "exe": "slow", "ini": "slow"}, program="next/kalmora.exe",
-                     asked="idx:slow exe:slow ini:slow idx:slow", new="idx exe ini", mails=(nxt, "new 1", "new 2"),
-                     events=[report(cur, nxt, 1, 2, "Configuration file updated to version 2.", f"Program file version "
-                                    f"{nxt} was handed to the update helper, which puts it in place and starts it."),
-                             report(nxt, nxt, 2, 2, NOTHING)]),
-        "unstamped": dict(offer=(nxt, 1), faults={}, program="kalmora_probe.exe", asked="idx exe", mails=(cur, "old 1"),
-                          events=refusal("exe", nxt, "it carries no version stamp", cur, nxt, 1, 1)),
+        "slow": dict(offer=(nxt, 2), faults=dict.fromkeys(FILES, "slow"), program="next/kalmora.exe", new="idx exe ini",
+                     asked="idx:slow exe:slow ini:slow idx:slow", mails=(nxt, "new 1", "new 2"), events=[
+                         report(cur, nxt, 1, 2, "Configuration file updated to version 2.", f"Program file version "
+                                f"{nxt} was handed to the update helper, which puts it in place and starts it."),
+                         report(nxt, nxt, 2, 2, NOTHING)]),
         # send.bat takes longer than the 3 s pause for each of three mails.
-        "slow-send": dict(offer=(cur, 1), faults={}, asked="idx", send_pause=4, rows=3,
-                          events=[report(cur, cur, 1, 1, NOTHING)], mails=(cur, "old 1", "old 2", "old 3")),
+        "slow-send": dict(offer=(cur, 1), asked="idx", send_pause=4, rows=3, events=[report(cur, cur, 1, 1, NOTHING)],
+                          mails=(cur, "old 1", "old 2", "old 3")),
     }
 
 
@@ -99,7 +96,7 @@ def config(url, tag, rows):
 
 def run_fault_case(name, case):
     cur, nxt = stamped_version(case.tool("kalmora.exe")), stamped_version(case.tool("next/kalmora.exe"))
-    row = dict(dict(program=None, new="", rows=1), **cases(cur, nxt)[name])
+    row = dict(dict(faults={}, program=None, new="", rows=1), **cases(cur, nxt)[name])
     avoid_midnight(150)
     server = FaultServer()
     try:
@@ -113,9 +110,10 @@ def run_fault_case(name, case):
         case.write("kalmora.ini", config(server.url, "old", row["rows"]))
         case.write("versions.idx", "[Versions]\nIniVersion=1\n")
         case.write("sent.log", "")
-        old = {ext: case.read(name) for ext, name in FILES.items()}
+        old = {ext: case.read(file) for ext, file in FILES.items()}
         new = {"idx": dos("[Versions]\nExeVersion={}\nIniVersion={}\n".format(*row["offer"])),
-               "ini": dos(config(server.url, "new", 2)), "exe": row["program"] and open(case.tool(row["program"]), "rb").read()}
+               "ini": dos(config(server.url, "new", 2)),
+               "exe": row["program"] and open(case.tool(row["program"]), "rb").read()}
         for ext, data in new.items():
             kind = row["faults"].get(ext, "whole")
             if data and kind != "missing":
@@ -127,16 +125,16 @@ def run_fault_case(name, case):
         proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog")
         case.require(case.wait_session_end(proc, 150), "the run did not end within 150 s")
         case.equal(proc.returncode, 0, "exit status of kalmora.exe")
-        case.events_equal(log.events(), row["events"], "event-log entries")
+        case.events_equal(events(log), row["events"], "event-log entries")
         case.equal(server.requests, [f"{FILES[a[:3]]}.new{a[3:] or ':whole'}" for a in row["asked"].split()],
                    "requests to the server")
-        for ext, name in FILES.items():
+        for ext, file in FILES.items():
             state = "new" if ext in row["new"] else "old"
-            case.check(case.read(name) == (new if state == "new" else old)[ext],
-                       f"{name} is not the {state} file byte for byte")
-            case.check(not os.path.exists(case.file(name + ".new")), f"{name}.new was left behind")
-        case.equal(re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", case.read("sent.log").decode(), re.M),
-                   [(s, row["mails"][0]) for s in row["mails"][1:]], "mails handed to send.bat (subject, version)")
+            case.check(case.read(file) == (new if state == "new" else old)[ext],
+                       f"{file} is not the {state} file byte for byte")
+            case.check(not os.path.exists(case.file(file + ".new")), f"{file}.new was left behind")
+        sent = re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", case.read("sent.log").decode(), re.M)
+        case.equal(sent, [(s, row["mails"][0]) for s in row["mails"][1:]], "mails to send.bat (subject, version)")
     finally:
         server.shutdown()
         server.server_close()

@@ -4,7 +4,7 @@
 
 import datetime, os, re, subprocess, time  # noqa: E401
 
-from winelib import PROGRAM_DIR, avoid_midnight, ini, poll, screenshot
+from winelib import PROGRAM_DIR, avoid_midnight, events, grep, ini, poll, screenshot
 
 KEYS = ("HKLM\\System\\CurrentControlSet\\Services\\Kalmora",
         "HKLM\\System\\CurrentControlSet\\Services\\EventLog\\Application\\Kalmora")
@@ -24,7 +24,7 @@ def message_box(case, args, shot=None):
         screenshot(window[0], shot)
     subprocess.run(["xdotool", "key", "Return"])
     status = proc.wait(timeout=20)
-    calls = log.grep(r"Call user32\.MessageBoxA\(")
+    calls = grep(log, r"Call user32\.MessageBoxA\(")
     case.require(len(calls) == 1, f"expected one MessageBoxA call, traced: {calls}")
     text, caption, flags = re.search(r'MessageBoxA\(\w+,\w+ "(.*)",\w+ "(.*)",(\w+)\)', calls[0]).groups()
     return caption, text, int(flags, 16) & 0xFF, status
@@ -84,12 +84,12 @@ def test_service(case):
     # countdown of an hour, so the service stays up); then a clean stop.
     case.run("sc", "start", "Kalmora")
     running_at, _ = wait_state(case, "RUNNING", 30)
-    case.equal(session.events(), [], "event-log entries before the settling wait ended")
-    entry = poll(lambda: [e for e in session.events() if "Today is holiday" in e.text], 160, "the holiday entry")[0]
+    case.equal(events(session), [], "event-log entries before the settling wait ended")
+    entry = poll(lambda: [e for e in events(session) if "Today is holiday" in e.text], 160, "the holiday entry")[0]
     settled = entry.seen_at - running_at
     case.check(118 <= settled <= 135, f"the check came {settled:.1f} s after the service ran; expected about 120 s")
-    case.equal((entry.type, entry.text.split("\r\n")[0]),
-               (4, "Kalmora: Today is holiday 'Service Day'. The host will shut down in 3600 seconds."), "holiday entry")
+    case.equal((entry.type, entry.text.split("\r\n")[0]), (
+        4, "Kalmora: Today is holiday 'Service Day'. The host will shut down in 3600 seconds."), "the holiday entry")
     case.notes.append(f"check {settled:.1f} s after the service ran; notice: " + entry.text.split("\r\n")[-1])
     # A resident service hears of resumes from sleep: stop and power events.
     case.equal(case.run(PROGRAM_DIR + "\\kalmora_probe.exe", "controls", "Kalmora")[1].strip(), "0x45",
@@ -100,7 +100,7 @@ def test_service(case):
     # A stop during the settling wait ends the service before kalmora.ini is
     # read: with Version=0 the reading would log its warning at once.
     case.write("kalmora.ini", holiday_ini("0"))
-    before = len(session.events())
+    before = len(events(session))
     case.run("sc", "start", "Kalmora")
     wait_state(case, "RUNNING", 30)
     time.sleep(5)
@@ -110,7 +110,7 @@ def test_service(case):
     case.check(stopped_at - stop_at < 5, f"stop during the settling wait took {stopped_at - stop_at:.1f} s")
     case.equal(code, "0", "exit code of a stop while settling")
     time.sleep(3)
-    case.equal(session.events()[before:], [], "entries of the stopped service")
+    case.equal(events(session)[before:], [], "entries of the stopped service")
 
     case.equal(message_box(case, ["-uninstall"], "uninstall-msgbox"), box("uninstall"), "-uninstall")
     case.equal([registry(case, k) for k in KEYS], [None, None], "service and source after -uninstall")

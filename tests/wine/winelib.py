@@ -5,7 +5,8 @@
 # (information, warning and error entries as trace, warn and err lines); with
 # +relay the calls in RELAY are traced with their arguments.
 
-import collections, concurrent.futures, datetime, os, re, shutil, struct, subprocess, sys, tempfile, time, traceback, zlib  # noqa: E401,E501
+import collections, concurrent.futures, contextlib, datetime, os, re, shutil, struct, subprocess  # noqa: E401
+import functools, sys, tempfile, time, traceback, zlib  # noqa: E401
 
 WINE, WINESERVER, PROGRAM_DIR = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver", "C:\\kalmora"
 RELAY = ("user32.ExitWindowsEx;user32.MessageBoxA;advapi32.OpenProcessToken;advapi32.LookupPrivilegeValueA;"
@@ -14,12 +15,7 @@ RELAY = ("user32.ExitWindowsEx;user32.MessageBoxA;advapi32.OpenProcessToken;adva
 # the system's monotonic clock. Wine marks a text it cut with "...".
 EVENT_RE = re.compile(r'^(\d+\.\d+):[0-9a-f]+:(trace|warn|err):eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
 Event = collections.namedtuple("Event", "type text truncated seen_at")
-TOOLS = ("kalmora.exe", "zorvane.exe", "kalmora_probe.exe", "profile_lookup_diff.exe", "next/kalmora.exe", "curl_shim.exe")
 ARTIFACTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "artifacts", "wine")
-
-
-class TestFailure(Exception):
-    pass
 
 
 def poll(fn, timeout, what):
@@ -29,7 +25,7 @@ def poll(fn, timeout, what):
         if result:
             return result
         time.sleep(0.2)
-    raise TestFailure(f"nothing within {timeout} s: {what}")
+    raise AssertionError(f"nothing within {timeout} s: {what}")
 
 
 def wine_env(prefix, debug="-all", display=None):
@@ -40,26 +36,19 @@ def wine_env(prefix, debug="-all", display=None):
     return dict(env, DISPLAY=display) if display else env
 
 
-def tool(build, name):
-    return os.path.join(build, *([] if name in ("kalmora.exe", "zorvane.exe") else ["wine-tests"]), *name.split("/"))
+def grep(log, pattern):
+    # The lines of a Wine process's stderr, read as it grows (whole lines only).
+    with open(log, "rb") as f:
+        return [s.rstrip("\r") for s in f.read().decode("latin-1").split("\n")[:-1] if re.search(pattern, s)]
 
 
-class TraceLog:
-    # A Wine process's stderr in a file, read as it grows (whole lines only).
-    def __init__(self, path):
-        self.path = path
-
-    def grep(self, pattern):
-        with open(self.path, "rb") as f:
-            return [s.rstrip("\r") for s in f.read().decode("latin-1").split("\n")[:-1] if re.search(pattern, s)]
-
-    def events(self):
-        clock = time.time() - time.monotonic()  # Wine's tick count as wall-clock time
-        escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}  # debugstr_w's, undone
-        text = lambda s: re.sub(r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])',  # noqa: E731
-                                lambda m: escapes.get(m[1]) or chr(int(m[1][1:], 16)), s)
-        return [Event({"trace": 4, "warn": 2, "err": 1}[m[2]], text(m[3]), bool(m[4]), float(m[1]) + clock)
-                for m in map(EVENT_RE.match, self.grep(":eventlog:ReportEventW ")) if m]
+def events(log):
+    clock = time.time() - time.monotonic()  # Wine's tick count as wall-clock time
+    escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}  # debugstr_w's, undone
+    unescape = functools.partial(re.sub, r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])',
+                                 lambda m: escapes.get(m[1]) or chr(int(m[1][1:], 16)))
+    return [Event({"trace": 4, "warn": 2, "err": 1}[m[2]], unescape(m[3]), bool(m[4]), float(m[1]) + clock)
+            for m in map(EVENT_RE.match, grep(log, ":eventlog:ReportEventW ")) if m]
 
 
 class Case:
@@ -83,7 +72,7 @@ class Case:
         self.install("kalmora_probe.exe")
 
     def tool(self, name):
-        return tool(self.build, name)
+        return os.path.join(self.build, *[] if name in ("kalmora.exe", "zorvane.exe") else ["wine-tests"], name)
 
     def file(self, name):
         return os.path.join(self.program_dir, *name.split("\\"))
@@ -101,16 +90,16 @@ class Case:
 
     def start(self, args, log_name, debug="-all", display=None):
         # `wine64 ARGS` with stdout and stderr into a log file.
-        log = TraceLog(os.path.join(self.workdir, log_name))
-        with open(log.path, "ab") as out:
+        log = os.path.join(self.workdir, log_name)
+        with open(log, "ab") as out:
             self.processes.append(subprocess.Popen([WINE] + args, env=wine_env(self.path, debug, display), stdout=out,
                                                    stderr=out, stdin=subprocess.DEVNULL, cwd=self.program_dir))
         return self.processes[-1], log
 
-    def run(self, *args, timeout=60, debug="-all", display=None, stderr=subprocess.DEVNULL):
+    def run(self, *args, timeout=60):
         # `wine64 ARGS` to its end: its exit code and stdout.
-        r = subprocess.run([WINE] + list(args), env=wine_env(self.path, debug, display), stdout=subprocess.PIPE,
-                           stderr=stderr, stdin=subprocess.DEVNULL, cwd=self.program_dir, timeout=timeout)
+        r = subprocess.run([WINE, *args], env=wine_env(self.path), capture_output=True, stdin=subprocess.DEVNULL,
+                           cwd=self.program_dir, timeout=timeout)
         return r.returncode, r.stdout.decode("latin-1")
 
     def sleeper(self, debug="+eventlog", display=None):
@@ -121,24 +110,22 @@ class Case:
         # first "sc" may reach the wine server before the sleeper does, and
         # then the service manager inherits its stderr and WINEDEBUG: so the
         # polling "sc" writes where the sleeper writes, with the same channels.
-        with open(log.path, "ab") as err:
-            poll(lambda: "RUNNING" in self.run("sc", "query", "eventlog", timeout=30, debug=debug, display=display,
-                                               stderr=err)[1], 60, "the Wine session")
+        poll(lambda: self.start(["sc", "query", "eventlog"], "session.log", debug, display)[0].wait(30) == 0
+             and grep(log, r"STATE\s*:\s*4\s+RUNNING"), 60, "the Wine session")
         return p, log
 
     def wait_session_end(self, first, timeout):
         # True when every process of the prefix has ended. `first` (from
         # start()) is waited for first: before it runs there may be no server.
         deadline = time.time() + timeout
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             first.wait(timeout=timeout)
             subprocess.run([WINESERVER, "-w"], env=wine_env(self.path), timeout=max(1, deadline - time.time()))
-        except subprocess.TimeoutExpired:
-            return False
-        # The server is still tearing down its socket when -w returns; a
-        # client started at that moment fails with "connection reset".
-        time.sleep(2)
-        return True
+            # The server is still tearing down its socket when -w returns; a
+            # client started at that moment fails with "connection reset".
+            time.sleep(2)
+            return True
+        return False
 
     def close(self):
         # This prefix's own wine server ends every process of its session;
@@ -155,9 +142,8 @@ class Case:
         return condition
 
     def require(self, condition, message):
-        self.checks += 1
-        if not condition:
-            raise TestFailure(message)
+        if not self.check(condition, message):
+            raise AssertionError(self.failures.pop())
 
     def equal(self, actual, expected, what):
         return self.check(actual == expected, f"{what}:\n      expected {expected!r}\n      actual   {actual!r}")
@@ -216,12 +202,12 @@ def screenshot(window, name):
 
 
 def run_case(name, fn, build, scratch):
-    case, started = Case(name, build, scratch), time.time()
+    started, case = time.time(), Case(name, build, scratch)
     try:
         case.open(os.path.join(scratch, "template"))
         fn(case)
         case.check(case.checks, "the test checked nothing")
-    except TestFailure as e:
+    except AssertionError as e:
         case.failures.append(str(e))
     except Exception:
         case.failures.append("unexpected error:\n" + traceback.format_exc())
@@ -239,10 +225,9 @@ def main(argv, tests):
         os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24", sys.executable] + argv)
     build, wanted = os.path.abspath(argv[1]), set(argv[2:])
     chosen = [(n, f) for n, f in tests if not wanted or {n, n.split(":")[0]} & wanted]
-    missing = [tool(build, name) for name in TOOLS if not os.path.exists(tool(build, name))]
-    if missing or not chosen:
-        sys.exit(f"missing {', '.join(missing)}: build the windows preset first" if missing else
-                 f"no such test; the tests are {', '.join(n for n, _ in tests)}")
+    if not chosen or not os.path.exists(os.path.join(build, "wine-tests")):
+        sys.exit(f"no such test; the tests are {', '.join(n for n, _ in tests)}" if not chosen else
+                 f"no {build}/wine-tests: build the windows preset first")
     scratch, started = tempfile.mkdtemp(prefix="kalmora-wine-"), time.time()
     shutil.rmtree(ARTIFACTS, ignore_errors=True)
     print(f"wine tests: {len(chosen)} tests in {scratch}", flush=True)
