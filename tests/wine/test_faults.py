@@ -82,8 +82,6 @@ class FaultHandler(http.server.BaseHTTPRequestHandler):
                 time.sleep(n / 10)
         else:
             self.wfile.write(data[:n] if kind == "cut" else data)
-        if kind == "cut":
-            self.close_connection = True
         self.server.requests.append(f"{os.path.basename(self.path)}:{kind}")
 
 
@@ -110,7 +108,7 @@ def run_fault_case(name, case):
         case.write("kalmora.ini", config(server.url, "old", row["rows"]))
         case.write("versions.idx", "[Versions]\nIniVersion=1\n")
         case.write("sent.log", "")
-        old = {ext: case.read(file) for ext, file in FILES.items()}
+        old = {ext: case.file(file).read_bytes() for ext, file in FILES.items()}
         new = {"idx": dos("[Versions]\nExeVersion={}\nIniVersion={}\n".format(*row["offer"])),
                "ini": dos(config(server.url, "new", 2)),
                "exe": row["program"] and open(case.tool(row["program"]), "rb").read()}
@@ -130,11 +128,12 @@ def run_fault_case(name, case):
                    "requests to the server")
         for ext, file in FILES.items():
             state = "new" if ext in row["new"] else "old"
-            case.check(case.read(file) == (new if state == "new" else old)[ext],
+            case.check(case.file(file).read_bytes() == (new if state == "new" else old)[ext],
                        f"{file} is not the {state} file byte for byte")
-            case.check(not os.path.exists(case.file(file + ".new")), f"{file}.new was left behind")
-        sent = re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", case.read("sent.log").decode(), re.M)
-        case.equal(sent, [(s, row["mails"][0]) for s in row["mails"][1:]], "mails to send.bat (subject, version)")
+            case.check(not case.file(file + ".new").exists(), f"{file}.new was left behind")
+        sent = case.file("sent.log").read_bytes().decode()
+        case.equal(re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", sent, re.M),
+                   [(s, row["mails"][0]) for s in row["mails"][1:]], "mails to send.bat (subject, version)")
     finally:
         server.shutdown()
         server.server_close()

@@ -5,7 +5,7 @@
 # (information, warning and error entries as trace, warn and err lines); with
 # +relay the calls in RELAY are traced with their arguments.
 
-import collections, concurrent.futures, contextlib, datetime, os, re, shutil, struct, subprocess  # noqa: E401
+import collections, concurrent.futures, contextlib, datetime, os, pathlib, re, shutil, struct, subprocess  # noqa: E401
 import functools, sys, tempfile, time, traceback, zlib  # noqa: E401
 
 WINE, WINESERVER, PROGRAM_DIR = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver", "C:\\kalmora"
@@ -75,18 +75,13 @@ class Case:
         return os.path.join(self.build, *[] if name in ("kalmora.exe", "zorvane.exe") else ["wine-tests"], name)
 
     def file(self, name):
-        return os.path.join(self.program_dir, *name.split("\\"))
+        return pathlib.Path(self.program_dir, *name.split("\\"))
 
     def install(self, name, as_name=None):
         shutil.copy2(self.tool(name), self.file(as_name or os.path.basename(name)))
 
     def write(self, name, text):
-        with open(self.file(name), "wb") as f:
-            f.write(dos(text))
-
-    def read(self, name):
-        with open(self.file(name), "rb") as f:
-            return f.read()
+        self.file(name).write_bytes(dos(text))
 
     def start(self, args, log_name, debug="-all", display=None):
         # `wine64 ARGS` with stdout and stderr into a log file.
