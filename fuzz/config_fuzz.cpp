@@ -3,16 +3,14 @@
 #include "fuzz_input.h"
 #include "memory_host.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  kalmora::fuzz::MemoryHost host("kalmora.ini", std::string(reinterpret_cast<const char*>(data), size));
+  kalmora::fuzz::MemoryHost host("kalmora.ini", kalmora::fuzz::Fields<1>(data, size)[0]);
   const kalmora::ConfigReadResult r = kalmora::ParseConfiguration(host, "kalmora.ini", 1);
   // The check walks the tables side by side, so their rows must pair up.
   const kalmora::HolidayTables& t = r.tables;
-  Check(t.lstShutdownHolidaysDates.size() == t.lstShutdownHolidaysDescr.size());
   const size_t rows = t.lstMsgHolidaysDates.size();
-  Check(t.lstMsgHolidaysSubject.size() == rows && t.lstMsgHolidaysBody.size() == rows &&
+  Check(t.lstShutdownHolidaysDates.size() == t.lstShutdownHolidaysDescr.size() &&
+        t.lstMsgHolidaysSubject.size() == rows && t.lstMsgHolidaysBody.size() == rows &&
         t.lstMsgHolidaysAddress.size() == rows);
   // Administrators are told why a file was refused.
   Check((r.status == 0) == r.failure.empty());

@@ -2,10 +2,8 @@
 #include "fuzz_input.h"
 #include "updater/frm_zorvane.h"
 
-using kalmora::fuzz::Check;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string args(reinterpret_cast<const char*>(data), size);
+  const auto [args] = kalmora::fuzz::Fields<1>(data, size);
   // Only the switch's ten characters decide; what follows is the name.
   Check(kalmora::IsUpdateSwitch(args) == kalmora::IsUpdateSwitch(args.substr(0, 10) + "x"));
   if (auto name = kalmora::ProgramName(args)) {

@@ -61,20 +61,16 @@ inline std::vector<ProfileCase> ProfileCases() {
       {"\"" + v1000.substr(0, 748) + "\"", v1000.substr(0, 748)},
       // clang-format on
   };
-  for (const auto& [value, expected] : values) {
-    for (const char* key : {"k=", "k = ", "   k   =   ", "K=", "k\t=\t"}) {
-      for (const char* header : {"[Sect]", "[SECT]", "[sect]"}) {
+  for (const auto& [value, expected] : values)
+    for (const char* key : {"k=", "k = ", "   k   =   ", "K=", "k\t=\t"})
+      for (const char* header : {"[Sect]", "[SECT]", "[sect]"})
         for (const char* eol : {"\r\n", "\n"}) {
           std::string file;
           for (const std::string& line :
-               {"; a comment"s, "[Other]"s, "k=wrong section"s, std::string(header), "j=1"s, key + value, "l=2"s}) {
+               {"; a comment"s, "[Other]"s, "k=wrong section"s, std::string(header), "j=1"s, key + value, "l=2"s})
             file += line + eol;
-          }
           for (const char* asked : {"Sect", "SECT"}) cases.push_back({file, expected, "dflt", asked, "k"});
         }
-      }
-    }
-  }
   return cases;
 }
 

@@ -1,134 +1,142 @@
-"""Downloads and notices that go wrong, one prefix per case, with the real
-curl against a loopback server that drops or drags files: whatever happens,
-kalmora.ini, kalmora.exe and versions.idx are each either the old file or
-the complete new one, and the day's check still runs (its [MsgHolidays]
-mails reach send.bat, from the program and configuration that should be in
-place)."""
+# The online update with the real curl against a server on 127.0.0.1 that
+# cuts, drags or lacks files, one prefix per case: kalmora.ini, kalmora.exe
+# and versions.idx each end as the old file or the complete new one, and the
+# day's check still runs (its [MsgHolidays] mails reach send.bat, from the
+# program and configuration that should be in place).
 
-import datetime
-import functools
-import os
-import re
+import datetime, functools, http.server, os, re, threading, time  # noqa: E401
 
-from loopback import FaultServer, install_curl
-from test_update import crlf, report
-from winelib import PROGRAM_DIR, avoid_midnight, ini, stamped_version
+from winelib import PROGRAM_DIR, avoid_midnight, dos, events, ini, stamped_version
 
 SLOW = 5  # seconds per file: longer than the 3 s Kalmora waits in any case
 CUT = "the connection was closed before the file was complete (curl status 18)"
-EXE_REFUSED = ("Kalmora: The program file kalmora.exe.new (version {newer}) was not installed and was deleted: {why}. "
-               "The current kalmora.exe is kept.")
-INI_REFUSED = ("Kalmora: The configuration file kalmora.ini.new (version 2) was not installed and was deleted: {why}. "
-               "The current kalmora.ini is kept.")
-HANDED = "Program file version {newer} was handed to the update helper, which puts it in place and starts it."
+FILES = {"idx": "versions.idx", "exe": "kalmora.exe", "ini": "kalmora.ini"}
+NOTHING = "No files were updated."
+WHY_404 = "it is not a readable configuration file (no line [ShutdownHolidays])"
 
-# offer: the server's (ExeVersion, IniVersion); faults: per served file;
-# program: what the server has as kalmora.exe.new; keep/new: which files
-# must end up as the new ones; mails: (subject, X-Mailer version) in order.
-CASES = [
-    dict(name="cut-program", offer=("{newer}", "1"), faults={"kalmora.exe.new": "cut"}, program="next/kalmora.exe",
-         events=[(1, EXE_REFUSED.replace("{why}", CUT)),
-                 (4, ("{current}", "{newer}", "1", "1",
-                      [f"Program file version {{newer}} was not installed: {CUT}.", "No files were updated."]))],
-         asked=[("versions.idx.new", "whole"), ("kalmora.exe.new", "cut")],
-         new=(), mails=[("old 1", "{current}")]),
-    dict(name="cut-configuration", offer=("{current}", "2"), faults={"kalmora.ini.new": "cut"}, program=None,
-         events=[(1, INI_REFUSED.replace("{why}", CUT)),
-                 (4, ("{current}", "{current}", "1", "2",
-                      [f"Configuration file version 2 was not installed: {CUT}.", "No files were updated."]))],
-         asked=[("versions.idx.new", "whole"), ("kalmora.ini.new", "cut")],
-         new=(), mails=[("old 1", "{current}")]),
-    dict(name="slow", offer=("{newer}", "2"),
-         faults={"versions.idx.new": "slow", "kalmora.exe.new": "slow", "kalmora.ini.new": "slow"},
-         program="next/kalmora.exe",
-         events=[(4, ("{current}", "{newer}", "1", "2", ["Configuration file updated to version 2.", HANDED])),
-                 (4, ("{newer}", "{newer}", "2", "2", ["No files were updated."]))],
-         asked=[("versions.idx.new", "slow"), ("kalmora.exe.new", "slow"), ("kalmora.ini.new", "slow"),
-                ("versions.idx.new", "slow")],
-         new=("kalmora.ini", "kalmora.exe", "versions.idx"), mails=[("new 1", "{newer}"), ("new 2", "{newer}")]),
-    dict(name="unstamped", offer=("{newer}", "1"), faults={}, program="kalmora_probe.exe",
-         events=[(1, EXE_REFUSED.replace("{why}", "it carries no version stamp")),
-                 (4, ("{current}", "{newer}", "1", "1",
-                      ["Program file version {newer} was not installed: it carries no version stamp.",
-                       "No files were updated."]))],
-         asked=[("versions.idx.new", "whole"), ("kalmora.exe.new", "whole")],
-         new=(), mails=[("old 1", "{current}")]),
-    # send.bat takes longer than the 3 s pause for each of three mails.
-    dict(name="slow-send", offer=("{current}", "1"), faults={}, program=None, send_pause=4, rows=3,
-         events=[(4, ("{current}", "{current}", "1", "1", ["No files were updated."]))],
-         asked=[("versions.idx.new", "whole")],
-         new=(), mails=[("old 1", "{current}"), ("old 2", "{current}"), ("old 3", "{current}")]),
-]
+
+def report(local_exe, server_exe, local_ini, server_ini, *lines):
+    return 4, ("Kalmora: Online update finished. Results:\r\n\r\n"
+               f"Local  ExeVersion = {local_exe}\r\nServer ExeVersion = {server_exe}\r\n\r\n"
+               f"Local  IniVersion = {local_ini}\r\nServer IniVersion = {server_ini}\r\n\r\n" + "\r\n".join(lines))
+
+
+def cases(cur, nxt):
+    # Per case, given the running and the next program's version: the
+    # server's offer (ExeVersion, IniVersion); what files suffer ("cut",
+    # "slow", "missing"); the program file served; the requests as
+    # "file:outcome"; the event-log entries; the files that end as the new
+    # ones; and the mails' X-Mailer version and subjects, in order.
+    def refused(ext, why, exe, ini):  # a download refused, all else kept
+        what = {"exe": "program", "ini": "configuration"}[ext]
+        return dict(offer=(exe, ini), mails=(cur, "old 1"), events=[
+            (1, f"Kalmora: The {what} file kalmora.{ext}.new (version {exe if ext == 'exe' else ini}) was not "
+                f"installed and was deleted: {why}. The current kalmora.{ext} is kept."),
+            report(cur, exe, 1, ini, f"{what.capitalize()} file version {exe if ext == 'exe' else ini} was not "
+                   f"installed: {why}.", NOTHING)])
+    return {
+        "cut-program": dict(refused("exe", CUT, nxt, 1), faults={"exe": "cut"}, program="next/kalmora.exe",
+                            asked="idx exe:cut"),
+        "cut-configuration": dict(refused("ini", CUT, cur, 2), faults={"ini": "cut"}, asked="idx ini:cut"),
+        # The server's error page must not replace the live configuration.
+        "missing-configuration": dict(refused("ini", WHY_404, cur, 2), faults={"ini": "missing"}, asked="idx ini:404"),
+        "unstamped": dict(refused("exe", "it carries no version stamp", nxt, 1), program="kalmora_probe.exe",
+                          asked="idx exe"),
+        # Both files newer: kalmora.ini is replaced here, kalmora.exe by
+        # zorvane.exe, which starts the new program; that one finds nothing new.
+        "slow": dict(offer=(nxt, 2), faults=dict.fromkeys(FILES, "slow"), program="next/kalmora.exe", new="idx exe ini",
+                     asked="idx:slow exe:slow ini:slow idx:slow", mails=(nxt, "new 1", "new 2"), events=[
+                         report(cur, nxt, 1, 2, "Configuration file updated to version 2.", f"Program file version "
+                                f"{nxt} was handed to the update helper, which puts it in place and starts it."),
+                         report(nxt, nxt, 2, 2, NOTHING)]),
+        # send.bat takes longer than the 3 s pause for each of three mails.
+        "slow-send": dict(offer=(cur, 1), asked="idx", send_pause=4, rows=3, events=[report(cur, cur, 1, 1, NOTHING)],
+                          mails=(cur, "old 1", "old 2", "old 3")),
+    }
+
+
+class FaultServer(http.server.ThreadingHTTPServer):
+    # Serves `files` ({URL path: (bytes, kind, n)}) of the kinds "whole",
+    # "slow" (in ten pieces over n seconds) and "cut" (the first n bytes),
+    # the whole length announced in any case; `requests` lists each
+    # "file name:kind", or ":404" for a file it lacks.
+    def __init__(self):
+        super().__init__(("127.0.0.1", 0), FaultHandler)
+        self.url, self.files, self.requests = f"http://127.0.0.1:{self.server_address[1]}/", {}, []
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+
+class FaultHandler(http.server.BaseHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        data, kind, n = self.server.files.get(self.path, (b"<html><body>404 Not Found</body></html>", "404", None))
+        self.send_response(404 if kind == "404" else 200)
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        if kind == "slow":
+            for piece in range(10):
+                self.wfile.write(data[len(data) * piece // 10:len(data) * (piece + 1) // 10])
+                self.wfile.flush()
+                time.sleep(n / 10)
+        else:
+            self.wfile.write(data[:n] if kind == "cut" else data)
+        self.server.requests.append(f"{os.path.basename(self.path)}:{kind}")
 
 
 def config(url, tag, rows):
     today = datetime.datetime.now().strftime("%d.%m.%Y")
-    return ini({
-        "GeneralOptions": {"Version": "1", "UpdateEnabled": "1", "UpdateServer": url, "ExitAfterCheck": "1"},
-        "Messaging": {"EmailAddress": "staff@example.com", "EmailSender": "kalmora@example.com"},
-    }, msg_holidays="".join(f"{today},{tag} {i},Body {i},\n" for i in range(1, rows + 1)))
+    return ini({"GeneralOptions": {"Version": "1", "UpdateEnabled": "1", "UpdateServer": url, "ExitAfterCheck": "1"},
+                "Messaging": {"EmailAddress": "staff@example.com", "EmailSender": "kalmora@example.com"}},
+               msg_holidays=[f"{today},{tag} {i},Body {i}," for i in range(1, rows + 1)])
 
 
-def contents(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def expected_events(row, v):
-    """(type, text); an update report is given as its report() arguments."""
-    return [(t, report(*map(v, e[:4]), [v(line) for line in e[4]]) if isinstance(e, tuple) else v(e))
-            for t, e in row["events"]]
-
-
-def run_fault_case(row, case):
-    versions = {"current": stamped_version(case.tool("kalmora.exe")),
-                "newer": stamped_version(case.tool("next/kalmora.exe"))}
-    v = lambda text: text.format(**versions)  # noqa: E731
+def run_fault_case(name, case):
+    cur, nxt = stamped_version(case.tool("kalmora.exe")), stamped_version(case.tool("next/kalmora.exe"))
+    row = dict(dict(faults={}, program=None, new="", rows=1), **cases(cur, nxt)[name])
     avoid_midnight(150)
     server = FaultServer()
     try:
-        p = case.prefix()
-        p.install(case.tool("kalmora.exe"))
-        p.install(case.tool("zorvane.exe"))
-        p.install(case.tool("kalmora_probe.exe"))
-        install_curl(p, case)
-        pause = f"{PROGRAM_DIR}\\kalmora_probe.exe sleep {row['send_pause']}\r\n" if row.get("send_pause") else ""
-        p.write("system\\send.bat", f"@echo off\r\n{pause}type mail.tmp >> sent.log\r\n", crlf=False)
-        p.write("kalmora.ini", config(server.url, "old", row.get("rows", 1)))
-        p.write("versions.idx", "[Versions]\nIniVersion=1\n")
+        case.install("zorvane.exe")
+        # system\curl.exe starts the Linux curl beside it and waits for it in
+        # Wine's stead (tests/wine/tools/curl_shim.cpp).
+        case.install("curl_shim.exe", "system\\curl.exe")
+        os.symlink("/usr/bin/curl", case.file("system\\curl-linux.exe"))
+        pause = f"{PROGRAM_DIR}\\kalmora_probe.exe sleep {row['send_pause']}\n" if "send_pause" in row else ""
+        case.write("system\\send.bat", f"@echo off\n{pause}type mail.tmp >> sent.log\n")
+        case.write("kalmora.ini", config(server.url, "old", row["rows"]))
+        case.write("versions.idx", "[Versions]\nIniVersion=1\n")
+        case.write("sent.log", "")
+        old = {ext: case.file(file).read_bytes() for ext, file in FILES.items()}
+        new = {"idx": dos("[Versions]\nExeVersion={}\nIniVersion={}\n".format(*row["offer"])),
+               "ini": dos(config(server.url, "new", 2)),
+               "exe": row["program"] and open(case.tool(row["program"]), "rb").read()}
+        for ext, data in new.items():
+            kind = row["faults"].get(ext, "whole")
+            if data and kind != "missing":
+                # A configuration breaks off right after a whole [MsgHolidays]
+                # row: what arrived reads as a valid, shorter configuration.
+                cut = data.index(b"\r\n", data.index(b"new 1")) + 2 if ext == "ini" else len(data) // 2
+                server.files[f"/kalmora/{FILES[ext]}.new"] = (data, kind, SLOW if kind == "slow" else cut)
 
-        exe_version, ini_version = map(v, row["offer"])
-        served = {"versions.idx.new": crlf(f"[Versions]\nExeVersion={exe_version}\nIniVersion={ini_version}\n"),
-                  "kalmora.ini.new": crlf(config(server.url, "new", 2))}
-        if row["program"]:
-            served["kalmora.exe.new"] = contents(case.tool(row["program"]))
-        for name, data in served.items():
-            server.files["/kalmora/" + name] = data
-        for name, kind in row["faults"].items():
-            data = served[name]
-            # A configuration breaks off right after a whole [MsgHolidays]
-            # row: what arrived reads as a valid, shorter configuration.
-            at = data.index(b"\r\n", data.index(b"new 1")) + 2 if name == "kalmora.ini.new" else len(data) // 2
-            server.faults["/kalmora/" + name] = (kind, SLOW if kind == "slow" else at)
-        old = {name: contents(p.file(name)) for name in ("kalmora.ini", "kalmora.exe", "versions.idx")}
-        new = {"kalmora.ini": served["kalmora.ini.new"], "kalmora.exe": served.get("kalmora.exe.new"),
-               "versions.idx": served["versions.idx.new"]}
-
-        proc, log = p.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog")
-        case.require(p.wait_session_end(150, first=proc), "the run did not end within 150 s")
+        proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog")
+        case.require(case.wait_session_end(proc, 150), "the run did not end within 150 s")
         case.equal(proc.returncode, 0, "exit status of kalmora.exe")
-        case.events_equal(log.events(), expected_events(row, v), "event-log entries")
-        case.equal(server.requests, [("/kalmora/" + n, kind) for n, kind in row["asked"]], "requests to the server")
-        for name, before in old.items():
-            expected = new[name] if name in row["new"] else before
-            case.check(contents(p.file(name)) == expected,
-                       f"{name} is not the {'new' if name in row['new'] else 'old'} file byte for byte")
-            case.check(not os.path.exists(p.file(name + ".new")), f"{name}.new was left behind")
-        sent = p.read("sent.log") if os.path.exists(p.file("sent.log")) else ""
+        case.events_equal(events(log), row["events"], "event-log entries")
+        case.equal(server.requests, [f"{FILES[a[:3]]}.new{a[3:] or ':whole'}" for a in row["asked"].split()],
+                   "requests to the server")
+        for ext, file in FILES.items():
+            state = "new" if ext in row["new"] else "old"
+            case.check(case.file(file).read_bytes() == (new if state == "new" else old)[ext],
+                       f"{file} is not the {state} file byte for byte")
+            case.check(not case.file(file + ".new").exists(), f"{file}.new was left behind")
+        sent = case.file("sent.log").read_bytes().decode()
         case.equal(re.findall(r"^Subject: (.*)\r\nX-Mailer: Kalmora Service (.*)\r$", sent, re.M),
-                   [(s, v(version)) for s, version in row["mails"]], "mails handed to send.bat (subject, version)")
+                   [(s, row["mails"][0]) for s in row["mails"][1:]], "mails to send.bat (subject, version)")
     finally:
-        server.close()
+        server.shutdown()
+        server.server_close()
 
 
-TESTS = [("faults:" + row["name"], functools.partial(run_fault_case, row)) for row in CASES]
+TESTS = [("faults:" + name, functools.partial(run_fault_case, name)) for name in cases("", "")]

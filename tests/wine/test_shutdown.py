@@ -1,24 +1,20 @@
-"""A scheduled shutdown in real time, started by hand: one warning by mail
-and NET SEND inside the warning window, then the halt at the scheduled
-minute, whose shutdown request ends the whole Wine session (and only that:
-the prefix is the test's own)."""
+# A scheduled shutdown in real time, started by hand: one warning by mail
+# and NET SEND inside the warning window, then the halt at the scheduled
+# minute, whose shutdown request ends the whole Wine session (and only that:
+# the prefix is the test's own).
 
-import datetime
-import re
-import subprocess
+import datetime, re  # noqa: E401
 
-from winelib import PROGRAM_DIR, avoid_midnight, ini, stamped_version
+from winelib import PROGRAM_DIR, avoid_midnight, events, grep, ini, stamped_version
 
 WARNING_DELAY = 30
 
 
 def test_shutdown(case):
     version = stamped_version(case.tool("kalmora.exe"))
-    p = case.prefix()
-    p.install(case.tool("kalmora.exe"))
     # send.bat keeps what it was given; net.exe records its command line.
-    p.write("system\\send.bat", "@echo off\r\ncopy /y mail.tmp mail.received > nul\r\n", crlf=False)
-    p.install(case.tool("kalmora_probe.exe"), "net.exe")
+    case.write("system\\send.bat", "@echo off\ncopy /y mail.tmp mail.received > nul\n")
+    case.install("kalmora_probe.exe", "net.exe")
     # The check runs after the ten seconds of the start wait; the scheduled
     # minute must leave room for a tick before the warning window, and must
     # be today's.
@@ -26,45 +22,39 @@ def test_shutdown(case):
     now = datetime.datetime.now()
     moment = (now + datetime.timedelta(seconds=10 + WARNING_DELAY + 25 + 60)).replace(second=0, microsecond=0)
     hhmm = moment.strftime("%H:%M")
-    p.write("kalmora.ini", ini({
+    case.write("kalmora.ini", ini({
         "GeneralOptions": {"Version": "1", "MsgOnShutdownEmail": "1", "MsgOnShutdownNet": "1"},
-        "Messaging": {"NetAddress": "OFFICE", "EmailAddress": "staff@example.com",
+        "Messaging": {"NetAddress": "OFFICE", "EmailAddress": "staff@example.com", 
                       "EmailSender": "kalmora@example.com"},
-        "ScheduledShutdown": {"ScheduledShutdown": "1", "ScheduledShutdownTime": hhmm,
-                              "ScheduledShutdownDays": str(now.isoweekday()),
-                              "ScheduledShutdownDelay": str(WARNING_DELAY)},
-    }))
+        "ScheduledShutdown": {"ScheduledShutdown": "1", "ScheduledShutdownTime": hhmm, "ScheduledShutdownDelay":
+                              str(WARNING_DELAY), "ScheduledShutdownDays": str(now.isoweekday())}}))
     # An ordinary process of the same session: the halt must end it too.
-    bystander, _ = p.sleeper(debug="-all")
+    bystander, _ = case.sleeper(debug="-all")
 
-    proc, log = p.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog,+relay")
-    try:
-        proc.wait(timeout=(moment - datetime.datetime.now()).total_seconds() + 60)
-    except subprocess.TimeoutExpired:
-        case.require(False, f"no halt by {hhmm} plus 60 s; event log: {log.events()}")
-    events = log.events()
-    case.events_equal(events, [
+    proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog,+relay")
+    # ExitWindowsEx ends the session: every process of the prefix is gone.
+    ended = case.wait_session_end(proc, (moment - datetime.datetime.now()).total_seconds() + 60)
+    case.require(ended and bystander.poll() is not None, f"the session went on past {hhmm} plus 60 s: {events(log)}")
+    entries = events(log)
+    case.events_equal(entries, [
         (4, f"Kalmora: A scheduled shutdown will take place in {WARNING_DELAY} seconds.\r\n\r\n"
             "An email has been sent to inform staff@example.com.\r\n\r\n"
             "A NET SEND message has been sent to inform OFFICE."),
-        (4, "Kalmora: The system is going down for system halt NOW!"),
-    ], "event-log entries in order")
-    if len(events) == 2:
-        warned, halted = (e.seen_at - moment.timestamp() for e in events)
-        case.check(-WARNING_DELAY - 1 <= warned <= -WARNING_DELAY + 15,
-                   f"the warning came {warned:+.1f} s from {hhmm}; expected at the first tick of the last "
-                   f"{WARNING_DELAY} s")
+        (4, "Kalmora: The system is going down for system halt NOW!")], "event-log entries in order")
+    if len(entries) == 2:
+        warned, halted = (e.seen_at - moment.timestamp() for e in entries)
+        case.check(-WARNING_DELAY - 1 <= warned <= -WARNING_DELAY + 15, f"the warning came {warned:+.1f} s from "
+                   f"{hhmm}; expected at the first tick of the last {WARNING_DELAY} s")
         case.check(-1 <= halted <= 12, f"the halt came {halted:+.1f} s from {hhmm}; expected at the first tick after")
-        case.note(f"scheduled {hhmm}: warning {warned:+.1f} s, halt {halted:+.1f} s")
+        case.notes.append(f"scheduled {hhmm}: warning {warned:+.1f} s, halt {halted:+.1f} s")
 
     # The files as the child programs found them, byte for byte.
     warning = f"ATTENTION: The host will shut down in 0 minutes (at {hhmm}).\\n\\nGenerated by Kalmora {version}"
-    case.equal(p.read("mail.received"),
-               f"From: kalmora@example.com\r\nTo: staff@example.com\r\nSubject: Kalmora: Shutdown scheduled at "
-               f"{hhmm}\r\nX-Mailer: Kalmora Service {version}\r\nX-Kalmora-IniVersion: \r\n"
-               f"X-Kalmora-RunningAsService: 0\r\n\r\n{warning.replace(chr(92) + 'n', chr(13) + chr(10))}\r\n",
-               "mail.tmp as send.bat received it")
-    case.equal(p.read("net-calls.txt"), f"net send OFFICE {warning}\r\n", "the one NET SEND command line")
+    case.equal(case.file("mail.received").read_bytes(), (
+        f"From: kalmora@example.com\r\nTo: staff@example.com\r\nSubject: Kalmora: Shutdown scheduled at {hhmm}\r\n"
+        f"X-Mailer: Kalmora Service {version}\r\nX-Kalmora-IniVersion: \r\nX-Kalmora-RunningAsService: 0\r\n\r\n"
+        + warning.replace("\\n", "\r\n") + "\r\n").encode(), "mail.tmp as send.bat received it")
+    case.equal(case.file("net-calls.txt").read_bytes(), f"net send OFFICE {warning}\r\n".encode(), "NET SEND's line")
     # Each child started by its own command line, never through a shell.
     starts = [re.search(r'CreateProcessA\(\w+,\w+ "(.*?)",', s)[1] for s in relay_calls(log, "CreateProcessA")]
     case.equal(starts, ["system\\\\send.bat", f"net send OFFICE {warning.replace(chr(92), chr(92) * 2)}"],
@@ -72,7 +62,7 @@ def test_shutdown(case):
 
     # The privilege and the shutdown request, with the arguments they must
     # have, made by the thread that wrote the halt entry.
-    halt = log.grep(r"eventlog:ReportEventW .*going down for system halt")
+    halt = grep(log, r"eventlog:ReportEventW .*going down for system halt")
     case.require(len(halt) == 1, f"one halt entry expected: {halt}")
     thread = re.match(r"^[\d.]+:([0-9a-f]+):", halt[0])[1]
     for name, pattern in (("OpenProcessToken", r"\(ffffffffffffffff,00000028,"),
@@ -82,13 +72,10 @@ def test_shutdown(case):
                           ("ExitWindowsEx", r"\(00000005,ffffffff\)")):
         calls = relay_calls(log, name, thread)
         case.check(len(calls) == 1 and re.search(name + pattern, calls[0]), f"one call {name}{pattern}: {calls}")
-    # ExitWindowsEx ends the session: every process of the prefix is gone.
-    case.check(p.wait_session_end(30), "processes of the Wine session survived the halt request")
-    case.check(bystander.poll() is not None, "the other process of the session survived the halt request")
 
 
 def relay_calls(log, name, thread=r"[0-9a-f]+"):
-    return log.grep(r"^(?:[\d.]+:)?" + thread + r":Call [\w.]+\." + name + r"\(")
+    return grep(log, r"^(?:[\d.]+:)?" + thread + r":Call [\w.]+\." + name + r"\(")
 
 
 TESTS = [("shutdown", test_shutdown)]

@@ -18,17 +18,16 @@ int main(int argc, char** argv) {
   char self[MAX_PATH * 4];
   std::string dir(self, GetModuleFileNameA(nullptr, self, sizeof(self)));
   dir.resize(dir.find_last_of('\\') + 1);
+  const std::string command = argc > 1 ? argv[1] : "";
   if (lstrcmpiA(self + dir.size(), "net.exe") == 0) {
     FILE* f = std::fopen((dir + "net-calls.txt").c_str(), "ab");
-    if (!f) return 2;
-    std::fprintf(f, "%s\r\n", GetCommandLineA());
-    return std::fclose(f) == 0 ? 0 : 2;
+    return f && std::fprintf(f, "%s\r\n", GetCommandLineA()) > 0 && std::fclose(f) == 0 ? 0 : 2;
   }
-  if (argc == 3 && std::string(argv[1]) == "sleep") {
-    Sleep(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10) * 1000));
+  if (argc == 3 && command == "sleep") {
+    Sleep(std::strtoul(argv[2], nullptr, 10) * 1000);
     return 0;
   }
-  if (argc == 3 && std::string(argv[1]) == "controls") {
+  if (argc == 3 && command == "controls") {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = scm ? OpenServiceA(scm, argv[2], SERVICE_QUERY_STATUS) : nullptr;
     SERVICE_STATUS status{};
@@ -36,20 +35,18 @@ int main(int argc, char** argv) {
     std::printf("0x%lx\n", status.dwControlsAccepted);
     return 0;
   }
-  if (argc == 4 && std::string(argv[1]) == "message") {
+  if (argc == 4 && command == "message") {
     HMODULE module = LoadLibraryExA(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE);
     char probe_text[] = "<probe>";
     char* inserts[1] = {probe_text};
     char* text = nullptr;
-    if (!module ||
-        !FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                        module, std::strtoul(argv[3], nullptr, 10), 0x409, reinterpret_cast<LPSTR>(&text), 0,
-                        reinterpret_cast<va_list*>(inserts))) {
+    const DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY;
+    if (!module || !FormatMessageA(flags, module, std::strtoul(argv[3], nullptr, 10), 0x409,
+                                   reinterpret_cast<LPSTR>(&text), 0, reinterpret_cast<va_list*>(inserts))) {
       std::printf("no message %s in %s: error %lu\n", argv[3], argv[2], GetLastError());
       return 1;
     }
     std::printf("[%s]\n", text);
-    LocalFree(text);
     return 0;
   }
   std::fprintf(stderr, "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID (or run as net.exe)\n");

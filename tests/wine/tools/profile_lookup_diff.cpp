@@ -5,24 +5,21 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
 
 #include "host/win32/mod_api.h"
 #include "tests/profile_lookup_cases.h"
 
-namespace {
-
 // Control bytes and everything past ASCII as \xNN, long texts cut.
-std::string Shown(const std::string& s) {
-  std::string out;
+static std::string Shown(const std::string& s) {
+  std::string out = "\"";
   for (unsigned char c : s.substr(0, 60)) {
     char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-    out += c < 0x20 || c >= 0x7F || c == '\\' ? hex : std::string(1, static_cast<char>(c));
+    std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7F || c == '\\' ? "\\x%02X" : "%c", c);
+    out += hex;
   }
-  return "\"" + out + (s.size() > 60 ? "\"... (" + std::to_string(s.size()) + " bytes)" : "\"");
+  return out + (s.size() > 60 ? "\"... (" + std::to_string(s.size()) + " bytes)" : "\"");
 }
-
-}  // namespace
 
 int main() {
   char temp[MAX_PATH];
@@ -32,23 +29,16 @@ int main() {
   int differ = 0;
   for (const auto& c : cases) {
     DeleteFileA(path.c_str());
-    if (c.file) {
-      HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-      const DWORD size = static_cast<DWORD>(c.file->size());
-      DWORD put = 0;
-      const bool ok = h != INVALID_HANDLE_VALUE && (size == 0 || WriteFile(h, c.file->data(), size, &put, nullptr));
-      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-      if (!ok || put != size) {
-        std::printf("cannot write %s\n", path.c_str());
-        return 2;
-      }
+    if (c.file && !(std::ofstream(path, std::ios::binary) << *c.file)) {
+      std::printf("cannot write %s\n", path.c_str());
+      return 2;
     }
     const std::string got = kalmora::modAPI::ReadIniString(c.section, c.key, c.default_value, path, 750);
     if (got != c.expected) {
-      ++differ;
       std::printf("differs: file %s, [%s] %s, default %s: expected %s, the system gives %s\n",
                   c.file ? Shown(*c.file).c_str() : "(none)", c.section.c_str(), c.key.c_str(),
                   Shown(c.default_value).c_str(), Shown(c.expected).c_str(), Shown(got).c_str());
+      ++differ;
     }
   }
   DeleteFileA(path.c_str());
