@@ -1,26 +1,26 @@
-"""kalmora-sim.exe as an administrator at Windows runs it: check and plan on
-a Windows path, with a kalmora.ini in the ANSI code page."""
+# kalmora-sim.exe as an administrator at Windows runs it: check and plan on a
+# Windows path, with a kalmora.ini in the ANSI code page.
 
 from winelib import PROGRAM_DIR, ini
 
 
 def test_sim(case):
-    p = case.prefix()
-    p.install(case.tool("kalmora-sim.exe"))
+    case.install("kalmora-sim.exe")
     # Windows-1252 umlauts read as they are; a typed ScheduledShutdownTime is
     # caught on its line.
-    p.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ShutdownEnabled": "1", "MsgOnShutdownEmail": "1"},
+    general = {"Version": "1", "ShutdownEnabled": "1", "MsgOnShutdownEmail": "1"}
+    case.write("kalmora.ini", ini({"GeneralOptions": general,
                                 "Messaging": {"EmailAddress": "büro@example.com", "EmailSubject": "Grüße"},
                                 "ScheduledShutdown": {"ScheduledShutdown": "1", "ScheduledShutdownTime": "7:30"}},
-                               holidays="24.12.#### = Heiligabend", msg_holidays='23.12.####,"Frohe Feste",x,'))
-    p.write("system\\send.bat", "@exit /b 0\n")
-    rc, out = p.run([PROGRAM_DIR + "\\kalmora-sim.exe", "check", PROGRAM_DIR + "\\kalmora.ini"])
+                               holidays=["24.12.#### = Heiligabend"], msg_holidays=['23.12.####,"Frohe Feste",x,']))
+    case.write("system\\send.bat", "@exit /b 0\n")
+    rc, out = case.run(PROGRAM_DIR + "\\kalmora-sim.exe", "check", PROGRAM_DIR + "\\kalmora.ini")
     case.equal((rc, out.replace("\r\n", "\n")),
                (1, "kalmora.ini:12: warning: ScheduledShutdownTime=7:30 arms nothing: the hours are the first two and "
                    "the minutes the last two characters; write it as HH:MM (07:30)\n"
                    "kalmora.ini: 0 errors, 1 warning, 0 notes\n"), "check of a file in the ANSI code page")
-    rc, out = p.run([PROGRAM_DIR + "\\kalmora-sim.exe", "plan", "--dir", PROGRAM_DIR, "--from", "2026-12-23",
-                     "--days", "2"])
+    rc, out = case.run(PROGRAM_DIR + "\\kalmora-sim.exe", "plan", "--dir", PROGRAM_DIR, "--from", "2026-12-23",
+                       "--days", "2")
     # The records carry the ANSI texts as UTF-8.
     case.equal((rc, out.encode("latin-1").decode("utf-8").replace("\r\n", "\n")),
                (0, "2026-12-23 Wed  no shutdown\n    mail   08:00:00 to büro@example.com: Frohe Feste\n"
