@@ -3,9 +3,10 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
+#include <regex>
 #include <stdexcept>
 
+#include "service/rules.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;
@@ -33,20 +34,14 @@ void ScratchDir::Write(const std::string& name, const std::string& bytes) const 
 std::string ScratchDir::Read(const std::string& name) const {
   std::ifstream in(fs::path(path_) / name, std::ios::binary);
   if (!in) throw std::runtime_error("missing " + name);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool ScratchDir::Exists(const std::string& name) const { return fs::exists(fs::path(path_) / name); }
 
 void ScratchDir::Remove(const std::string& name) const { fs::remove(fs::path(path_) / name); }
 
-std::string Crlf(const std::string& lf_text) {
-  std::string out;
-  for (char c : lf_text) out += c == '\n' ? "\r\n" : std::string(1, c);
-  return out;
-}
+std::string Crlf(const std::string& lf_text) { return ReplaceAll(lf_text, "\n", "\r\n"); }
 
 Strings Lines(const std::vector<sim::Record>& records, const std::set<std::string>& kinds) {
   Strings out;
@@ -66,9 +61,16 @@ Strings Lines(const std::vector<sim::Record>& records, const std::set<std::strin
 
 std::vector<sim::Record> SimRun::Of(const std::string& kind) const {
   std::vector<sim::Record> out;
-  for (const auto& r : records) {
-    if (r["kind"] == kind) out.push_back(r);
-  }
+  std::copy_if(records.begin(), records.end(), std::back_inserter(out),
+               [&](const auto& r) { return r["kind"] == kind; });
+  return out;
+}
+
+Strings SimRun::Brief(const std::set<std::string>& kinds) const {
+  // Of a mail's headers only the recipient and the subject stay, unnamed.
+  static const std::regex dropped(R"(From: [^|]*\||\|X-[^|]*|To: |Subject: |\|+$)");
+  Strings out = Lines(kinds);
+  for (std::string& line : out) line = std::regex_replace(ReplaceAll(line, "\r\n", "|"), dropped, "");
   return out;
 }
 
@@ -105,27 +107,18 @@ SimRun RunIni(const std::string& ini, const SimSetup& run_setup) {
 
 DirectHost::DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program,
                        const std::string& args)
-    : world([&] {
-        sim::Options o;
-        o.work_dir = dir.path();
-        o.start = sim::ParseTime(start).value();
-        o.until = o.start + 86400000;
-        return o;
-      }()),
+    : world({.work_dir = dir.path(),
+             .start = sim::ParseTime(start).value(),
+             .until = sim::ParseTime(start).value() + 86400000}),
       host(world, program, args, false) {}
 
 std::string Ini(const std::string& general, const std::string& shutdown_holidays, const std::string& msg_holidays,
                 const std::string& messaging, const std::string& scheduled) {
-  std::string s = "[GeneralOptions]\nVersion=1\n";
   // Each part on lines of its own, then an empty line.
-  for (auto [header, lines] : {std::pair{"", &general},
-                               {"[Messaging]\n", &messaging},
-                               {"[ScheduledShutdown]\n", &scheduled},
-                               {"[ShutdownHolidays]\n", &shutdown_holidays},
-                               {"[MsgHolidays]\n", &msg_holidays}}) {
-    s += header + *lines + (lines->empty() || lines->back() == '\n' ? "\n" : "\n\n");
-  }
-  return Crlf(s + "; end\n");
+  auto part = [](const std::string& lines) { return lines + (lines.empty() || lines.back() == '\n' ? "\n" : "\n\n"); };
+  return Crlf("[GeneralOptions]\nVersion=1\n" + part(general) + "[Messaging]\n" + part(messaging) +
+              "[ScheduledShutdown]\n" + part(scheduled) + "[ShutdownHolidays]\n" + part(shutdown_holidays) +
+              "[MsgHolidays]\n" + part(msg_holidays) + "; end\n");
 }
 
 }  // namespace kalmora::testing

@@ -53,6 +53,8 @@ struct SimRun {
 
   std::vector<sim::Record> Of(const std::string& kind) const;
   Strings Lines(const std::set<std::string>& kinds = {}) const { return testing::Lines(records, kinds); }
+  // The same in brief: every line end as "|", and a mail as "TO|SUBJECT||BODY".
+  Strings Brief(const std::set<std::string>& kinds) const;
 };
 
 // Starts Kalmora at `start` ("YYYY-MM-DD HH:MM[:SS[.mmm]]") in `dir`, adding

@@ -8,7 +8,7 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(Numbers, ReadAsDecided) {
+TEST(Numbers, NumbersSwitchesAndMinutes) {
   const std::string zeros(100000, '0');
   const std::pair<std::string, std::optional<double>> cases[] = {
       // clang-format off
@@ -21,20 +21,17 @@ TEST(Numbers, ReadAsDecided) {
       // clang-format on
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(ParseNumber(text), expected) << '"' << text.substr(0, 20) << '"';
-}
-
-TEST(Switches, OnOnlyForTheirNumber) {
+  // A switch is on for 1 alone; BeepOnShutdown for -1 alone.
   for (const char* on : {"1", " 1 ", "+1", "01", "1.0", "1.000"}) EXPECT_TRUE(IsOn(on)) << on;
   for (const char* off : {"0", "2", "-1", "1.5", "0.9", "", "yes", "true", "1e0"}) EXPECT_FALSE(IsOn(off)) << off;
   for (const char* on : {"-1", " -1 ", "-1.0", "-01"}) EXPECT_TRUE(IsTrueBoolean(on)) << on;
   for (const char* off : {"1", "0", "True", "-2", ""}) EXPECT_FALSE(IsTrueBoolean(off)) << off;
-}
-
-TEST(Minutes, RoundHalfToEven) {
-  const std::pair<double, long long> cases[] = {
-      {0, 0},   {29, 0},  {30, 0},  {31, 1},  {89, 1},   {90, 2},   {91, 2},
-      {150, 2}, {180, 3}, {210, 4}, {270, 4}, {900, 15}, {-90, -2}, {1e300, 9000000000000000000LL}};
-  for (auto [seconds, minutes] : cases) EXPECT_EQ(MinutesRoundedHalfEven(seconds), minutes) << seconds;
+  // Minutes: an exact half goes to the even neighbour.
+  const std::pair<double, long long> minutes[] = {// clang-format off
+      {0, 0}, {29, 0}, {30, 0}, {31, 1}, {89, 1}, {90, 2}, {91, 2}, {150, 2}, {210, 4}, {270, 4}, {900, 15}, {-90, -2},
+      {1e300, 9000000000000000000LL}};
+  // clang-format on
+  for (auto [seconds, expected] : minutes) EXPECT_EQ(MinutesRoundedHalfEven(seconds), expected) << seconds;
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ namespace kalmora::testing {
 namespace {
 
 TEST(Lookup, GivesWhatTheSystemGives) {
-  const std::vector<ProfileCase> cases = ProfileCases();
-  for (const ProfileCase& c : cases) {
+  for (const ProfileCase& c : ProfileCases()) {
     EXPECT_EQ(LookupProfileString(c.file, c.section, c.key, c.default_value, 750), c.expected)
         << (c.file ? c.file->substr(0, 60) : "(no file)") << " [" << c.section << "] " << c.key;
   }
