@@ -62,12 +62,12 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
     std::string mail_failed, net_failed, halt;  // why, when they failed; when the halt comes
   } cases[] = {
       // clang-format off
-      {{.send_delay_ms = 5000}, true, "", "", "10:03:30"},
-      {{.exit_status = {{"send.bat", 1}}}, true, handed + "reported failure (status 1)", "", "10:03:22"},
-      {{.send_delay_ms = 600000}, false, handed + "did not end within 60 s and was ended", "", "10:07:10"},
+      {{.send_delay_ms = 5000}, true, "", "", "08:01:30"},
+      {{.exit_status = {{"send.bat", 1}}}, true, handed + "reported failure (status 1)", "", "08:01:22"},
+      {{.send_delay_ms = 600000}, false, handed + "did not end within 60 s and was ended", "", "08:05:10"},
       {{.without = {"send.bat"}}, false,
-       "could not be sent: send.bat could not be started (The system cannot find the file specified.)", "", "10:03:10"},
-      {{.exit_status = {{"net", 2}}}, true, "", "was handed to net, which reported failure (status 2)", "10:03:22"},
+       "could not be sent: send.bat could not be started (The system cannot find the file specified.)", "", "08:01:10"},
+      {{.exit_status = {{"net", 2}}}, true, "", "was handed to net, which reported failure (status 2)", "08:01:22"},
       // clang-format on
   };
   auto sentence = [](const std::string& what, const std::string& to, const std::string& failed) {
@@ -76,9 +76,7 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.halt);
-    SimSetup setup = c.setup;
-    setup.start = "2026-12-24 10:00";
-    SimRun run = RunIni(ini, setup);
+    SimRun run = RunIni(ini, c.setup);  // from 07:58
     Strings errors, expected_errors;
     std::string mailed, notices;  // the first letter of each subject
     for (const auto& r : run.records) {
