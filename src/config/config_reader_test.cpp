@@ -75,11 +75,11 @@ TEST(Reader, VersionWarnsOrFails) {
   };
   for (const auto& [line, status, warning] : cases) {
     const ConfigReadResult r = Read("[GeneralOptions]\r\n" + line + "\r\nShutdownEnabled=1\r\n" + kLists);
-    EXPECT_EQ(r.status, status) << line << r.failure;
-    EXPECT_EQ(r.failure.empty(), r.status == 0) << line;
-    EXPECT_EQ(r.incompatible_version, warning) << line;
-    // After the warning everything else is read; after a failure nothing.
-    EXPECT_EQ(r.values.ShutdownEnabled, r.status == 0 ? "1" : "") << line;
+    // After the warning everything else is read; after a failure nothing, and
+    // the failure says why.
+    EXPECT_EQ(std::tuple(r.status, r.incompatible_version, r.failure.empty(), r.values.ShutdownEnabled),
+              std::tuple(status, warning, status == 0, std::string(status == 0 ? "1" : "")))
+        << line << r.failure;
   }
 }
 

@@ -43,14 +43,11 @@ TEST(Decision, Timelines) {
       {"ExitAfterCheck=1\n", at1730 + "67\n", {idle}},  // a schedule on another day keeps it running
       {"ExitAfterCheck=1\nForceExitAfterCheck=1\n", at1730 + "67\n", {ended}},
       {"ExitAfterCheck=1\n", "ScheduledShutdown=1\nScheduledShutdownTime=\nScheduledShutdownDays=1234567\n", {ended}},
-      {"ForceExitAfterCheck=1\n", at1730 + "1\n",  // not while armed
-       {"17:15:00.000 event Kalmora: A scheduled shutdown will take place in 900 seconds.", "17:30:00.000" + halt}},
+      {"ForceExitAfterCheck=1\n", at1730 + "1\n", {"17:15:00.000" + warned, "17:30:00.000" + halt}},  // not while armed
       // Values that are not numbers: the check runs to its end. A switch is
-      // off, a cut-off never makes it too late, a delay is 180 s.
+      // off, a delay is 180 s.
       {"ShutdownEnabled=yes\nExitAfterCheck=1\n", "", {ended}},
       {"ExitAfterCheck=yes\n", "", {idle}},
-      {"ShutdownEnabled=1\nDontShutdownAfter=late\n", "",
-       {"23:50:10.000 " + armed + "180 seconds.", "23:53:10.000" + halt}, "2026-12-21 23:50:00"},
       {"ShutdownEnabled=1\nShutdownDelay=soon\nBeepOnShutdown=true\n", "",
        {"10:00:00.000 " + armed + "soon seconds.", "10:03:00.000" + halt}},
       {"ExitAfterCheck=1\nForceExitAfterCheck=1\n",
@@ -96,11 +93,9 @@ TEST(Decision, Timelines) {
       {"MsgOnShutdownNet=1\n", at17 + "12345\n", {"16:50:10.500" + net, "16:50:10.500" + warned +
        "||A NET SEND message has been sent to inform OFFICE.", "17:00:00.500" + halt}, "2026-12-21 16:48", true},
       // A holiday takes precedence. Its halt comes at the first tick at or
-      // after the moment.
+      // after the moment, on the ten seconds of the check.
       {"ShutdownEnabled=1\n", at17 + "1\n", {"16:00:10.000 " + armed + "180 seconds.", "16:03:10.000" + halt},
        "2026-12-21 16:00"},
-      {"ShutdownEnabled=1\nShutdownDelay=181\n", at17 + "1\n",
-       {"16:00:10.000 " + armed + "181 seconds.", "16:03:20.000" + halt}, "2026-12-21 16:00"},
       // No warning without a lead time; one that is not a number counts as
       // 900 s, and the entry shows the text as configured.
       {"", at17 + "1\nScheduledShutdownDelay=0\n", {"17:00:00.000" + halt}, "2026-12-21 16:00"},
