@@ -29,6 +29,7 @@ class MemoryHost final : public Host {
   LocalTime Now() override { Unexpected(); }
   float SecondsSinceMidnight() override { Unexpected(); }
   int64_t ElapsedMs() override { Unexpected(); }
+  int UtcOffsetMinutes() override { Unexpected(); }
   void SetEventSink(EventSink*) override { Unexpected(); }
   void DoEvents() override { Unexpected(); }
   void Sleep(uint32_t) override { Unexpected(); }
@@ -47,6 +48,7 @@ class MemoryHost final : public Host {
   std::optional<uint32_t> ChildExitStatus(ChildProcess) override { Unexpected(); }
   void ReleaseChild(ChildProcess, bool) override { Unexpected(); }
   ProgramVersion Version() override { Unexpected(); }
+  std::string ComputerName() override { Unexpected(); }
   void SetInteractiveDesktop(bool) override { Unexpected(); }
   void SetStartType(StartType) override { Unexpected(); }
   Status RegisterService() override { Unexpected(); }

@@ -144,8 +144,8 @@ bool SplitPair(const std::string& option, const std::string& text, std::string& 
 struct CommandLine {
   std::string dir = KALMORA_EXAMPLE_DIR;
   std::string work, args, start, stop_at, until, server, server_delay, send_delay;
-  std::vector<std::string> without, server_faults, exit_statuses, sleeps;
-  bool service = false, json = false;
+  std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused;
+  bool service = false, json = false, smtp_down = false;
 };
 
 // FROM..TO spans, in order and apart.
@@ -208,6 +208,8 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   }
   if (!c.send_delay.empty() && !ParseSeconds("--send-delay", c.send_delay, o.send_delay_ms, problem)) return false;
   if (!ParseSleeps(c.sleeps, o, problem)) return false;
+  o.smtp_down = c.smtp_down;
+  o.smtp_refused.insert(c.smtp_refused.begin(), c.smtp_refused.end());
   for (const std::string& f : c.server_faults) {
     std::string file, fraction;
     if (!SplitPair("--server-fault", f, file, fraction, problem)) return false;
@@ -293,7 +295,9 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--server-delay", c.server_delay, "seconds each download from the server takes");
   app.add_option("--server-fault", c.server_faults,
                  "FILE=FRACTION: the transfer of FILE breaks off after that fraction of its bytes");
-  app.add_option("--send-delay", c.send_delay, "seconds send.bat takes for each mail");
+  app.add_option("--send-delay", c.send_delay, "seconds send.bat (or the mail server) takes for each mail");
+  app.add_flag("--smtp-down", c.smtp_down, "the mail server (SmtpServer) cannot be reached");
+  app.add_option("--smtp-refuse", c.smtp_refused, "ADDRESS: the mail server answers 550 to this recipient");
   app.add_option("--exit-status", c.exit_statuses, "send.bat=N or net=N: the status the program ends with");
   app.add_option("--sleep", c.sleeps, "FROM..TO: the host sleeps from TIME to TIME and then resumes");
   app.add_option("--without", c.without, "child program that is missing: curl, send.bat, net or zorvane");

@@ -36,6 +36,8 @@ struct Configuration {
   std::string DefaultEmailSubject;  // key "EmailSubject"
   std::string EmailSender;
   std::string EmailUseBcc;
+  std::string SmtpServer;
+  std::string SmtpRequireTls;
   std::string ScheduledShutdown;
   std::string ScheduledShutdownTime;
   std::string ScheduledShutdownDays;

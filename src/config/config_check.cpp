@@ -9,6 +9,7 @@
 #include "config/numbers.h"
 #include "host/host.h"
 #include "notify/mail_file.h"
+#include "notify/smtp.h"
 #include "service/rules.h"
 
 namespace kalmora {
@@ -54,6 +55,7 @@ const std::vector<CheckRule>& CheckRules() {
        "the update server is reached over plain http: only the optional IniSha256 and ExeSha256 pins of versions.idx "
        "guard what arrives"},
       {"no-address", Severity::Warning, "%s is on but %s is empty: the notice goes to nobody"},
+      {"smtp-server", Severity::Warning, "%s: no mail can be sent"},
       {"missing-file", Severity::Warning, "%s needs %s in the program directory, which is missing"},
       {"list-ended", Severity::Warning,
        "this %s line ends [ShutdownHolidays]: the %s row(s) after it are not read; remove it or move it below the "
@@ -255,6 +257,11 @@ void Checker::Values(int program_major) {
   };
   for (const auto& [key, field] : switches) Switch("GeneralOptions", key, c.*field);
   Switch("ScheduledShutdown", "ScheduledShutdown", c.ScheduledShutdown);
+  Switch("Messaging", "SmtpRequireTls", c.SmtpRequireTls);
+  if (int line = KeyAt("Messaging", "SmtpServer"); line && !c.SmtpServer.empty()) {
+    if (auto problem = SmtpServerProblem(c.SmtpServer)) Add(line, "smtp-server", {*problem});
+    if (c.EmailSender.empty()) Add(line, "smtp-server", {"SmtpServer is set but EmailSender is empty"});
+  }
   if (int line = KeyAt("GeneralOptions", "BeepOnShutdown");
       line && !IsTrueBoolean(c.BeepOnShutdown) && ParseNumber(c.BeepOnShutdown).value_or(1) != 0) {
     Add(line, "beep", {c.BeepOnShutdown});
@@ -323,9 +330,8 @@ void Checker::Files() {
   const Configuration& c = read_.values;
   const bool mail =
       IsOn(c.MsgOnShutdownEmail) || IsOn(c.MsgOnWeekendShutdownEmail) || !read_.tables.lstMsgHolidaysDates.empty();
-  if (mail && !host_.FileExists("system\\send.bat")) {
-    Add(0, "missing-file", {"Sending e-mail", "system\\send.bat"});
-  }
+  const char* sender = c.SmtpServer.empty() ? "system\\send.bat" : "system\\curl.exe";
+  if (mail && !host_.FileExists(sender)) Add(0, "missing-file", {"Sending e-mail", sender});
   if (IsOn(c.UpdateEnabled) && !host_.FileExists("system\\curl.exe")) {
     Add(KeyAt("GeneralOptions", "UpdateEnabled"), "missing-file", {"UpdateEnabled=1", "system\\curl.exe"});
   }

@@ -35,6 +35,8 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"Messaging", "EmailSubject", "", &C::DefaultEmailSubject},
       {"Messaging", "EmailSender", "", &C::EmailSender},
       {"Messaging", "EmailUseBcc", "0", &C::EmailUseBcc},
+      {"Messaging", "SmtpServer", "", &C::SmtpServer},
+      {"Messaging", "SmtpRequireTls", "0", &C::SmtpRequireTls},
       {"ScheduledShutdown", "ScheduledShutdown", "0", &C::ScheduledShutdown},
       {"ScheduledShutdown", "ScheduledShutdownTime", "", &C::ScheduledShutdownTime},
       {"ScheduledShutdown", "ScheduledShutdownDays", "", &C::ScheduledShutdownDays},

@@ -53,7 +53,8 @@ TEST(Reader, EachKeyInItsSectionWithItsDefaultOrItsText) {
             "HldyPlaceholder=Holiday WeekendPlaceholder=Weekend MsgOnHolidayEmail=0 UpdateServer= UpdateEnabled=0 "
             "UpdateTimeout=120 DecideDaily=0 MsgOnShutdownSession=0 "
             "WeekendShutdown=0 MsgOnWeekendShutdownEmail=0 MsgOnWeekendShutdownNet=0 [Messaging] NetAddress= "
-            "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 [ScheduledShutdown] ScheduledShutdown=0 "
+            "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 SmtpServer= SmtpRequireTls=0 [ScheduledShutdown] "
+            "ScheduledShutdown=0 "
             "ScheduledShutdownTime= ScheduledShutdownDays= ScheduledShutdownMsg= ScheduledShutdownSubject= "
             "ScheduledShutdownDelay=900 ");
   const ConfigReadResult defaults = Read(elsewhere + kLists), read = Read(own + kLists);

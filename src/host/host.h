@@ -110,6 +110,9 @@ class Host {
   virtual float SecondsSinceMidnight() = 0;
   // Milliseconds from an arbitrary origin; only ever grows. Waits use this.
   virtual int64_t ElapsedMs() = 0;
+  // How far local time is ahead of UTC now, in minutes (negative west of
+  // Greenwich).
+  virtual int UtcOffsetMinutes() = 0;
 
   // --- event loop ---------------------------------------------------------
   virtual void SetEventSink(EventSink* sink) = 0;
@@ -152,6 +155,8 @@ class Host {
   virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
   virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
   virtual ProgramVersion Version() = 0;
+  // The host's network name.
+  virtual std::string ComputerName() = 0;
 
   // --- service host ----------------------------------------------------------
   virtual void SetInteractiveDesktop(bool on) = 0;

@@ -1,4 +1,8 @@
+#include <cstdio>
+
+#include "config/numbers.h"
 #include "notify/mail_file.h"
+#include "notify/smtp.h"
 #include "service/frm_main.h"
 
 namespace kalmora {
@@ -13,12 +17,14 @@ constexpr int64_t kNoticeBoundMs = 60000;
 }  // namespace
 
 Status frmMain::SendEmail(const std::string& address, const std::string& subject, const std::string& body) {
+  const bool smtp = !cfg_.SmtpServer.empty();
   // A countdown tick may send the scheduled warning while an earlier mail's
   // send.bat still runs: mail.tmp stays that mail's until it has ended.
   if (mail_in_flight_) {
     const ChildProcess earlier = *mail_in_flight_;
     if (!WaitProcessingEvents(0, kNoticeBoundMs, 100, [&] { return host_.ChildExitStatus(earlier).has_value(); })) {
-      return Status::Failure("could not be sent: the previous email was still with send.bat");
+      return Status::Failure(std::string("could not be sent: the previous email was still with ") +
+                             (smtp ? "curl" : "send.bat"));
     }
   }
   MailHeaders h;
@@ -36,18 +42,50 @@ Status frmMain::SendEmail(const std::string& address, const std::string& subject
     if (!bytes) {
       // The message file is created before the body file is opened; what
       // was written so far stays, and the batch file is not started.
-      (void)host_.WriteFile("mail.tmp", mail);
+      if (!smtp) (void)host_.WriteFile("mail.tmp", mail);
       return Status::Failure("could not be sent: its body file " + *file + " could not be read");
     }
     mail += MailFileBody(*bytes, h.version_text);
   } else {
     mail += MailTextBody(body, h.version_text);
   }
+  if (smtp) return SendBySmtp(mail);
   if (Status written = host_.WriteFile("mail.tmp", mail); !written) {
     return Status::Failure("could not be sent: mail.tmp could not be written (" + written.reason() + ")");
   }
   return HandedTo("send.bat", RunChild("system\\send.bat", kMailPauseMs, kNoticeBoundMs, &mail_in_flight_),
                   kNoticeBoundMs);
+}
+
+// Each mail has a file of its own, so that no mail waits for another's
+// file; it is removed once the server has taken the mail, and a mail that
+// did not go out leaves it for the administrator to look at.
+Status frmMain::SendBySmtp(const std::string& composed) {
+  if (auto problem = SmtpServerProblem(cfg_.SmtpServer)) return Status::Failure("could not be sent: " + *problem);
+  const LocalTime now = host_.Now();
+  const uint64_t number = ++mails_composed_;
+  auto mail = PrepareSmtpMail(composed, MailDate(now, host_.UtcOffsetMinutes()),
+                              MailMessageId(now, number, host_.ComputerName(), HeaderValue(cfg_.EmailSender)));
+  if (!mail) return Status::Failure("could not be sent: " + mail.reason());
+  char name[48];
+  std::snprintf(name, sizeof name, "mail-%04d%02d%02d-%02d%02d%02d-%llu.eml", now.year, now.month, now.day, now.hour,
+                now.minute, now.second, static_cast<unsigned long long>(number));
+  if (Status written = host_.WriteFile(name, mail->message); !written) {
+    return Status::Failure(std::string("could not be sent: ") + name + " could not be written (" + written.reason() +
+                           ")");
+  }
+  SmtpCommand command;
+  command.server = cfg_.SmtpServer;
+  command.require_tls = IsOn(cfg_.SmtpRequireTls);
+  command.credentials = host_.FileExists("system\\smtp.cfg");
+  command.message_file = name;
+  const ChildEnd end = RunChild(SmtpCommandLine(command, *mail), 0, kNoticeBoundMs, &mail_in_flight_);
+  if (end.start && end.status && *end.status != 0) {
+    return Status::Failure("could not be sent: " + SmtpFailureText(*end.status));
+  }
+  if (Status handed = HandedTo("curl", end, kNoticeBoundMs); !handed) return handed;
+  (void)host_.DeleteFile(name);
+  return Status();
 }
 
 Status frmMain::SendNetMessage(const std::string& address, const std::string& text) {

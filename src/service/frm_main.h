@@ -101,6 +101,8 @@ class frmMain : public EventSink {
   ChildEnd RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
                     std::optional<ChildProcess>* slot = nullptr);
   static Status HandedTo(const std::string& program, const ChildEnd& end, int64_t bound_ms);
+  // A composed mail sent through curl to SmtpServer.
+  Status SendBySmtp(const std::string& composed);
 
   // Online update steps (online_update.cpp).
   struct UpdateRun;
@@ -145,8 +147,9 @@ class frmMain : public EventSink {
   float LastTickAt_ = 0;
   bool Resumed_ = false;
   bool power_events_accepted_ = false;
-  // The send.bat that is handling mail.tmp right now, if one is.
+  // The send.bat (or curl) that is handling a mail right now, if one is.
   std::optional<ChildProcess> mail_in_flight_;
+  uint64_t mails_composed_ = 0;  // numbers each SMTP mail's file and Message-ID
 };
 
 // The log entry's sentence about one notice: that it was sent, or what

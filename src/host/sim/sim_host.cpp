@@ -250,7 +250,9 @@ Result<ChildProcess> SimHost::StartChild(const std::string& command_line) {
   std::string name, rest;
   if (Status s = Spawn(command_line, name, rest); !s) return s;
   SimChild c;
-  if (name == "curl") {
+  if (name == "curl" && command_line.find(" --mail-from ") != std::string::npos) {
+    c = SmtpCurl(command_line);
+  } else if (name == "curl") {
     c = Curl(command_line);
   } else if (name == "send.bat") {
     c = SendBat();
@@ -289,6 +291,40 @@ SimChild SimHost::SendBat() {
   const std::string mail_path = world_.Resolve("mail.tmp", cwd_), program = program_;
   c.on_end = [world, mail_path, program] {
     world->Emit(program, "mail", Record{{"text", ReadWhole(mail_path).value_or("")}});
+  };
+  return c;
+}
+
+// curl handing one mail to the mail server: taken when it ends, unless the
+// server is down (curl status 7) or refuses a recipient (55). Arguments are
+// single words: the core never passes one with a blank.
+SimChild SimHost::SmtpCurl(const std::string& command_line) {
+  const Options& o = world_.options();
+  SimChild c;
+  c.parent = program_;
+  c.cmd = command_line;
+  c.start = world_.now();
+  c.end = c.start + o.send_delay_ms;
+  Record mail{{"server", ""}, {"from", ""}, {"rcpt", Record::array()}};
+  std::string file;
+  std::istringstream words(command_line);
+  for (std::string word, value; words >> word;) {
+    if (word == "--url" && words >> value) mail["server"] = value;
+    if (word == "--mail-from" && words >> value) mail["from"] = value;
+    if (word == "--mail-rcpt" && words >> value) {
+      mail["rcpt"].push_back(value);
+      if (o.smtp_refused.count(value)) c.status = 55;
+    }
+    if (word == "-T" && words >> value) file = world_.Resolve(value, cwd_);
+  }
+  if (file.empty() || !ReadWhole(file)) c.status = 26;
+  if (o.smtp_down) c.status = 7;
+  if (c.status != 0) return c;
+  World* world = &world_;
+  const std::string program = program_;
+  c.on_end = [world, program, mail, file]() mutable {
+    mail["text"] = ReadWhole(file).value_or("");
+    world->Emit(program, "smtp", mail);
   };
   return c;
 }

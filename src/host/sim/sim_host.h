@@ -28,6 +28,8 @@ class SimHost : public Host {
   LocalTime Now() override;
   float SecondsSinceMidnight() override;
   int64_t ElapsedMs() override;
+  // The simulated clock keeps local time only; it is taken for UTC.
+  int UtcOffsetMinutes() override { return 0; }
 
   void SetEventSink(EventSink* sink) override { sink_ = sink; }
   void DoEvents() override;
@@ -48,6 +50,7 @@ class SimHost : public Host {
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override { return version_; }
+  std::string ComputerName() override { return "SIMHOST"; }
 
   void SetInteractiveDesktop(bool on) override;
   void SetStartType(StartType type) override;
@@ -97,6 +100,7 @@ class SimHost : public Host {
   SimChild Curl(const std::string& command_line);
   Transfer PlanTransfer(const std::string& url, uint32_t& status);
   SimChild SendBat();
+  SimChild SmtpCurl(const std::string& command_line);
   bool FileExistsQuiet(const std::string& name);
   bool IsLocked(const std::string& name) const;
 

@@ -305,6 +305,13 @@ std::string DescribeMail(const Record& r, std::string& below) {
   return "mail.tmp as send.bat found it:";
 }
 
+std::string DescribeSmtp(const Record& r, std::string& below) {
+  below = Indented(r.value("text", ""));
+  std::string to;
+  for (const auto& a : r["rcpt"]) to += (to.empty() ? "" : ", ") + a.get<std::string>();
+  return "the mail server " + r.value("server", "") + " took a mail from " + r.value("from", "") + " to " + to + ":";
+}
+
 std::string DescribeFile(const Record& r, std::string&) {
   std::string line = r.value("op", "") + " " + r.value("name", "");
   if (r.contains("to")) line += " -> " + r.value("to", "");
@@ -338,7 +345,7 @@ std::string FormatReadable(const Record& r) {
       {"event", DescribeEvent},       {"spawn", DescribeSpawn},     {"end", DescribeEnd},
       {"download", DescribeDownload}, {"mail", DescribeMail},       {"file", DescribeFile},
       {"beep", DescribeBeep},         {"halt", DescribeHalt},       {"exit", DescribeExit},
-      {"suspend", DescribeSuspend},   {"session", DescribeSession}};
+      {"suspend", DescribeSuspend},   {"session", DescribeSession}, {"smtp", DescribeSmtp}};
   const std::string kind = r.value("kind", "");
   std::string program = r.value("program", ""), k = kind, below;
   program.resize(8, ' ');

@@ -45,6 +45,10 @@ struct Options {
   std::map<std::string, double> server_cut;
   int64_t send_delay_ms = 0;                    // how long send.bat runs
   std::map<std::string, uint32_t> exit_status;  // send.bat, net: the status they end with
+  // The mail server that curl sends to (every SmtpServer reaches it): down,
+  // or answering 550 to these recipients. A mail takes send_delay_ms.
+  bool smtp_down = false;
+  std::set<std::string> smtp_refused;
   // Spans in which the host sleeps: no program runs, the clock jumps from
   // the first moment to the second, and the resume is delivered.
   std::vector<std::pair<LocalMs, LocalMs>> sleeps;

@@ -115,6 +115,22 @@ float Win32Host::SecondsSinceMidnight() {
 
 int64_t Win32Host::ElapsedMs() { return static_cast<int64_t>(GetTickCount64()); }
 
+int Win32Host::UtcOffsetMinutes() {
+  // The bias is what UTC is ahead of local time; daylight saving adds its own.
+  TIME_ZONE_INFORMATION tz{};
+  const DWORD zone = GetTimeZoneInformation(&tz);
+  LONG bias = tz.Bias;
+  if (zone == TIME_ZONE_ID_DAYLIGHT) bias += tz.DaylightBias;
+  if (zone == TIME_ZONE_ID_STANDARD) bias += tz.StandardBias;
+  return zone == TIME_ZONE_ID_INVALID ? 0 : -static_cast<int>(bias);
+}
+
+std::string Win32Host::ComputerName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
+}
+
 // --- event loop ---------------------------------------------------------------
 
 LRESULT CALLBACK Win32Host::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

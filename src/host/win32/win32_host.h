@@ -52,6 +52,7 @@ class Win32Host : public Host {
   LocalTime Now() override;
   float SecondsSinceMidnight() override;
   int64_t ElapsedMs() override;
+  int UtcOffsetMinutes() override;
 
   void SetEventSink(EventSink* sink) override { sink_ = sink; }
   void DoEvents() override;
@@ -72,6 +73,7 @@ class Win32Host : public Host {
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
+  std::string ComputerName() override;
 
   // Service host (service_host.cpp).
   void SetInteractiveDesktop(bool on) override { interactive_ = on; }
