@@ -89,6 +89,8 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   o.send_delay_ms = run_setup.send_delay_ms;
   o.server_cut = run_setup.server_cut;
   o.exit_status = run_setup.exit_status;
+  o.smtp_down = run_setup.smtp_down;
+  o.smtp_refused = run_setup.smtp_refused;
   for (const auto& [from, to] : run_setup.sleeps) o.sleeps.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   for (const std::string name : {"kalmora", "zorvane"}) {

@@ -70,6 +70,8 @@ struct SimSetup {
   std::map<std::string, double> server_cut;
   std::map<std::string, uint32_t> exit_status;
   std::vector<std::pair<std::string, std::string>> sleeps;  // FROM, TO
+  bool smtp_down = false;
+  std::set<std::string> smtp_refused;
 };
 SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

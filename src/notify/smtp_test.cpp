@@ -1,0 +1,86 @@
+// The mail as the mail server gets it, and what may reach curl's command line.
+#include "notify/smtp.h"
+
+#include <gtest/gtest.h>
+
+namespace kalmora {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
+  const struct {
+    std::string composed;
+    std::string sender;
+    Strings recipients;
+    std::string message_or_failure;
+  } cases[] = {
+      // The Bcc line leaves the message but its address joins the envelope;
+      // bare line ends in the body become CR LF.
+      {"From: k@x.org\r\nTo: k@x.org\r\nBcc: a@y.org\r\nSubject: s\r\n\r\none\ntwo\rthree\r\n",
+       "k@x.org",
+       {"k@x.org", "a@y.org"},
+       "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n\r\none\r\ntwo\r\nthree\r\n"},
+      // Lists, display names and a repeated address, which is sent once.
+      {"From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\n\r\n",
+       "k@x.org",
+       {"a@y.org", "b@y.org", "c@z.org"},
+       "From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\nDate: D\r\nMessage-ID: "
+       "M\r\n\r\n"},
+      // What could break the command line, or leaves the server nobody.
+      {"From: k@x.org\r\nTo: a b@y.org\r\n\r\n", "", {}, "a b@y.org"},
+      {"From: k@x.org\r\nTo: \"a\"@y.org\r\n\r\n", "", {}, "\"a\"@y.org"},
+      {"From: k@x.org\r\nTo: -K@y.org\r\n\r\n", "", {}, "\"-K@y.org\""},
+      {"From: k@x.org\r\nTo: A <a@y.org\r\n\r\n", "", {}, "no closing"},
+      {"From: k@x.org\r\nBcc: a@y.org\tb@y.org\r\n\r\n", "", {}, "a@y.org\tb@y.org"},
+      {"From: \r\nTo: a@y.org\r\n\r\n", "", {}, "no sender"},
+      {"From: k@x.org\r\nTo: \r\n\r\n", "", {}, "no recipient"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.composed);
+    auto mail = PrepareSmtpMail(c.composed, "D", "M");
+    if (c.sender.empty()) {
+      ASSERT_FALSE(mail);
+      EXPECT_NE(mail.reason().find(c.message_or_failure), std::string::npos) << mail.reason();
+      continue;
+    }
+    ASSERT_TRUE(mail) << mail.reason();
+    EXPECT_EQ(mail->sender, c.sender);
+    EXPECT_EQ(mail->recipients, c.recipients);
+    EXPECT_EQ(mail->message, c.message_or_failure);
+  }
+}
+
+TEST(Smtp, ServerDateIdAndCommandLine) {
+  const std::pair<std::string, bool> servers[] = {
+      {"smtp://mail.example.com", true},
+      {"SMTPS://mail:465", true},
+      {"smtp://[::1]:25/helo.example", true},
+      {"mail.example.com", false},
+      {"smtp://", false},
+      {"smtp://user:pw@mail", false},
+      {"smtp://mail:0", false},
+      {"smtp://mail:65536", false},
+      {"smtp://mail:25x", false},
+      {"smtp://mail example", false},
+      {"smtp://mail\"-K\"x", false},
+      {"http://mail", false},
+  };
+  for (const auto& [server, usable] : servers) EXPECT_EQ(!SmtpServerProblem(server), usable) << server;
+
+  const LocalTime t{2026, 12, 7, 1, 9, 5, 3, 42};
+  EXPECT_EQ(MailDate(t, 60), "Mon, 07 Dec 2026 09:05:03 +0100");
+  EXPECT_EQ(MailDate(LocalTime{2027, 1, 3, 7, 23, 0, 0, 0}, -330), "Sun, 03 Jan 2027 23:00:00 -0530");
+  EXPECT_EQ(MailMessageId(t, 2, "DESK 042", "kalmora@corp.example"), "<20261207090503.042.2.DESK042@corp.example>");
+  EXPECT_EQ(MailMessageId(t, 3, "", "kalmora"), "<20261207090503.042.3@localhost>");
+
+  const SmtpMail mail{"k@x.org", {"a@y.org", "b@y.org"}, ""};
+  EXPECT_EQ(SmtpCommandLine({"smtp://mail:587", false, true, "m.eml"}, mail),
+            "system\\curl -s -K system\\smtp.cfg --url smtp://mail:587 --ssl --mail-from k@x.org --mail-rcpt a@y.org "
+            "--mail-rcpt b@y.org -T m.eml");
+  EXPECT_NE(SmtpCommandLine({"smtp://mail", true, false, "m.eml"}, mail).find(" --ssl-reqd "), std::string::npos);
+  EXPECT_EQ(SmtpCommandLine({"smtps://mail", true, false, "m.eml"}, mail).find("--ssl"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kalmora
