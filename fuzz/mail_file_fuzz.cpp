@@ -1,9 +1,12 @@
 // The message file: sender NUL EmailUseBcc NUL ini version NUL address NUL
-// subject NUL body (a body "FILE=..." is read as the body file's bytes).
+// subject NUL body (a body "FILE=..." is read as the body file's bytes); the
+// same mail made ready for SMTP, and the subject taken as SmtpServer.
 #include <algorithm>
 
+#include "config/numbers.h"
 #include "fuzz_input.h"
 #include "notify/mail_file.h"
+#include "notify/smtp.h"
 
 namespace {
 // CRs not followed by LF, or LFs not preceded by CR.
@@ -15,6 +18,28 @@ size_t Bare(const std::string& s, char c) {
   return n;
 }
 bool EndsInCrLf(const std::string& s) { return s.size() >= 2 && s.compare(s.size() - 2, 2, "\r\n") == 0; }
+
+bool OneWord(const std::string& s) {
+  return !s.empty() && s[0] != '-' && std::none_of(s.begin(), s.end(), [](char c) {
+    return static_cast<unsigned char>(c) <= 0x20 || c == '"' || c == '\'' || c == 0x7F;
+  });
+}
+
+// What reaches the mail server has no Bcc header and no bare line end, and
+// every argument of curl's command line stays one word.
+void Smtp(const std::string& composed, const std::string& server) {
+  auto mail = kalmora::PrepareSmtpMail(composed, "D", "<M>");
+  if (!mail) return;
+  const std::string headers = kalmora::AsciiLower(mail->message.substr(0, mail->message.find("\r\n\r\n") + 2));
+  Check(headers.rfind("bcc:", 0) != 0 && headers.find("\nbcc:") == std::string::npos &&
+        Bare(mail->message, '\r') + Bare(mail->message, '\n') == 0 && !mail->recipients.empty() &&
+        OneWord(mail->sender) && std::all_of(mail->recipients.begin(), mail->recipients.end(), OneWord));
+  if (kalmora::SmtpServerProblem(server)) return;
+  const std::string line = kalmora::SmtpCommandLine({server, false, true, "m.eml"}, *mail);
+  const auto words = std::count(line.begin(), line.end(), ' ') + 1;
+  const bool starttls = kalmora::AsciiLower(server).rfind("smtp://", 0) == 0;
+  Check(OneWord(server) && words == static_cast<long>(10 + starttls + 2 * mail->recipients.size()));
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -37,5 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           Bare(text, '\r') + Bare(text, '\n') <= static_cast<size_t>(body_ends));
   }
   kalmora::NetSendCommandLine(address, subject);
+  Smtp(head + kalmora::MailTextBody(body, "1.0.5"), subject);
   return 0;
 }
