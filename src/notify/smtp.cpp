@@ -121,7 +121,9 @@ std::string MailMessageId(const LocalTime& t, uint64_t counter, const std::strin
   for (char c : computer) {
     if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') host += c;
   }
-  std::string domain = sender.substr(sender.find('@') == std::string::npos ? sender.size() : sender.find('@') + 1);
+  std::string address = sender.substr(sender.rfind('<') == std::string::npos ? 0 : sender.rfind('<') + 1);
+  address = address.substr(0, address.find('>'));
+  std::string domain = address.substr(address.find('@') == std::string::npos ? address.size() : address.find('@') + 1);
   if (domain.empty() || domain.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
                             std::string::npos) {
     domain = "localhost";

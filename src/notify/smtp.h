@@ -30,7 +30,8 @@ Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const std::string&
 std::string MailDate(const LocalTime& t, int utc_offset_minutes);
 
 // "<20261207090000.123.1.HOST@domain>": the moment, a counter and the host
-// keep it unique; the domain is the sender's, or "localhost".
+// keep it unique; the domain is the sender's (which may stand in angle
+// brackets after a display name), or "localhost".
 std::string MailMessageId(const LocalTime& t, uint64_t counter, const std::string& computer, const std::string& sender);
 
 // Why SmtpServer cannot be used, or nothing when it can: smtp:// or

@@ -16,8 +16,9 @@
 // first non-zero status, or 0. The file is complete by then: curl closes
 // each downloaded file before it writes that line.
 //
-// It understands the command lines Kalmora gives curl: options without
-// values, and URLs, of which one may hold brace lists such as "{a,b}.new".
+// It understands the command lines Kalmora gives curl: a download's options
+// without values and URLs, of which one may hold brace lists such as
+// "{a,b}.new", and a mail's --url, --mail-from, --mail-rcpt, -T and -K.
 // When the real curl writes no line at all (it could not even start a
 // transfer), this waits until the caller ends it at its own bound.
 #include <windows.h>
@@ -28,10 +29,15 @@
 #include <string>
 
 int main(int argc, char** argv) {
-  // Each URL is one transfer, times the sizes of its brace lists.
+  // Each URL is one transfer, times the sizes of its brace lists; the
+  // values of the options that take one are no URLs, except --url's.
   int expected = 0;
   for (int i = 1; i < argc; ++i) {
-    int transfers = argv[i][0] != '-', items = 1;
+    const bool url_value = i > 1 && std::strcmp(argv[i - 1], "--url") == 0;
+    const bool other_value = i > 1 && (std::strcmp(argv[i - 1], "--mail-from") == 0 ||
+                                       std::strcmp(argv[i - 1], "--mail-rcpt") == 0 ||
+                                       std::strcmp(argv[i - 1], "-T") == 0 || std::strcmp(argv[i - 1], "-K") == 0);
+    int transfers = url_value || (argv[i][0] != '-' && !other_value), items = 1;
     for (const char* c = argv[i]; transfers && *c; ++c) {
       if (*c == '{') items = 1;
       if (*c == ',') ++items;
@@ -50,7 +56,10 @@ int main(int argc, char** argv) {
   const char* args = GetCommandLineA();
   for (bool quoted = false; *args && (quoted || (*args != ' ' && *args != '\t')); ++args) quoted ^= *args == '"';
   const char kMarker[] = "curl_shim exit ";
-  std::string command = "\"" + real + "\"" + args + " -w \"" + kMarker + "%{exitcode}\\n\"";
+  // File names such as system\smtp.cfg, as the Linux curl reads them.
+  std::string tail = args;
+  for (char& c : tail) c = c == '\\' ? '/' : c;
+  std::string command = "\"" + real + "\"" + tail + " -w \"" + kMarker + "%{exitcode}\\n\"";
   STARTUPINFOA si{sizeof(si)};
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);

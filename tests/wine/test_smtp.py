@@ -1,0 +1,79 @@
+# Mail by SMTP with the real curl against a real mail server on 127.0.0.1
+# (tools/smtp_sink.py): two message-holiday mails due at the same moment,
+# blind copies, a refused recipient and a closed port; the event log says
+# what became of each mail, and only a mail that did not go out keeps its file.
+
+import datetime, functools, json, os, socket, subprocess  # noqa: E401
+
+from winelib import PROGRAM_DIR, avoid_midnight, events, ini
+
+SINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), "tools", "smtp_sink.py")
+ROW = "Kalmora: The message-holiday email of [MsgHolidays] row {} ({}, subject \"{}\") to inform {} could not be sent: {}."
+CASES = {
+    # server up?, second row's address, subjects delivered, (row, reason) of each error entry
+    "delivered": (True, "boss@example.com", ["One", "Two"], []),
+    "refused": (True, "refused@example.com", ["One"],
+                [(2, "the mail server refused the sender, a recipient or the message (curl status 55)")]),
+    "closed-port": (False, "boss@example.com", [],
+                    [(1, "the mail server could not be reached (curl status 7)"),
+                     (2, "the mail server could not be reached (curl status 7)")]),
+}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run_smtp_case(name, case):
+    up, second, delivered, errors = CASES[name]
+    avoid_midnight(120)
+    today = datetime.datetime.now().strftime("%d.%m.%Y")
+    port, inbox = free_port(), os.path.join(case.workdir, "inbox")
+    os.makedirs(inbox)
+    # The first case's server wants a login, which curl reads from system\smtp.cfg.
+    login = ["kalmora:s3cret"] if name == "delivered" else []
+    sink = subprocess.Popen(["/usr/bin/python3", SINK, str(port), inbox] + login, stdout=subprocess.PIPE) if up else None
+    try:
+        case.require(not sink or sink.stdout.readline() == b"ready\n", "the mail server did not start")
+        case.install("curl_shim.exe", "system\\curl.exe")
+        os.symlink("/usr/bin/curl", case.file("system\\curl-linux.exe"))
+        if login:
+            case.write("system\\smtp.cfg", f'user = "{login[0]}"\n')
+        case.write("kalmora.ini", ini(
+            {"GeneralOptions": {"Version": "1", "ExitAfterCheck": "1"},
+             "Messaging": {"EmailAddress": "staff@example.com", "EmailSender": "Kalmora <kalmora@example.com>",
+                           "EmailUseBcc": "1", "SmtpServer": f"smtp://127.0.0.1:{port}"}},
+            msg_holidays=[f"{today},One,Body\\nof one,team@example.com", f"{today},Two,Body of two,{second}"]))
+        proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log", debug="+eventlog")
+        case.require(case.wait_session_end(proc, 150), "the run did not end within 150 s")
+        case.equal(proc.returncode, 0, "exit status of kalmora.exe")
+        to = {"One": "team@example.com", "Two": second}
+        case.equal([e.text for e in events(log) if e.type == 1],
+                   [ROW.format(row, today, ["One", "Two"][row - 1], to[["One", "Two"][row - 1]], why)
+                    for row, why in errors], "error entries")
+        mails = [json.load(open(os.path.join(inbox, f))) for f in sorted(os.listdir(inbox))]
+        subjects = []
+        for mail in mails:
+            head, _, body = mail["data"].partition("\r\n\r\n")
+            fields = dict(line.split(": ", 1) for line in head.split("\r\n"))
+            subjects.append(fields.get("Subject"))
+            case.equal((mail["from"], mail["rcpt"]), ("kalmora@example.com", ["kalmora@example.com", to[subjects[-1]]]),
+                       "envelope")
+            case.check("Bcc" not in fields, f"the delivered message shows its Bcc line:\n{head}")
+            case.check(datetime.datetime.strptime(fields.get("Date", "")[:25], "%a, %d %b %Y %H:%M:%S").date()
+                       == datetime.date.today(), f"no Date of today:\n{head}")
+            case.check(fields.get("Message-ID", "").endswith("@example.com>"), f"no Message-ID:\n{head}")
+            case.equal(body, {"One": "Body\r\nof one\r\n", "Two": "Body of two\r\n"}[subjects[-1]], "body")
+        case.equal(sorted(subjects), delivered, "subjects the mail server took, once each")
+        case.equal(len({m["data"].split("Message-ID: ")[1][:60] for m in mails}), len(mails), "distinct Message-IDs")
+        left = [f for f in os.listdir(case.program_dir) if f.endswith(".eml")]
+        case.equal(len(left), len(errors), "message files left (those of mails that did not go out)")
+    finally:
+        if sink:
+            sink.kill()
+            sink.wait()
+
+
+TESTS = [("smtp:" + name, functools.partial(run_smtp_case, name)) for name in CASES]
