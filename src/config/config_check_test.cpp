@@ -28,17 +28,18 @@ TEST(Check, EveryTrapOnItsLine) {
                  "UpdateServer=http://updates.example.com/kal\nUpdateEnabled=1\nMsgOnShutdownNet=1\n"
                  "DontShutdownAfter=05:00\nShutdownDelay=3 min\nEmailAddress=x@example.com\nShutdownEnabled=1\n\n"
                  "[Messaging]\nEmailAdress=it@example.com\nEmailSubject=Gr\xC3\xBC\xC3\x9F"
-                 "e\n\n"
+                 "e\nSmtpServer=smtp://me@mail\n\n"
                  "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n\n"
                  "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n31.04.#### = Not a day\n24.12.26 = Short\n"
                  "2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
                  "[MsgHolidays]\n23.12.####,Holidays, with a comma,\"Body\",all@example.com\n; end\n"));
-  EXPECT_EQ(Check(dir),
-            (Strings{"0 missing-file",    "3 switch",           "4 unknown-key",  "5 beep",       "6 update-server",
-                     "6 plain-http",      "7 missing-file",     "8 no-address",   "9 cut-off",    "10 number",
-                     "11 wrong-section",  "12 duplicate-key",   "15 unknown-key", "16 utf8",      "20 scheduled-time",
-                     "21 scheduled-days", "25 impossible-date", "26 date-form",   "27 date-form", "28 duplicate-date",
-                     "29 list-ended",     "33 shifted-fields",  "34 unreadable"}));
+  EXPECT_EQ(Check(dir), (Strings{"0 missing-file",    "3 switch",          "4 unknown-key",      "5 beep",
+                                 "6 update-server",   "6 plain-http",      "7 missing-file",     "8 no-address",
+                                 "9 cut-off",         "10 number",         "11 wrong-section",   "12 duplicate-key",
+                                 "15 unknown-key",    "16 utf8",           "17 smtp-server",     "17 smtp-server",
+                                 "21 scheduled-time", "22 scheduled-days", "26 impossible-date", "27 date-form",
+                                 "28 date-form",      "29 duplicate-date", "30 list-ended",      "34 shifted-fields",
+                                 "35 unreadable"}));
 }
 
 // A file the checker rates 2 is exactly one the service refuses.
