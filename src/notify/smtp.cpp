@@ -143,7 +143,8 @@ std::optional<std::string> SmtpServerProblem(const std::string& server) {
   }
   const std::string authority = server.substr(scheme, server.find('/', scheme) - scheme);
   if (authority.find('@') != std::string::npos) {
-    return "SmtpServer=" + server + " holds a user name; credentials belong in system\\smtp.cfg, not in kalmora.ini";
+    // Not repeated: a password must not reach the event log.
+    return "SmtpServer holds a user name or password; credentials belong in system\\smtp.cfg, not in kalmora.ini";
   }
   const size_t colon = authority.rfind(':');
   const std::string host = authority.substr(0, colon);

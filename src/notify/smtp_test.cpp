@@ -67,6 +67,7 @@ TEST(Smtp, ServerDateIdAndCommandLine) {
       {"http://mail", false},
   };
   for (const auto& [server, usable] : servers) EXPECT_EQ(!SmtpServerProblem(server), usable) << server;
+  EXPECT_EQ(SmtpServerProblem("smtp://user:pw@mail")->find("pw"), std::string::npos);
 
   const LocalTime t{2026, 12, 7, 1, 9, 5, 3, 42};
   EXPECT_EQ(MailDate(t, 60), "Mon, 07 Dec 2026 09:05:03 +0100");
