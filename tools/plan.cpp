@@ -42,6 +42,14 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
       const std::string text = r["text"];
       const std::string bcc = HeaderValue(text, "Bcc");
       mails.push_back({time, bcc.empty() ? HeaderValue(text, "To") : bcc, HeaderValue(text, "Subject")});
+    } else if (kind == "smtp") {
+      // The envelope's recipients but the sender, who only gets the copy a
+      // blind-copy mail is addressed to.
+      std::string to;
+      for (const auto& a : r["rcpt"]) {
+        if (a != r["from"] || r["rcpt"].size() == 1) to += (to.empty() ? "" : ", ") + a.get<std::string>();
+      }
+      mails.push_back({time, to, HeaderValue(r["text"], "Subject")});
     } else if (kind == "spawn" && r["cmd"].get<std::string>().rfind("net send ", 0) == 0) {
       const std::string cmd = r["cmd"];
       d.net.push_back(cmd.substr(9, cmd.find(' ', 9) - 9));

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <set>
 
+#include "service/rules.h"
 #include "sim_fixture.h"
 
 namespace kalmora::testing {
@@ -39,6 +42,28 @@ TEST(Plan, AYearOfTheBundledExample) {
   EXPECT_NE(html.find("<td id=\"d2027-12-24\" class=\"holiday\""), std::string::npos);
   EXPECT_NE(html.find("<td id=\"d2027-12-23\" class=\"mail\""), std::string::npos);
   EXPECT_EQ(html.find("<script"), std::string::npos);
+}
+
+// Mail by SMTP plans the same mails, to the same people, as mail by send.bat.
+TEST(Plan, MailBySmtpPlansTheSameMails) {
+  std::ifstream example(std::string(KALMORA_SOURCE_DIR) + "/examples/program/kalmora.ini", std::ios::binary);
+  const std::string ini((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+  std::string plans[2];
+  for (int smtp = 0; smtp < 2; ++smtp) {
+    ScratchDir dir, work;
+    dir.Write("kalmora.ini",
+              ReplaceAll(ini, "EmailUseBcc=0", smtp ? "EmailUseBcc=1\nSmtpServer=smtp://mail" : "EmailUseBcc=1"));
+    plan::Options o;
+    o.dir = dir.path();
+    o.work = work.path();
+    o.from = *sim::ParseTime("2027-12-22 00:00");
+    o.days = 3;
+    plans[smtp] = plan::Json(plan::Run(o));
+  }
+  EXPECT_NE(plans[0].find("all@example.com"), std::string::npos) << plans[0];
+  EXPECT_NE(plans[0].find("it-staff@example.com"), std::string::npos) << plans[0];
+  // Only the halt differs: send.bat's pause of 3 s is not needed by curl.
+  EXPECT_EQ(plans[1], ReplaceAll(plans[0], "\"halt\": \"08:03:03\"", "\"halt\": \"08:03:00\""));
 }
 
 }  // namespace
