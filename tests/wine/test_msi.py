@@ -1,0 +1,143 @@
+# The Windows Installer package from scripts/build-msi under Wine's msiexec:
+# a silent first installation with the update settings, a major upgrade that
+# keeps an edited kalmora.ini, and the removal by product code.
+
+import os, re, subprocess  # noqa: E401
+
+from test_service import wait_state
+from winelib import PROGRAM_DIR, dos, events, poll, stamped_version
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+INSTALL_DIR = "C:\\Program Files\\Kalmora"
+SERVICE = "HKLM\\System\\CurrentControlSet\\Services\\Kalmora"
+SOURCE = "HKLM\\System\\CurrentControlSet\\Services\\EventLog\\Application\\Kalmora"
+UNINSTALL = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+SERVER = "http://127.0.0.1:9/"  # nothing listens there: the update fails and Kalmora goes on
+
+
+def query(case, key, *flags):
+    # {key: {name: (type, data)}} of `reg query KEY [/s]`; {} without the key.
+    rc, out = case.run("reg", "query", key, *flags)
+    keys, current = {}, None
+    for line in out.splitlines() if rc == 0 else []:
+        if line.startswith("HKEY_"):
+            current = keys.setdefault(line.strip(), {})
+        elif m := re.match(r"^\s+(\S+)\s+(REG_\w+)\s*(.*?)\s*$", line):
+            current[m[1]] = (m[2], m[3])
+    return keys
+
+
+def values(case, key):
+    # The key's own values, or None without the key.
+    return next(iter(query(case, key).values()), None)
+
+
+def products(case):
+    # The installed Kalmora products: {product code: DisplayVersion}.
+    return {k.rsplit("\\", 1)[1]: v["DisplayVersion"][1] for k, v in query(case, UNINSTALL, "/s").items()
+            if v.get("DisplayName", (None, None))[1] == "Kalmora"}
+
+
+def msiexec(case, log, *args):
+    # Silent, with msiexec's own log beside the packages; its exit status.
+    return case.run("msiexec", *args, "/qn", "/l*v", f"{PROGRAM_DIR}\\{log}.log", timeout=180)[0]
+
+
+def stop_service(case):
+    # Wine's msiexec asks the service to stop but does not wait for it, and
+    # then cannot replace the busy program or register the service anew.
+    case.run("sc", "stop", "Kalmora")
+    wait_state(case, "STOPPED", 30)
+
+
+def installed_path(case, name):
+    return os.path.join(case.path, "drive_c", "Program Files", "Kalmora", *name.split("\\"))
+
+
+def installed(case, name):
+    return open(installed_path(case, name), "rb").read() if os.path.exists(installed_path(case, name)) else None
+
+
+def lines(data):
+    return [line for line in (data or b"").split(b"\r\n") if line]
+
+
+def build_msi(case, programs, name):
+    # A package of these kalmora.exe and zorvane.exe, versioned as the
+    # kalmora.exe is stamped, beside the programs in C:\kalmora.
+    os.makedirs(os.path.join(case.workdir, name))
+    for exe, source in programs.items():
+        os.symlink(source, os.path.join(case.workdir, name, exe))
+    version = stamped_version(programs["kalmora.exe"])
+    subprocess.run([os.path.join(ROOT, "scripts", "build-msi"), os.path.join(case.workdir, name), version,
+                    str(case.file(name + ".msi"))], check=True, capture_output=True)
+    return PROGRAM_DIR + "\\" + name + ".msi", version
+
+
+def test_msi(case):
+    programs = {"kalmora.exe": case.tool("kalmora.exe"), "zorvane.exe": case.tool("zorvane.exe")}
+    msi, version = build_msi(case, programs, "kalmora")
+    # The upgrade brings the same program stamped one revision higher.
+    newer_msi, newer = build_msi(case, dict(programs, **{"kalmora.exe": case.tool("next/kalmora.exe")}), "newer")
+    _, session = case.sleeper()
+    exe = INSTALL_DIR + "\\kalmora.exe"
+
+    case.require(msiexec(case, "install", "/i", msi, "UPDATESERVER=" + SERVER, "UPDATEENABLED=1") == 0,
+                 "first installation failed")
+    send_bat = os.path.join(ROOT, "examples", "program", "system", "send.bat")
+    case.equal({n: installed(case, n) for n in ("kalmora.exe", "zorvane.exe", "system\\send.bat")},
+               {n: open(p, "rb").read() for n, p in dict(programs, **{"system\\send.bat": send_bat}).items()},
+               "installed programs and send.bat")
+    shipped = dos(open(os.path.join(ROOT, "packaging", "kalmora.ini")).read())
+    case.require(b"\r\nUpdateServer=\r\n" in shipped and b"\r\nUpdateEnabled=0\r\n" in shipped,
+                 "the shipped kalmora.ini lacks the empty UpdateServer= or UpdateEnabled=0")
+    written = shipped.replace(b"\r\nUpdateServer=\r\n", f"\r\nUpdateServer={SERVER}\r\n".encode()).replace(
+        b"\r\nUpdateEnabled=0\r\n", b"\r\nUpdateEnabled=1\r\n")
+    # Wine's profile writer drops the blank lines of the file it writes to;
+    # Windows keeps them.
+    case.equal(lines(installed(case, "kalmora.ini")), lines(written), "kalmora.ini after the first installation")
+    service = values(case, SERVICE) or {}
+    # Wine writes the path unquoted; Windows Installer quotes it.
+    case.equal({n: service.get(n, (None, ""))[1].strip('"') for n in ("Type", "Start", "ErrorControl", "ImagePath")},
+               {"Type": "0x110", "Start": "0x2", "ErrorControl": "0x1", "ImagePath": exe},
+               "the service (own process, interactive, automatic, normal errors)")
+    case.equal(values(case, SOURCE),
+               {"EventMessageFile": ("REG_EXPAND_SZ", exe), "TypesSupported": ("REG_DWORD", "0x7")},
+               "the event source")
+    wait_state(case, "RUNNING", 30)  # started by the installer, settling for two minutes
+    first = products(case)
+    case.equal(list(first.values()), [version], "installed product versions")
+
+    # An edit on the host, then an upgrade that is given other settings: the
+    # edited file stays as it is, byte for byte.
+    edited = written.replace(b"\r\nShutdownDelay=180\r\n", b"\r\nShutdownDelay=240\r\n")
+    case.require(edited != written, "the shipped kalmora.ini lacks ShutdownDelay=180")
+    open(installed_path(case, "kalmora.ini"), "wb").write(edited)
+    stop_service(case)
+    case.require(msiexec(case, "upgrade", "/i", newer_msi, "UPDATESERVER=http://127.0.0.1:7/", "UPDATEENABLED=0") == 0,
+                 "the upgrade failed")
+    upgraded = products(case)
+    case.equal(list(upgraded.values()), [newer], "installed product versions after the upgrade")
+    case.check(upgraded.keys() != first.keys(), "the upgrade kept the old product code")
+    case.equal(stamped_version(installed_path(case, "kalmora.exe")), newer, "kalmora.exe after the upgrade")
+    case.equal(installed(case, "kalmora.ini"), edited, "kalmora.ini after the upgrade")
+
+    # The new service, started by the installer, reads the kept file: its
+    # online update fails at the first installation's server, and it runs on.
+    wait_state(case, "RUNNING", 30)
+    failure = poll(lambda: [e for e in events(session) if e.type == 1], 170, "the update's error entry")[0]
+    case.equal(failure.text.split("\r\n")[0],
+               f"Kalmora: Error while downloading Version Index file from {SERVER}kalmora/versions.idx.new",
+               "the error entry of the update")
+    wait_state(case, "RUNNING", 5)
+
+    stop_service(case)
+    case.equal(msiexec(case, "remove", "/x", next(iter(upgraded), "{}")), 0, "exit status of the removal")
+    case.equal([values(case, k) for k in (SERVICE, SOURCE)], [None, None], "service and event source after removal")
+    case.equal(products(case), {}, "installed products after removal")
+    case.equal([installed(case, n) for n in ("kalmora.exe", "zorvane.exe", "system\\send.bat")], [None] * 3,
+               "programs after removal")
+    case.equal(installed(case, "kalmora.ini"), edited, "kalmora.ini after removal")
+
+
+TESTS = [("msi", test_msi)]
