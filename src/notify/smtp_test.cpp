@@ -72,7 +72,8 @@ TEST(Smtp, ServerDateIdAndCommandLine) {
   const LocalTime t{2026, 12, 7, 1, 9, 5, 3, 42};
   EXPECT_EQ(MailDate(t, 60), "Mon, 07 Dec 2026 09:05:03 +0100");
   EXPECT_EQ(MailDate(LocalTime{2027, 1, 3, 7, 23, 0, 0, 0}, -330), "Sun, 03 Jan 2027 23:00:00 -0530");
-  EXPECT_EQ(MailMessageId(t, 2, "DESK 042", "Kalmora <kalmora@corp.example>"), "<20261207090503.042.2.DESK042@corp.example>");
+  EXPECT_EQ(MailMessageId(t, 2, "DESK 042", "Kalmora <kalmora@corp.example>"),
+            "<20261207090503.042.2.DESK042@corp.example>");
   EXPECT_EQ(MailMessageId(t, 3, "", "kalmora"), "<20261207090503.042.3@localhost>");
 
   const SmtpMail mail{"k@x.org", {"a@y.org", "b@y.org"}, ""};

@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
   int expected = 0;
   for (int i = 1; i < argc; ++i) {
     const bool url_value = i > 1 && std::strcmp(argv[i - 1], "--url") == 0;
-    const bool other_value = i > 1 && (std::strcmp(argv[i - 1], "--mail-from") == 0 ||
-                                       std::strcmp(argv[i - 1], "--mail-rcpt") == 0 ||
-                                       std::strcmp(argv[i - 1], "-T") == 0 || std::strcmp(argv[i - 1], "-K") == 0);
+    const bool other_value =
+        i > 1 && (std::strcmp(argv[i - 1], "--mail-from") == 0 || std::strcmp(argv[i - 1], "--mail-rcpt") == 0 ||
+                  std::strcmp(argv[i - 1], "-T") == 0 || std::strcmp(argv[i - 1], "-K") == 0);
     int transfers = url_value || (argv[i][0] != '-' && !other_value), items = 1;
     for (const char* c = argv[i]; transfers && *c; ++c) {
       if (*c == '{') items = 1;
