@@ -4,7 +4,7 @@
 # saves each message it takes as DIR/N.json ({"from", "rcpt", "data"}),
 # answers 550 to any recipient whose name begins with "refused", and with
 # USER:PASSWORD takes mail only after that login.
-import asyncio, itertools, json, os, sys  # noqa: E401
+import asyncio, itertools, json, logging, os, sys, warnings  # noqa: E401
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
@@ -30,6 +30,9 @@ class Sink:
 
 
 if __name__ == "__main__":
+    # Quiet about logins without TLS, which loopback does not need.
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
+    warnings.simplefilter("ignore")
     login = sys.argv[3].encode().split(b":", 1) if len(sys.argv) > 3 else None
     check = lambda server, session, envelope, mechanism, data: AuthResult(  # noqa: E731
         success=[data.login, data.password] == login)
