@@ -13,14 +13,20 @@
 namespace kalmora::testing {
 namespace {
 
-TEST(Plan, AYearOfTheBundledExample) {
+const std::string kExample = std::string(KALMORA_SOURCE_DIR) + "/examples/program";
+
+std::vector<plan::Day> Plan(const std::string& dir, const char* from, int days) {
   ScratchDir work;
   plan::Options o;
-  o.dir = std::string(KALMORA_SOURCE_DIR) + "/examples/program";
+  o.dir = dir;
   o.work = work.path();
-  o.from = *sim::ParseTime("2027-01-01 00:00");
-  o.days = 365;
-  const auto days = plan::Run(o);
+  o.from = *sim::ParseTime(from);
+  o.days = days;
+  return plan::Run(o);
+}
+
+TEST(Plan, AYearOfTheBundledExample) {
+  const auto days = Plan(kExample, "2027-01-01 00:00", 365);
   ASSERT_EQ(days.size(), 365u);
   std::set<std::string> shutdowns, mails;
   for (const auto& d : days) {
@@ -46,19 +52,14 @@ TEST(Plan, AYearOfTheBundledExample) {
 
 // Mail by SMTP plans the same mails, to the same people, as mail by send.bat.
 TEST(Plan, MailBySmtpPlansTheSameMails) {
-  std::ifstream example(std::string(KALMORA_SOURCE_DIR) + "/examples/program/kalmora.ini", std::ios::binary);
+  std::ifstream example(kExample + "/kalmora.ini", std::ios::binary);
   const std::string ini((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
   std::string plans[2];
   for (int smtp = 0; smtp < 2; ++smtp) {
-    ScratchDir dir, work;
+    ScratchDir dir;
     dir.Write("kalmora.ini",
               ReplaceAll(ini, "EmailUseBcc=0", smtp ? "EmailUseBcc=1\nSmtpServer=smtp://mail" : "EmailUseBcc=1"));
-    plan::Options o;
-    o.dir = dir.path();
-    o.work = work.path();
-    o.from = *sim::ParseTime("2027-12-22 00:00");
-    o.days = 3;
-    plans[smtp] = plan::Json(plan::Run(o));
+    plans[smtp] = plan::Json(Plan(dir.path(), "2027-12-22 00:00", 3));
   }
   EXPECT_NE(plans[0].find("all@example.com"), std::string::npos) << plans[0];
   EXPECT_NE(plans[0].find("it-staff@example.com"), std::string::npos) << plans[0];

@@ -1,7 +1,7 @@
 // The daily decision on the simulated host: holidays, weekends, message
 // holidays, the cut-off, the notice text, beeps, the exit rules, values that
-// are not numbers, the scheduled shutdown's warning and halt, and the new day
-// after midnight.
+// are not numbers, the scheduled shutdown's warning, its texts and its halt,
+// and the new day after midnight.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -29,6 +29,7 @@ TEST(Decision, Timelines) {
     Strings timeline;  // in brief, without the halt's entry and end, and send.bat's start
     const char* start = "2026-12-21 09:59:50";
     bool service = false;
+    int64_t send_delay_ms = 0;
   } cases[] = {
       // clang-format off
       // Beeps come before the entry they belong to and hold the thread. A
@@ -99,6 +100,12 @@ TEST(Decision, Timelines) {
       // No warning without a lead time; one that is not a number counts as
       // 900 s, and the entry shows the text as configured.
       {"", at17 + "1\nScheduledShutdownDelay=0\n", {"17:00:00.000" + halt}, "2026-12-21 16:00"},
+      // The warning's own subject and text; send.bat takes 20 s, so that ticks
+      // fall inside the mail's wait: they send no second warning.
+      {"MsgOnShutdownEmail=1\n", at17 + "1\nScheduledShutdownSubject=%MIN%/%TIME%/%VER% %HLDY%\nScheduledShutdownMsg="
+       "In %MIN%\\nat %TIME%\nScheduledShutdownDelay=90\n", {"16:58:50.000 mail it@example.com|2/17:00/" + kVersionText +
+       " %HLDY%||In 2|at 17:00", "16:58:50.000 event Kalmora: A scheduled shutdown will take place in 90 seconds.||An "
+       "email has been sent to inform it@example.com.", "17:00:00.000" + halt}, "2026-12-21 16:50", false, 20000},
       {"", at17 + "1\nScheduledShutdownDelay=soon\n", {"16:45:00.000 event Kalmora: A scheduled shutdown will take "
        "place in soon seconds.", "17:00:00.000" + halt}, "2026-12-21 16:00"},
       // Not today, or started too late.
@@ -125,9 +132,10 @@ TEST(Decision, Timelines) {
   const std::string messaging =
       "NetAddress=OFFICE\nEmailAddress=it@example.com\nEmailSubject=Note\nEmailSender=kalmora@example.com\n";
   for (const auto& c : cases) {
-    Strings got = RunIni(Ini(c.general, holidays, msg_holidays, messaging, c.scheduled),
-                         {.start = c.start, .service = c.service, .until = "2026-12-28 00:00"})
-                      .Brief({"event", "beep", "halt", "exit", "mail", "spawn"});
+    Strings got =
+        RunIni(Ini(c.general, holidays, msg_holidays, messaging, c.scheduled),
+               {.start = c.start, .service = c.service, .until = "2026-12-28 00:00", .send_delay_ms = c.send_delay_ms})
+            .Brief({"event", "beep", "halt", "exit", "mail", "spawn"});
     std::erase_if(got,
                   [](const std::string& l) { return std::regex_search(l, std::regex("NOW!|exit halt|send.bat")); });
     EXPECT_EQ(got, c.timeline) << c.general << c.scheduled;
