@@ -4,6 +4,7 @@
 #include "notify/mail_file.h"
 #include "notify/smtp.h"
 #include "service/frm_main.h"
+#include "update/versions.h"
 
 namespace kalmora {
 
@@ -81,7 +82,7 @@ Status frmMain::SendBySmtp(const std::string& composed) {
   command.message_file = name;
   const ChildEnd end = RunChild(SmtpCommandLine(command, *mail), 0, kNoticeBoundMs, &mail_in_flight_);
   if (end.start && end.status && *end.status != 0) {
-    return Status::Failure("could not be sent: " + SmtpFailureText(*end.status));
+    return Status::Failure("could not be sent: " + CurlFailureText(*end.status, CurlTask::Mail));
   }
   if (Status handed = HandedTo("curl", end, kNoticeBoundMs); !handed) return handed;
   (void)host_.DeleteFile(name);

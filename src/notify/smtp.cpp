@@ -14,10 +14,14 @@ bool BreaksCommandLine(char c) {
   return u <= 0x20 || u == 0x7F || c == '"' || c == '\'';
 }
 
-std::string_view TrimSpace(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
+// The address of "Name <addr>", or the whole of a bare "addr"; nothing when
+// a "<" has no ">".
+std::optional<std::string_view> AddressOf(std::string_view item) {
+  const size_t open = item.rfind('<');
+  if (open == std::string_view::npos) return item;
+  const size_t close = item.find('>', open);
+  if (close == std::string_view::npos) return std::nullopt;
+  return item.substr(open + 1, close - open - 1);
 }
 
 // The addresses of one header value: "a@x, Name <b@y>; c@z".
@@ -26,16 +30,12 @@ Status AddAddresses(std::string_view value, std::vector<std::string>& out) {
   while (start <= value.size()) {
     size_t end = value.find_first_of(",;", start);
     if (end == std::string_view::npos) end = value.size();
-    std::string_view item = TrimSpace(value.substr(start, end - start));
+    std::string_view item = TrimBlanks(value.substr(start, end - start));
     start = end + 1;
     if (item.empty()) continue;
-    if (size_t open = item.rfind('<'); open != std::string_view::npos) {
-      const size_t close = item.find('>', open);
-      if (close == std::string_view::npos) {
-        return Status::Failure("the address \"" + std::string(item) + "\" has no closing \">\"");
-      }
-      item = item.substr(open + 1, close - open - 1);
-    }
+    const auto inner = AddressOf(item);
+    if (!inner) return Status::Failure("the address \"" + std::string(item) + "\" has no closing \">\"");
+    item = *inner;
     if (item.empty() || item.front() == '-' || std::any_of(item.begin(), item.end(), BreaksCommandLine) ||
         item.find_first_of("<>") != std::string_view::npos) {
       return Status::Failure("the address \"" + std::string(item) +
@@ -87,7 +87,7 @@ Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const std::string&
       continue;
     }
     const size_t colon = line.find(':');
-    const std::string name = AsciiLower(TrimSpace(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
+    const std::string name = AsciiLower(TrimBlanks(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
     const std::string_view value = colon == std::string_view::npos ? std::string_view() : line.substr(colon + 1);
     Status ok;
     if (name == "from") ok = AddAddresses(value, senders);
@@ -121,9 +121,9 @@ std::string MailMessageId(const LocalTime& t, uint64_t counter, const std::strin
   for (char c : computer) {
     if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') host += c;
   }
-  std::string address = sender.substr(sender.rfind('<') == std::string::npos ? 0 : sender.rfind('<') + 1);
-  address = address.substr(0, address.find('>'));
-  std::string domain = address.substr(address.find('@') == std::string::npos ? address.size() : address.find('@') + 1);
+  const std::string_view address = AddressOf(sender).value_or("");
+  const size_t at = address.find('@');
+  std::string domain(at == std::string_view::npos ? std::string_view() : address.substr(at + 1));
   if (domain.empty() || domain.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
                             std::string::npos) {
     domain = "localhost";
@@ -167,26 +167,6 @@ std::string SmtpCommandLine(const SmtpCommand& c, const SmtpMail& mail) {
   line += " --mail-from " + mail.sender;
   for (const std::string& r : mail.recipients) line += " --mail-rcpt " + r;
   return line + " -T " + c.message_file;
-}
-
-std::string SmtpFailureText(uint32_t status) {
-  static const std::pair<uint32_t, const char*> kWords[] = {
-      {6, "the mail server's name could not be resolved"},
-      {7, "the mail server could not be reached"},
-      {8, "the mail server gave an answer curl does not understand"},
-      {26, "the message file could not be read"},
-      {28, "the transfer timed out"},
-      {35, "the secure connection could not be set up"},
-      {55, "the mail server refused the sender, a recipient or the message"},
-      {56, "the connection broke off"},
-      {60, "the mail server's certificate could not be verified"},
-      {64, "the mail server does not offer TLS, which SmtpRequireTls demands"},
-      {67, "the mail server refused the login"},
-  };
-  for (const auto& [number, words] : kWords) {
-    if (number == status) return std::string(words) + " (curl status " + std::to_string(status) + ")";
-  }
-  return "curl failed with status " + std::to_string(status);
 }
 
 }  // namespace kalmora

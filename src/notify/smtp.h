@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,8 +49,5 @@ struct SmtpCommand {
 // curl's command line: started directly, never through a shell, so each
 // argument is one word (checked above to hold no blank or quote).
 std::string SmtpCommandLine(const SmtpCommand& c, const SmtpMail& mail);
-
-// curl's exit status in words, for a failed send.
-std::string SmtpFailureText(uint32_t status);
 
 }  // namespace kalmora

@@ -114,22 +114,33 @@ std::optional<ProgramVersion> StampedVersion(std::string_view b) {
   }
 }
 
-std::string CurlFailureText(uint32_t status) {
+std::string CurlFailureText(uint32_t status, CurlTask task) {
+  // "SERVER" stands for the server of the task.
   static const std::pair<uint32_t, const char*> kWords[] = {
       {5, "the proxy's name could not be resolved"},
-      {6, "the update server's name could not be resolved"},
-      {7, "the update server could not be reached"},
+      {6, "SERVER's name could not be resolved"},
+      {7, "SERVER could not be reached"},
+      {8, "SERVER gave an answer curl does not understand"},
       {18, "the connection was closed before the file was complete"},
       {22, "the server answered with an HTTP error"},
       {23, "the file could not be written"},
+      {26, "the message file could not be read"},
       {28, "the transfer timed out"},
       {35, "the secure connection could not be set up"},
       {52, "the server closed the connection without an answer"},
+      {55, "SERVER refused the sender, a recipient or the message"},
       {56, "the connection broke off while the file was received"},
       {60, "the server's certificate could not be verified"},
+      {64, "SERVER does not offer TLS, which SmtpRequireTls demands"},
+      {67, "SERVER refused the login"},
   };
   for (const auto& [number, words] : kWords) {
-    if (number == status) return std::string(words) + " (curl status " + std::to_string(status) + ")";
+    if (number != status) continue;
+    std::string text = words;
+    if (text.rfind("SERVER", 0) == 0) {
+      text.replace(0, 6, task == CurlTask::Mail ? "the mail server" : "the update server");
+    }
+    return text + " (curl status " + std::to_string(status) + ")";
   }
   return "curl failed with status " + std::to_string(status);
 }

@@ -37,8 +37,12 @@ Status CheckWindowsExecutable(std::string_view bytes);
 // information), if it carries one.
 std::optional<ProgramVersion> StampedVersion(std::string_view bytes);
 
+// What curl was doing: fetching from the update server, or handing a mail
+// to the mail server.
+enum class CurlTask { Download, Mail };
+
 // curl's exit status in an administrator's words, with the number.
-std::string CurlFailureText(uint32_t status);
+std::string CurlFailureText(uint32_t status, CurlTask task = CurlTask::Download);
 
 // A small PE file stamped with a version, used where a real program file is
 // not at hand (the simulator's stand-ins and tests).
