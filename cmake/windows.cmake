@@ -49,6 +49,7 @@ endfunction()
 add_library(kalmora_win32_host STATIC
   src/host/win32/win32_host.cpp
   src/host/win32/service_host.cpp
+  src/host/win32/service_manager.cpp
   src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
 target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32)

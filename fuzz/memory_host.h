@@ -49,6 +49,7 @@ class MemoryHost final : public Host {
   void ReleaseChild(ChildProcess, bool) override { Unexpected(); }
   ProgramVersion Version() override { Unexpected(); }
   std::string ComputerName() override { Unexpected(); }
+  std::optional<uint32_t> ClaimInstance() override { Unexpected(); }
   void SetInteractiveDesktop(bool) override { Unexpected(); }
   void SetStartType(StartType) override { Unexpected(); }
   Status RegisterService() override { Unexpected(); }
@@ -60,6 +61,7 @@ class MemoryHost final : public Host {
   void ReportServiceStopped() override { Unexpected(); }
   void LogEvent(EventType, EventId, const std::string&) override { Unexpected(); }
   Result<int> ShowSessionMessage(const std::string&, const std::string&, uint32_t) override { Unexpected(); }
+  ServiceManager& Services() override { Unexpected(); }
   Status DeleteFile(const std::string&) override { Unexpected(); }
   Status ReplaceFile(const std::string&, const std::string&) override { Unexpected(); }
   bool FileExists(const std::string&) override { Unexpected(); }

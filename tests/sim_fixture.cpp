@@ -91,6 +91,9 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   o.exit_status = run_setup.exit_status;
   o.smtp_down = run_setup.smtp_down;
   o.smtp_refused = run_setup.smtp_refused;
+  o.registered = run_setup.registered;
+  if (!run_setup.kill_at.empty()) o.kill_at = sim::ParseTime(run_setup.kill_at).value();
+  for (const auto& l : run_setup.later) o.later_starts.push_back({sim::ParseTime(l.at).value(), l.service, l.args});
   for (const auto& [from, to] : run_setup.sleeps) o.sleeps.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));
   const ProgramVersion ours{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   for (const std::string name : {"kalmora", "zorvane"}) {
@@ -108,9 +111,10 @@ SimRun RunIni(const std::string& ini, const SimSetup& run_setup) {
 }
 
 DirectHost::DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program,
-                       const std::string& args)
+                       const std::string& args, bool registered)
     : world({.work_dir = dir.path(),
              .start = sim::ParseTime(start).value(),
+             .registered = registered,
              .until = sim::ParseTime(start).value() + 86400000}),
       host(world, program, args, false) {}
 

@@ -72,6 +72,16 @@ struct SimSetup {
   std::vector<std::pair<std::string, std::string>> sleeps;  // FROM, TO
   bool smtp_down = false;
   std::set<std::string> smtp_refused;
+  // The service registered though Kalmora starts by hand; a crash; further
+  // starts (AT, by the service manager or by hand with ARGS).
+  bool registered = false;
+  std::string kill_at;
+  struct Later {
+    std::string at;
+    bool service = false;
+    std::string args;
+  };
+  std::vector<Later> later;
 };
 SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.
@@ -80,8 +90,10 @@ SimRun RunIni(const std::string& ini, const SimSetup& run_setup = {});
 // One program on a simulated host of its own in `dir`, driven by the test;
 // the clock starts at `start`, and the world ends a day later.
 struct DirectHost {
+  // With `registered`, the service Kalmora is registered for the
+  // directory's kalmora.exe.
   DirectHost(const ScratchDir& dir, const std::string& start, const std::string& program = "kalmora",
-             const std::string& args = "");
+             const std::string& args = "", bool registered = false);
   sim::World world;
   sim::SimHost host;
 };

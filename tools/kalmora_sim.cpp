@@ -143,9 +143,9 @@ bool SplitPair(const std::string& option, const std::string& text, std::string& 
 // What the command line says, before anything is checked.
 struct CommandLine {
   std::string dir = KALMORA_EXAMPLE_DIR;
-  std::string work, args, start, stop_at, until, server, server_delay, send_delay;
-  std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused;
-  bool service = false, json = false, smtp_down = false;
+  std::string work, args, start, stop_at, until, server, server_delay, send_delay, kill_at;
+  std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused, sc_starts, starts_by_hand;
+  bool service = false, registered = false, json = false, smtp_down = false;
 };
 
 // FROM..TO spans, in order and apart.
@@ -194,6 +194,23 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
     sim::LocalMs t = 0;
     if (!time("--stop-at", c.stop_at, t)) return false;
     o.stop_at = t;
+  }
+  if (!c.kill_at.empty()) {
+    sim::LocalMs t = 0;
+    if (!time("--kill-at", c.kill_at, t)) return false;
+    o.kill_at = t;
+  }
+  o.registered = c.registered;
+  for (const std::string& text : c.sc_starts) {
+    sim::Options::LaterStart later{0, true, ""};
+    if (!time("--sc-start", text, later.at)) return false;
+    o.later_starts.push_back(later);
+  }
+  for (const std::string& text : c.starts_by_hand) {
+    const size_t eq = text.find('=');
+    sim::Options::LaterStart later{0, false, eq == std::string::npos ? "" : text.substr(eq + 1)};
+    if (!time("--start-by-hand", text.substr(0, eq), later.at)) return false;
+    o.later_starts.push_back(later);
   }
   if (!c.server.empty() && !SplitServer(c.server, o.server_url, o.server_dir, problem)) return false;
   for (const std::string& w : c.without) {
@@ -290,6 +307,10 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--start", c.start, "local date and time of the start (default: now)");
   app.add_flag("--service", c.service, "the service manager starts Kalmora");
   app.add_option("--stop-at", c.stop_at, "the service manager asks the service to stop at TIME");
+  app.add_flag("--registered", c.registered, "the service is registered, though Kalmora starts by hand");
+  app.add_option("--sc-start", c.sc_starts, "TIME: the service manager is asked to start the service (sc start)");
+  app.add_option("--start-by-hand", c.starts_by_hand, "TIME[=ARGS]: kalmora.exe is started by hand at TIME");
+  app.add_option("--kill-at", c.kill_at, "TIME: the running Kalmora dies without a word (a crash)");
   app.add_option("--until", c.until, "end of the simulation (default: 48 hours after the start)");
   app.add_option("--server", c.server, "update server: URL=DIR");
   app.add_option("--server-delay", c.server_delay, "seconds each download from the server takes");

@@ -20,6 +20,15 @@ std::optional<std::string> ProgramName(const std::string& args) {
   return name;
 }
 
+namespace {
+// The system's reasons end with a full stop, or not.
+std::string WithoutFullStop(std::string text) {
+  while (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+std::string WithFullStop(const std::string& text) { return WithoutFullStop(text) + "."; }
+}  // namespace
+
 frmZorvane::frmZorvane(Host& host) : host_(host) {
   host_.SetTimerInterval(TimerId::Update, 3000);
   host_.EnableTimer(TimerId::Update, false);
@@ -58,8 +67,50 @@ void frmZorvane::tmrUpdate_Timer() {
       host_.Sleep(1000);
     }
   }
-  (void)host_.StartProcess(program);
+  RestartProgram(program);
   host_.ExitProgram(ExitReason::Done);
+}
+
+// The program starts again the way it ran. A service registered for this
+// directory's program file is started by the service manager, so that stop
+// requests, the package's removal and the recovery settings keep reaching
+// it; a program started by itself here would run beside the service
+// manager, which would then start a second one. Only where no such service
+// exists (Kalmora ran by hand) is the program file started directly.
+void frmZorvane::RestartProgram(const std::string& program) {
+  const std::string path = host_.ProgramDirectory() + "\\" + program;
+  auto service = host_.Services().QueryService(kServiceName);
+  if (!service) {
+    host_.LogEvent(EventType::Error, EventId::Failure,
+                   "Kalmora: The update helper could not ask the service manager for the service " +
+                       std::string(kServiceName) + " (" + WithoutFullStop(service.reason()) + "), and started " +
+                       program + " by itself.");
+  }
+  if (!service || !*service || !ServiceRunsProgram((*service)->command_line, path)) {
+    (void)host_.StartProcess(program);
+    return;
+  }
+  StartService();
+}
+
+void frmZorvane::StartService() {
+  // The old program reports the service stopped before it ends; the
+  // service manager may take a moment to see its process gone.
+  for (uint32_t waited = 0; waited < kStopWaitMs; waited += kStopPollMs) {
+    auto service = host_.Services().QueryService(kServiceName);
+    if (!service || !*service || (*service)->state == ServiceState::Stopped) break;
+    host_.Sleep(kStopPollMs);
+  }
+  Status started = host_.Services().StartService(kServiceName);
+  if (!started) {
+    host_.Sleep(kRetryStartMs);
+    started = host_.Services().StartService(kServiceName);
+  }
+  if (!started) {
+    host_.LogEvent(EventType::Error, EventId::Failure,
+                   "Kalmora: The update helper could not start the service " + std::string(kServiceName) +
+                       " after the program update: " + WithFullStop(started.reason()));
+  }
 }
 
 [[noreturn]] void RunZorvane(Host& host) {

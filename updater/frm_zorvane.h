@@ -26,6 +26,13 @@ class frmZorvane : public EventSink {
   // While the old program still holds its file, the swap is tried again
   // once a second, this many times, before the helper gives up.
   static constexpr int kSwapAttempts = 30;
+  // The service Kalmora registers itself as, how long the helper waits for
+  // the service manager to see the old program stopped, and how long before
+  // it asks a second time when the service manager refused the start.
+  static constexpr const char* kServiceName = "Kalmora";
+  static constexpr uint32_t kStopWaitMs = 30000;
+  static constexpr uint32_t kStopPollMs = 500;
+  static constexpr uint32_t kRetryStartMs = 10000;
 
   explicit frmZorvane(Host& host);
   void Load();
@@ -36,6 +43,8 @@ class frmZorvane : public EventSink {
 
  private:
   void tmrUpdate_Timer();
+  void RestartProgram(const std::string& program);
+  void StartService();
   Host& host_;
 };
 

@@ -21,6 +21,8 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
     std::string args, brief;
     std::string offered = new_exe, old = old_exe;  // none when empty
     int locked_until = 0;                          // the second the old program lets go, -1 never
+    // A service Kalmora registered for this kalmora.exe, and its state.
+    std::optional<ServiceState> service = std::nullopt;
   } cases[] = {
       // clang-format off
       // The switch is the first 10 characters, trimmed, in any case; the
@@ -43,6 +45,12 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
       // The old program holds its file: tried once a second, 30 times at most.
       {"-updateexe kalmora", "03 swap failed x5, 08 swap, 08 start, 08 done", new_exe, old_exe, 8},
       {"-updateexe kalmora", "03 swap failed x30, 32 start, 32 done", new_exe, old_exe, -1},
+      // Restarted the way it ran: through the service manager, once it sees
+      // the old program stopped; asked again after 10 s, then an error entry.
+      {"-updateexe kalmora", "03 swap, 03 restart, 03 done", new_exe, old_exe, 0, ServiceState::Stopped},
+      {"-updateexe kalmora", "03 restart, 03 done", "", old_exe, 0, ServiceState::Stopped},
+      {"-updateexe kalmora", "03 swap, 33 restart refused x2, 43 error, 43 done", new_exe, old_exe, 0,
+       ServiceState::Running},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -50,7 +58,8 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
     ScratchDir dir;
     if (!c.old.empty()) dir.Write("kalmora.exe", c.old);
     if (!c.offered.empty()) dir.Write("kalmora.exe.new", c.offered);
-    DirectHost d(dir, "2026-12-24 10:00", "zorvane", c.args);
+    DirectHost d(dir, "2026-12-24 10:00", "zorvane", c.args, c.service.has_value());
+    if (c.service) d.world.SetServiceState(*c.service);
     const sim::LocalMs until = *sim::ParseTime("2026-12-24 10:00") + c.locked_until * 1000;
     if (c.locked_until) d.host.LockFile("kalmora.exe", c.locked_until < 0 ? std::nullopt : std::optional(until));
     EXPECT_THROW(RunZorvane(d.host), ProgramEnded);  // its reason shows as the last record
@@ -58,6 +67,14 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
     for (const std::string& line : Lines(d.world.records())) {
       std::string what = ReplaceAll(line.substr(21), "file rename kalmora.exe.new kalmora.exe", "swap");
       what = ReplaceAll(ReplaceAll(what, "spawn kalmora.exe", "start"), "exit done", "done");
+      what = ReplaceAll(what, "service StartService Kalmora", "restart");
+      what = ReplaceAll(what, "restart An instance of the service is already running.", "restart refused");
+      if (what.starts_with("event ")) {
+        EXPECT_EQ(what,
+                  "event Kalmora: The update helper could not start the service Kalmora after the program "
+                  "update: An instance of the service is already running.");
+        what = "error";
+      }
       if (runs.empty() || runs.back().first.substr(3) != what) runs.emplace_back(line.substr(6, 2) + " " + what, 0);
       ++runs.back().second;
     }
@@ -68,6 +85,22 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
     EXPECT_EQ(dir.Read("kalmora.exe"), swap ? new_exe : c.old);
     EXPECT_EQ(dir.Exists("kalmora.exe.new"), !c.offered.empty() && !swap) << "a new file goes only by the swap";
   }
+}
+
+// The registered command line runs this program file: quoted or not, with
+// arguments or not, in any case and with either slash.
+TEST(Zorvane, KnowsItsServiceByTheProgramFile) {
+  const std::string exe = "C:\\Program Files\\Kalmora\\kalmora.exe";
+  const std::pair<std::string, bool> cases[] = {{"\"C:\\Program Files\\Kalmora\\kalmora.exe\"", true},
+                                                {"C:\\Program Files\\Kalmora\\kalmora.exe", true},
+                                                {"  \"c:/program files/kalmora/KALMORA.EXE\" -x", true},
+                                                {"C:\\Program Files\\Kalmora\\kalmora.exe -x", true},
+                                                {"\"C:\\Program Files\\Kalmora\\kalmora.exe", false},
+                                                {"C:\\Program Files\\Kalmora\\kalmora.exe.new", false},
+                                                {"\"C:\\Other\\kalmora.exe\"", false},
+                                                {"C:\\Program Files\\Kalmora\\kalmora", false},
+                                                {"", false}};
+  for (const auto& [line, same] : cases) EXPECT_EQ(ServiceRunsProgram(line, exe), same) << line;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/result.h"
+#include "host/service_manager.h"
 
 namespace kalmora {
 
@@ -49,15 +50,17 @@ enum class MsgIcon { None, Information, Warning };
 
 // Why a program ended; the simulator prints these as they stand here.
 enum class ExitReason {
-  Halt,           // the shutdown request was sent
-  Stop,           // the service manager asked us to stop
-  ExitTimer,      // tmrWaitExit fired after a check that armed nothing
-  Config,         // kalmora.ini could not be read
-  Update,         // handed over to Zorvane
-  Command,        // -install or -uninstall done, or a bad argument
-  CommandFailed,  // -install or -uninstall could not be done
-  Done,           // Zorvane finished
-  Until,          // the simulation reached its end (simulator only)
+  Halt,            // the shutdown request was sent
+  Stop,            // the service manager asked us to stop
+  ExitTimer,       // tmrWaitExit fired after a check that armed nothing
+  Config,          // kalmora.ini could not be read
+  Update,          // handed over to Zorvane
+  Command,         // -install or -uninstall done, or a bad argument
+  CommandFailed,   // -install or -uninstall could not be done
+  AlreadyRunning,  // another Kalmora runs on this host; this start ended
+  Done,            // Zorvane finished
+  Until,           // the simulation reached its end (simulator only)
+  Killed,          // the process was ended from outside (simulator only)
 };
 
 const char* ExitReasonName(ExitReason r);
@@ -155,6 +158,9 @@ class Host {
   virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
   virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
   virtual ProgramVersion Version() = 0;
+  // Claims the one Kalmora of this host for the life of this process:
+  // nothing when it is ours, else the id of the process that holds it.
+  virtual std::optional<uint32_t> ClaimInstance() = 0;
   // The host's network name.
   virtual std::string ComputerName() = 0;
 
@@ -173,6 +179,8 @@ class Host {
   // answer; each goes away by itself after `timeout_s` seconds. The number of
   // sessions it was shown in.
   virtual Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) = 0;
+  // The service manager as another program uses it (Zorvane's restart).
+  virtual ServiceManager& Services() = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual Status DeleteFile(const std::string& name) = 0;

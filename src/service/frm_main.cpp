@@ -34,6 +34,7 @@ void frmMain::RunStartup() {
   host_.HideWindow();
   ClearDayState();
   ActOnCommandLine();
+  EnsureOnlyInstance();
   StartAndSettle();
   if (ReadConfiguration() != 0) {
     host_.ReportServiceStopped();
@@ -94,6 +95,31 @@ void frmMain::ActOnCommandLine() {
     host_.ShowMessage(caption, "Invalid command line parameter.", MsgIcon::None);
     host_.ExitProgram(ExitReason::Command);
   }
+}
+
+// One Kalmora per host: two would both decide, both mail and both halt. A
+// second start (the service beside one started by hand, or a start by hand
+// beside the service) ends before it reads or sends anything. -install and
+// -uninstall have already been acted on and ended above.
+void frmMain::EnsureOnlyInstance() {
+  if (instance_claimed_) return;
+  const std::optional<uint32_t> holder = host_.ClaimInstance();
+  if (!holder) {
+    instance_claimed_ = true;
+    return;
+  }
+  const std::string text = "Kalmora is already running (process " + std::to_string(*holder) + "); this start ends.";
+  host_.LogEvent(EventType::Error, EventId::Failure, "Kalmora: " + text);
+  if (host_.CommandLineArgs() == "-debug") {
+    host_.ShowMessage("Kalmora", text, MsgIcon::Warning);
+  } else {
+    // The service manager that started us waits for our answer: connect,
+    // so that it hears of the end at once instead of after its time-out.
+    host_.SetAcceptedControls(ServiceControls::Stop);
+    host_.ConnectServiceManager();
+    WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); });
+  }
+  host_.ExitProgram(ExitReason::AlreadyRunning);
 }
 
 void frmMain::StartAndSettle() {

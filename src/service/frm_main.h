@@ -64,6 +64,7 @@ class frmMain : public EventSink {
   // Start-up steps.
   void ClearDayState();
   void ActOnCommandLine();
+  void EnsureOnlyInstance();
   void StartAndSettle();
   void AcceptPowerEvents();
   // Daily check steps.
@@ -147,6 +148,7 @@ class frmMain : public EventSink {
   float LastTickAt_ = 0;
   bool Resumed_ = false;
   bool power_events_accepted_ = false;
+  bool instance_claimed_ = false;  // this process is the host's one Kalmora
   // The send.bat (or curl) that is handling a mail right now, if one is.
   std::optional<ChildProcess> mail_in_flight_;
   uint64_t mails_composed_ = 0;  // numbers each SMTP mail's file and Message-ID

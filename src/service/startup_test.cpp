@@ -92,5 +92,61 @@ TEST(Startup, WaitsAndTheEnd) {
   }
 }
 
+// One Kalmora per host: a second start beside the first ends before it
+// reads or sends anything, the service manager refuses a second start of
+// its own service, and a crashed service is restarted a minute later.
+TEST(Startup, OneKalmoraPerHost) {
+  const struct {
+    const char* name;
+    SimSetup setup;
+    Strings lines;
+  } cases[] = {
+      // clang-format off
+      {"sc start beside a start by hand", {.start = "2026-12-21 09:00", .until = "2026-12-21 12:00",
+        .registered = true, .later = {{"2026-12-21 10:00", true}}},
+       {"09:00:00.000 start", "10:00:00.000 StartService Kalmora", "10:00:00.000 start service",
+        "10:00:00.000 error Kalmora: Kalmora is already running (process 4100); this start ends.",
+        "10:00:00.500 exit already-running", "12:00:00.000 exit until"}},
+      {"-debug beside the service", {.start = "2026-12-21 09:00", .service = true, .until = "2026-12-21 12:00",
+        .later = {{"2026-12-21 10:00", false, "-debug"}}},
+       {"09:00:00.000 start service", "10:00:00.000 start -debug",
+        "10:00:00.000 error Kalmora: Kalmora is already running (process 4100); this start ends.",
+        "10:00:00.000 msgbox Kalmora Kalmora is already running (process 4100); this start ends. warning",
+        "10:00:00.000 exit already-running", "12:00:00.000 exit until"}},
+      {"sc start while it runs", {.start = "2026-12-21 09:00", .service = true, .until = "2026-12-21 12:00",
+        .later = {{"2026-12-21 10:00", true}}},
+       {"09:00:00.000 start service", "10:00:00.000 StartService Kalmora An instance of the service is already running.",
+        "12:00:00.000 exit until"}},
+      // Killed: the service manager's recovery restarts it after a minute.
+      {"killed", {.start = "2026-12-21 09:00", .service = true, .until = "2026-12-21 12:00",
+        .kill_at = "2026-12-21 10:00"},
+       {"09:00:00.000 start service", "10:00:00.000 exit killed", "10:00:00.000 ServiceFailed 1 restart after 60 s",
+        "10:01:00.000 start service", "12:00:00.000 exit until"}},
+      // The first start has ended: the second is the host's one Kalmora.
+      {"after the first ended", {.start = "2026-12-21 09:00", .until = "2026-12-21 12:00",
+        .later = {{"2026-12-21 10:00", false, "-debug"}}},
+       {"09:00:00.000 start", "09:00:14.500 exit exit-timer", "10:00:00.000 start -debug", "10:00:14.500 exit exit-timer"}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    const bool exits = std::string(c.name) == "after the first ended";
+    SimRun run = RunIni(Ini(exits ? "ExitAfterCheck=1\n" : ""), c.setup);
+    Strings lines;
+    for (const auto& r : run.records) {
+      const std::string kind = r["kind"], t = r["t"].get<std::string>().substr(11);
+      const std::string call = r.value("call", "");
+      if (kind == "start")
+        lines.push_back(t + " start" + (r["service"] ? " service" : "") +
+                        (r.value("args", "").empty() ? "" : " " + r.value("args", "")));
+      if (kind == "exit" || kind == "msgbox") lines.push_back(testing::Lines({r}).at(0));
+      if (kind == "event" && r["type"] == 1) lines.push_back(t + " error " + r.value("text", ""));
+      if (call == "StartService" || call == "ServiceFailed") {
+        lines.push_back(testing::Lines({r}).at(0).substr(0, 13) + testing::Lines({r}).at(0).substr(21));
+      }
+    }
+    EXPECT_EQ(lines, c.lines) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace kalmora::testing

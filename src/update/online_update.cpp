@@ -237,7 +237,13 @@ void frmMain::OnlineUpdate() {
   }
 
   host_.LogEvent(EventType::Information, EventId::Report, UpdateReport(run));
-  if (run.exe_handed_over) host_.ExitProgram(ExitReason::Update);
+  // An orderly end like any other: the service manager hears that the
+  // service stopped, so that the update helper can start it again through
+  // the service manager.
+  if (run.exe_handed_over) {
+    if (RunningAsService_) host_.ReportServiceStopped();
+    host_.ExitProgram(ExitReason::Update);
+  }
   if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while downloading Version Index file from " + cfg_.UpdateServer +

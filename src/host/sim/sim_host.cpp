@@ -74,6 +74,7 @@ SimHost::SimHost(World& world, std::string program, std::string args, bool start
       program_(std::move(program)),
       args_(std::move(args)),
       started_by_scm_(started_by_service_manager),
+      pid_(world.NewPid()),
       cwd_(world.options().work_dir) {
   version_ = ProgramVersion{KALMORA_VERSION_MAJOR, KALMORA_VERSION_MINOR, KALMORA_VERSION_REVISION};
   // A program file that carries a version resource says which version runs.
@@ -101,15 +102,24 @@ void SimHost::CheckUntil(LocalMs t) {
   }
 }
 
-void SimHost::Sleep(uint32_t ms) {
-  CheckUntil(world_.now() + ms);
-  world_.Advance(ms);
+void SimHost::MoveClock(LocalMs t) {
+  CheckUntil(t);
+  auto kill = program_ == "kalmora" ? world_.kill_due() : std::nullopt;
+  if (kill && *kill <= t) {
+    world_.MoveTo(std::max(world_.now(), *kill));
+    world_.MarkKilled();
+    // Nothing of the program runs any more, and nobody tells the service
+    // manager: it sees the process gone.
+    ExitProgram(ExitReason::Killed);
+  }
+  world_.MoveTo(t);
 }
+
+void SimHost::Sleep(uint32_t ms) { MoveClock(world_.now() + ms); }
 
 void SimHost::Beep(uint32_t hz, uint32_t ms) {
   Emit("beep", Record{{"hz", hz}, {"ms", ms}});
-  CheckUntil(world_.now() + ms);
-  world_.Advance(ms);
+  MoveClock(world_.now() + ms);
 }
 
 void SimHost::SetTimerInterval(TimerId id, uint32_t ms) {
@@ -132,6 +142,8 @@ std::optional<LocalMs> SimHost::NextDue() const {
     if (!next || t < *next) next = t;
   };
   if (start_pending_) consider(world_.now());
+  if (auto later = world_.NextLaterStart()) consider(*later);
+  if (auto kill = world_.kill_due(); kill && program_ == "kalmora") consider(*kill);
   if (connected_ && !stop_delivered_ && world_.options().stop_at) consider(*world_.options().stop_at);
   for (const Timer& t : timers_) {
     if (t.enabled && t.interval > 0) consider(t.due);
@@ -146,6 +158,11 @@ bool SimHost::DeliverOne() {
     bool success = false;
     if (sink_) sink_->OnServiceStartRequested(success);
     running_ = success;
+    if (success) world_.SetServiceState(ServiceState::Running);
+    return true;
+  }
+  if (auto later = world_.TakeLaterStart(now)) {
+    world_.LaterStart(*later, true);
     return true;
   }
   if (world_.TakeResume()) {
@@ -179,6 +196,7 @@ bool SimHost::DeliverOne() {
 }
 
 void SimHost::DoEvents() {
+  MoveClock(world_.now());
   while (DeliverOne()) {
   }
 }
@@ -188,12 +206,14 @@ void SimHost::IdleUntilEnd() {
     DoEvents();
     auto next = NextDue();
     if (!next) CheckUntil(world_.options().until + 1);
-    CheckUntil(*next);
-    world_.MoveTo(*next);
+    MoveClock(*next);
   }
 }
 
 void SimHost::EndProgram(ExitReason reason) {
+  // Whatever ends the service's program, the service manager sees it
+  // stopped (the Windows host reports it on the way out).
+  if (connected_ && reason != ExitReason::Killed) world_.SetServiceState(ServiceState::Stopped);
   Emit("exit", Record{{"reason", ExitReasonName(reason)}});
   throw ProgramEnded{reason};
 }
@@ -455,7 +475,26 @@ void SimHost::ConnectServiceManager() {
     start_pending_ = true;
   }
 }
-void SimHost::ReportServiceStopped() { Emit("service", Record{{"call", "ReportServiceStopped"}}); }
+void SimHost::ReportServiceStopped() {
+  if (connected_) world_.SetServiceState(ServiceState::Stopped);
+  Emit("service", Record{{"call", "ReportServiceStopped"}});
+}
+
+std::optional<uint32_t> SimHost::ClaimInstance() {
+  const uint32_t holder = world_.ClaimInstance(pid_);
+  return holder == 0 ? std::nullopt : std::optional<uint32_t>(holder);
+}
+
+Result<std::optional<RegisteredService>> SimHost::QueryService(const std::string& name) {
+  if (name != "Kalmora" || !world_.service_registered()) return std::optional<RegisteredService>();
+  return std::optional<RegisteredService>(
+      RegisteredService{"\"" + world_.options().work_dir + "\\kalmora.exe\"", world_.service_state()});
+}
+
+Status SimHost::StartService(const std::string& name) {
+  if (name != "Kalmora") return Status::Failure("The specified service does not exist as an installed service.");
+  return world_.StartService(program_);
+}
 
 // Types as the Windows event log numbers them.
 void SimHost::LogEvent(EventType type, EventId id, const std::string& text) {
@@ -528,6 +567,9 @@ std::string SimHost::GetProfileString(const std::string& section, const std::str
 }
 
 // As the Windows host asks: EWX_SHUTDOWN | EWX_FORCE, every reason bit set.
-void SimHost::ExitWindowsEx(ShutdownMode) { Emit("halt", Record{{"flags", 5u}, {"reason", 0xFFFFFFFFu}}); }
+void SimHost::ExitWindowsEx(ShutdownMode) {
+  Emit("halt", Record{{"flags", 5u}, {"reason", 0xFFFFFFFFu}});
+  world_.MarkHalted();
+}
 
 }  // namespace kalmora::sim

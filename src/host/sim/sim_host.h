@@ -21,7 +21,7 @@ struct Transfer {
   std::optional<double> cut;  // the fraction after which it breaks off
 };
 
-class SimHost : public Host {
+class SimHost : public Host, public ServiceManager {
  public:
   SimHost(World& world, std::string program, std::string args, bool started_by_service_manager);
 
@@ -50,6 +50,9 @@ class SimHost : public Host {
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override { return version_; }
+  std::optional<uint32_t> ClaimInstance() override;
+  uint32_t pid() const { return pid_; }
+  bool connected() const { return connected_; }
   std::string ComputerName() override { return "SIMHOST"; }
 
   void SetInteractiveDesktop(bool on) override;
@@ -63,6 +66,9 @@ class SimHost : public Host {
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
+  ServiceManager& Services() override { return *this; }
+  Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
+  Status StartService(const std::string& name) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;
@@ -90,6 +96,8 @@ class SimHost : public Host {
   };
   void Emit(const std::string& kind, Record fields);
   void CheckUntil(LocalMs t);
+  // The clock moves on to `t`, unless the program is killed on the way.
+  void MoveClock(LocalMs t);
   // The earliest moment at which something is due, if anything.
   std::optional<LocalMs> NextDue() const;
   bool DeliverOne();
@@ -108,6 +116,7 @@ class SimHost : public Host {
   std::string program_;
   std::string args_;
   bool started_by_scm_;
+  uint32_t pid_;
   std::string cwd_;
   ProgramVersion version_;
   EventSink* sink_ = nullptr;

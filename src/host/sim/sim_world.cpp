@@ -209,22 +209,99 @@ std::string World::Resolve(const std::string& name, const std::string& cwd) cons
 void World::Run() {
   pending_.clear();
   pending_.push_back(Launch{"kalmora", options_.args, options_.service});
+  std::sort(options_.later_starts.begin(), options_.later_starts.end(),
+            [](const auto& a, const auto& b) { return a.at < b.at; });
   // What is due at the very end still happens; only later things do not.
-  while (!pending_.empty() && now_ <= options_.until) {
+  // Once the host has been halted, nothing starts any more.
+  while (!halted_) {
+    if (pending_.empty()) {
+      auto later = NextLaterStart();
+      if (!later || *later > options_.until) break;
+      MoveTo(*later);
+      LaterStart(*TakeLaterStart(*later), false);
+      continue;
+    }
     Launch l = pending_.front();
     pending_.erase(pending_.begin());
-    SimHost host(*this, l.program, l.args, l.service);
-    running_ = l.program;
-    Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
-    try {
-      if (l.program == "zorvane") {
-        RunZorvane(host);
-      } else {
-        RunKalmora(host);
-      }
-    } catch (const ProgramEnded&) {
-    }
+    if (l.at > options_.until) break;
+    MoveTo(std::max(now_, l.at));
+    RunProgram(l);
   }
+}
+
+void World::RunProgram(const Launch& l) {
+  SimHost host(*this, l.program, l.args, l.service);
+  const std::string outer = std::exchange(running_, l.program);
+  Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
+  try {
+    if (l.program == "zorvane") {
+      RunZorvane(host);
+    } else {
+      RunKalmora(host);
+    }
+  } catch (const ProgramEnded& end) {
+    if (end.reason == ExitReason::Killed && host.connected()) ServiceFailed();
+  }
+  if (instance_holder_ == host.pid()) instance_holder_ = 0;
+  running_ = outer;
+}
+
+uint32_t World::ClaimInstance(uint32_t pid) {
+  if (instance_holder_ != 0 && instance_holder_ != pid) return instance_holder_;
+  instance_holder_ = pid;
+  return 0;
+}
+
+Status World::StartService(const std::string& who) {
+  Status s;
+  if (!service_registered()) {
+    s = Status::Failure("The specified service does not exist as an installed service.");
+  } else if (service_state_ != ServiceState::Stopped) {
+    s = Status::Failure("An instance of the service is already running.");
+  }
+  Record r{{"call", "StartService"}, {"arg", "Kalmora"}, {"result", s.ok()}};
+  if (!s) r["note"] = s.reason();
+  Emit(who, "service", std::move(r));
+  if (s) {
+    service_state_ = ServiceState::StartPending;
+    Queue(Launch{"kalmora", "", true, now_});
+  }
+  return s;
+}
+
+void World::ServiceFailed() {
+  service_state_ = ServiceState::Stopped;
+  ++service_failures_;
+  const bool restart = service_failures_ <= 2;
+  Emit("services", "service",
+       Record{{"call", "ServiceFailed"},
+              {"arg", service_failures_},
+              {"note", restart ? "restart after 60 s" : "no further action"}});
+  if (restart) Queue(Launch{"kalmora", "", true, now_ + 60000});
+}
+
+std::optional<LocalMs> World::NextLaterStart() const {
+  if (later_taken_ >= options_.later_starts.size()) return std::nullopt;
+  return options_.later_starts[later_taken_].at;
+}
+
+std::optional<Options::LaterStart> World::TakeLaterStart(LocalMs t) {
+  if (later_taken_ >= options_.later_starts.size() || options_.later_starts[later_taken_].at > t) return std::nullopt;
+  return options_.later_starts[later_taken_++];
+}
+
+void World::LaterStart(const Options::LaterStart& s, bool beside) {
+  if (s.service) {
+    if (!StartService("services")) return;
+  } else {
+    Queue(Launch{"kalmora", s.args, false, now_});
+  }
+  if (!beside) return;
+  // A second process beside the one that runs: it runs now, on the same
+  // clock, and the first goes on when it has ended.
+  Launch l = pending_.back();
+  pending_.pop_back();
+  RunProgram(l);
 }
 
 namespace {
@@ -263,6 +340,7 @@ std::string DescribeService(const Record& r, std::string&) {
   std::string line = r.value("call", "");
   if (r.contains("arg")) line += "(" + r["arg"].dump() + ")";
   if (r.contains("result")) line += std::string(" -> ") + (r["result"].get<bool>() ? "true" : "false");
+  if (r.contains("note")) line += ": " + r.value("note", "");
   return line;
 }
 

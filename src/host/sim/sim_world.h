@@ -34,6 +34,7 @@ struct Options {
   std::string args;      // Kalmora's argument string
   LocalMs start = 0;
   bool service = false;            // the service manager starts Kalmora
+  bool registered = false;         // the service is registered all the same
   std::optional<LocalMs> stop_at;  // the service manager asks it to stop
   LocalMs until = 0;               // where the simulation ends
   std::string server_url;          // --server URL=DIR
@@ -52,6 +53,17 @@ struct Options {
   // Spans in which the host sleeps: no program runs, the clock jumps from
   // the first moment to the second, and the resume is delivered.
   std::vector<std::pair<LocalMs, LocalMs>> sleeps;
+  // The running Kalmora dies at this moment without a word (a crash, or
+  // ended from Task Manager); the service manager's recovery may restart it.
+  std::optional<LocalMs> kill_at;
+  // Further starts while the simulation runs: kalmora.exe by hand with
+  // these arguments, or the service manager asked to start the service.
+  struct LaterStart {
+    LocalMs at = 0;
+    bool service = false;
+    std::string args;
+  };
+  std::vector<LaterStart> later_starts;
 };
 
 // A child program on the virtual clock: it ends by itself at `end`, with its
@@ -101,8 +113,35 @@ class World {
     std::string program;  // "kalmora" or "zorvane"
     std::string args;
     bool service = false;
+    LocalMs at = 0;  // not before this moment
   };
   void Queue(Launch l) { pending_.push_back(std::move(l)); }
+
+  // The process ids the simulated programs get, one after the other.
+  uint32_t NewPid() { return next_pid_ += 4; }
+  // One Kalmora per host: 0 when `pid` holds the claim now, else the holder.
+  uint32_t ClaimInstance(uint32_t pid);
+
+  // The service manager's one service, "Kalmora", registered for the program
+  // directory's kalmora.exe when the simulation began with its start.
+  bool service_registered() const { return options_.service || options_.registered; }
+  ServiceState service_state() const { return service_state_; }
+  void SetServiceState(ServiceState s) { service_state_ = s; }
+  // A start request, from `who`: refused while the service runs, otherwise
+  // the service's program is queued.
+  Status StartService(const std::string& who);
+  // The service's process ended without reporting the service stopped: the
+  // recovery settings restart it after a minute, twice.
+  void ServiceFailed();
+  // The next of the later starts due by `t`, taken.
+  std::optional<Options::LaterStart> TakeLaterStart(LocalMs t);
+  std::optional<LocalMs> NextLaterStart() const;
+  // Starts it now: beside the program that runs, or queued when none does.
+  void LaterStart(const Options::LaterStart& s, bool beside);
+  // The moment the running Kalmora is killed, while it is still to come.
+  std::optional<LocalMs> kill_due() const { return killed_ ? std::nullopt : options_.kill_at; }
+  void MarkKilled() { killed_ = true; }
+  void MarkHalted() { halted_ = true; }
 
  private:
   Options options_;
@@ -114,7 +153,14 @@ class World {
   bool resume_pending_ = false;
   int64_t timer_wakeups_ = 0;
   uint64_t next_child_ = 1;
+  uint32_t next_pid_ = 4096;
+  uint32_t instance_holder_ = 0;
+  ServiceState service_state_ = ServiceState::Stopped;
+  int service_failures_ = 0;
+  size_t later_taken_ = 0;
+  bool killed_ = false, halted_ = false;
   LocalMs now_ = 0;
+  void RunProgram(const Launch& l);
   void Finish(SimChild& c, bool killed);
   // Ends the children due by `t`, each at its moment, and moves the clock to `t`.
   void SettleChildren(LocalMs t);

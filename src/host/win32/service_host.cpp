@@ -19,6 +19,8 @@ constexpr const char* kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\Ev
 // How long the service manager should wait for the next state.
 constexpr DWORD kStartWaitHintMs = 30000;
 constexpr DWORD kStopWaitHintMs = 10000;
+// How long -uninstall waits for a running service to stop before it removes it.
+constexpr DWORD kUninstallStopWaitMs = 30000;
 
 // ServiceMain receives no context; there is one service per process.
 Win32Host* g_service_host = nullptr;
@@ -83,16 +85,27 @@ Status Win32Host::RegisterService() {
   return Status();
 }
 
+// A running service is stopped first, so that its program does not go on
+// deciding and mailing without a service behind it, and its file can be
+// removed.
 Status Win32Host::UnregisterService() {
-  Status removed;
   {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!scm.get()) return Status::Failure(LastErrorText());
-    ScHandle service(OpenServiceA(scm.get(), kServiceName, DELETE));
-    if (!service.get() || !DeleteService(service.get())) return Status::Failure(LastErrorText());
+    ScHandle service(OpenServiceA(scm.get(), kServiceName, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service.get()) return Status::Failure(LastErrorText());
+    SERVICE_STATUS status{};
+    if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
+      ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+      for (DWORD waited = 0; waited < kUninstallStopWaitMs && status.dwCurrentState != SERVICE_STOPPED; waited += 500) {
+        ::Sleep(500);
+        if (!QueryServiceStatus(service.get(), &status)) break;
+      }
+    }
+    if (!DeleteService(service.get())) return Status::Failure(LastErrorText());
   }
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
-  return removed;
+  return Status();
 }
 
 void Win32Host::ConnectServiceManager() {

@@ -214,9 +214,13 @@ void Win32Host::IdleUntilEnd() {
 void Win32Host::EndProgram(ExitReason reason) {
   // Whatever ends a service process, the service manager hears of it first,
   // so that it records a stop and not a crash.
-  if (status_handle_.load()) SetStatus(SERVICE_STOPPED, NO_ERROR, 0);
+  // A start refused because another Kalmora runs says so to the service
+  // manager too ("An instance of the service is already running"); it is no
+  // crash, so the recovery settings leave it alone.
+  const bool refused = reason == ExitReason::AlreadyRunning;
+  if (status_handle_.load()) SetStatus(SERVICE_STOPPED, refused ? ERROR_SERVICE_ALREADY_RUNNING : NO_ERROR, 0);
   // Scripts that install or uninstall can tell success from failure.
-  ExitProcess(reason == ExitReason::Config || reason == ExitReason::CommandFailed ? 1 : 0);
+  ExitProcess(reason == ExitReason::Config || reason == ExitReason::CommandFailed || refused ? 1 : 0);
 }
 
 // --- process and window ---------------------------------------------------------

@@ -17,6 +17,7 @@
 #undef ReplaceFile
 #undef SetCurrentDirectory
 #undef GetProfileString
+#undef StartService
 
 #include <atomic>
 #include <map>
@@ -30,7 +31,7 @@ namespace kalmora::win32 {
 // default), without the line end.
 std::string LastErrorText(DWORD error = GetLastError());
 
-class Win32Host : public Host {
+class Win32Host : public Host, public ServiceManager {
  public:
   struct Options {
     // The title of the program's window (the service's and the event
@@ -74,6 +75,7 @@ class Win32Host : public Host {
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
   std::string ComputerName() override;
+  std::optional<uint32_t> ClaimInstance() override;
 
   // Service host (service_host.cpp).
   void SetInteractiveDesktop(bool on) override { interactive_ = on; }
@@ -87,6 +89,9 @@ class Win32Host : public Host {
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
+  ServiceManager& Services() override { return *this; }
+  Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
+  Status StartService(const std::string& name) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;
@@ -154,6 +159,8 @@ class Win32Host : public Host {
   CRITICAL_SECTION status_lock_;
   DWORD reported_state_ = 0;
   HANDLE event_source_ = nullptr;
+  // Held for the life of the process: the claim to be the host's one Kalmora.
+  HANDLE instance_ = nullptr;
 };
 
 }  // namespace kalmora::win32
