@@ -4,7 +4,8 @@
 
 import datetime, os, re, subprocess, time  # noqa: E401
 
-from winelib import PROGRAM_DIR, avoid_midnight, events, grep, ini, poll, screenshot
+from test_faults import FaultServer
+from winelib import PROGRAM_DIR, avoid_midnight, dos, events, grep, ini, poll, screenshot, stamped_version
 
 KEYS = ("HKLM\\System\\CurrentControlSet\\Services\\Kalmora",
         "HKLM\\System\\CurrentControlSet\\Services\\EventLog\\Application\\Kalmora")
@@ -117,4 +118,83 @@ def test_service(case):
     case.equal(message_box(case, ["-uninstall"]), box("uninstall", "Service does not exist."), "a second -uninstall")
 
 
-TESTS = [("service", test_service)]
+def kalmora_processes(case):
+    # The kalmora.exe processes of this prefix, by their Unix process ids.
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={case.path}".encode() not in f.read().split(b"\0"):
+                    continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if b"kalmora.exe" in f.read().lower():
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
+def test_update_service(case):
+    # A program update while Kalmora runs as a service: the service stops,
+    # Zorvane swaps the file and the service manager starts the new program,
+    # which stays the host's one Kalmora under the service manager.
+    avoid_midnight(420)
+    today = datetime.date.today().strftime("%d.%m.%Y")
+    nxt = stamped_version(case.tool("next/kalmora.exe"))
+    server = FaultServer()
+    try:
+        case.install("zorvane.exe")
+        case.install("curl_shim.exe", "system\\curl.exe")
+        os.symlink("/usr/bin/curl", case.file("system\\curl-linux.exe"))
+        case.write("system\\send.bat", "@echo off\ntype mail.tmp >> sent.log\n")
+        case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "UpdateEnabled": "1",
+                                                          "UpdateServer": server.url, "ExitAfterCheck": "0"},
+                                       "Messaging": {"EmailAddress": "staff@example.com"}},
+                                      msg_holidays=[f"{today},Restarted,Body,"]))
+        case.write("versions.idx", "[Versions]\nIniVersion=1\n")
+        server.files["/kalmora/versions.idx.new"] = (dos(f"[Versions]\nExeVersion={nxt}\nIniVersion=1\n"), "whole", 0)
+        server.files["/kalmora/kalmora.exe.new"] = (open(case.tool("next/kalmora.exe"), "rb").read(), "whole", 0)
+        _, session = case.sleeper(display=os.environ["DISPLAY"])
+        rc, out = case.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
+        case.require(rc == 0, f"sc create: {out}")
+        case.run("sc", "start", "Kalmora")
+        wait_state(case, "RUNNING", 30)
+        first = kalmora_processes(case)
+        case.equal(len(first), 1, "kalmora.exe processes of the started service")
+        # A second Kalmora by hand ends at once with its box, sending nothing.
+        caption, text, icon, status = message_box(case, ["-debug"], "already-running-msgbox")
+        case.check(re.fullmatch(r"Kalmora is already running \(process \d+\); this start ends\.", text), text)
+        case.equal((caption, icon, status), ("Kalmora", MB_ICONWARNING, 1), "-debug beside the service")
+
+        # The hand-over comes after the settling wait; Zorvane swaps the file
+        # and the service manager starts the new program.
+        poll(lambda: stamped_version(case.file("kalmora.exe")) == nxt, 180, "the new kalmora.exe in place")
+        swapped_at = time.time()
+        running_at, _ = wait_state(case, "RUNNING", 60)
+        case.check(running_at - swapped_at < 60, f"the service ran again {running_at - swapped_at:.0f} s after the swap")
+        case.equal(len(poll(lambda: kalmora_processes(case) if set(kalmora_processes(case)) - set(first) else None,
+                            30, "the new process")), 1, "kalmora.exe processes after the hand-over")
+        # The service manager refuses to start it twice.
+        for _ in range(2):
+            case.run("sc", "start", "Kalmora")
+        time.sleep(3)
+        case.equal(len(kalmora_processes(case)), 1, "kalmora.exe processes after two more sc start")
+        # The new program settles, finds nothing newer and mails the day's
+        # message holiday as the service it is.
+        mail = poll(lambda: case.file("sent.log").exists() and case.file("sent.log").read_bytes().decode("cp1252"),
+                    170, "the restarted program's mail")
+        case.check("X-Kalmora-RunningAsService: 1\r\n" in mail and f"X-Mailer: Kalmora Service {nxt}\r\n" in mail,
+                   f"the restarted program's mail:\n{mail}")
+        stop_at = time.time()
+        case.run("sc", "stop", "Kalmora")
+        stopped_at, code = wait_state(case, "STOPPED", 30)
+        case.check(stopped_at - stop_at < 30, f"sc stop took {stopped_at - stop_at:.0f} s")
+        case.equal(code, "0", "exit code of the stopped new program")
+        poll(lambda: not kalmora_processes(case), 15, "no kalmora.exe left after sc stop")
+        case.equal([e.text for e in events(session) if e.type == 1], [], "error entries")
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
+TESTS = [("update-service", test_update_service), ("service", test_service)]
