@@ -83,8 +83,13 @@ void frmMain::DailyCheck() {
   // 1. Message holidays. All rows are judged against the date the check
   // began on, even when the mails' waits run past midnight.
   const LocalTime began = host_.Now();
-  DecidedOn_ = CivilDate{began.year, began.month, began.day};
-  SendMsgHolidayEmails(CivilDate{began.year, began.month, began.day});
+  const CivilDate today{began.year, began.month, began.day};
+  // A new date's schedule deserves its own warning, however the date came:
+  // at midnight, after a sleep, or in a start-up whose waits ran past
+  // midnight.
+  if (DecidedOn_ != today) ScheduleWarningSent_ = false;
+  DecidedOn_ = today;
+  SendMsgHolidayEmails(today);
   // 2.-6. Each mail above took at least 3 seconds, so the clock is read
   // again: the cut-off is about the moment of the decision, not the start of
   // the check.

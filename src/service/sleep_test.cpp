@@ -19,6 +19,9 @@ TEST(Sleep, EveryDayIsDecidedOnItsOwnDate) {
   const std::string rearm =
       " event Kalmora: The shutdown due at 19:30:00 came while the host was asleep. It is announced "
       "again and follows after the warning time.";
+  const std::string missed =
+      " event Kalmora: The shutdown due at 19:30:00 came while the host was asleep. The day ends within the "
+      "warning time, so it is not announced again; the next day is decided afresh.";
   const std::regex to(" mail [^|]*\\|");
   const std::string scheduled = "ScheduledShutdown=1\nScheduledShutdownTime=19:30\nScheduledShutdownDays=12345\n";
   const std::vector<std::pair<std::string, std::string>> nights = {{"2026-12-21 19:00", "2026-12-22 07:30"},
@@ -58,6 +61,21 @@ TEST(Sleep, EveryDayIsDecidedOnItsOwnDate) {
        {.start = "2026-12-21 07:58", .service = true, .sleeps = {{"2026-12-21 19:00", "2026-12-21 21:00"}}},
        {"08:00:00.500 mail d21", "19:00:00.000 suspend 2026-12-21 21:00:00.000", "21:00:00.000" + rearm,
         "21:00:00.000 mail Kalmora: Shutdown scheduled at 21:15", "21:00:03.000" + warned, "21:15:03.000" + halt}},
+      // Woken too late for the warning time: nothing promises a halt past
+      // midnight; the next day is decided afresh.
+      {"the scheduled halt passed in a sleep until 23:55, ticking", "", scheduled,
+       {.start = "2026-12-21 07:58", .service = true, .until = "2026-12-22 12:00",
+        .sleeps = {{"2026-12-21 19:00", "2026-12-21 23:55"}}},
+       {"08:00:00.500 mail d21", "19:00:00.000 suspend 2026-12-21 23:55:00.000", "23:55:00.000" + missed,
+        "00:02:01.000 mail d22"}},
+      // A resume whose start-up runs past midnight decides the new day, which
+      // gets its own warning.
+      {"warned, then asleep until 23:59:30, resident", "DecideDaily=1\n", scheduled,
+       {.start = "2026-12-21 07:58", .service = true, .until = "2026-12-22 20:00",
+        .sleeps = {{"2026-12-21 19:20", "2026-12-21 23:59:30"}}},
+       {"08:00:00.500 mail d21", "19:15:03.500 mail Kalmora: Shutdown scheduled at 19:30", "19:15:06.500" + warned,
+        "19:20:00.000 suspend 2026-12-21 23:59:30.000", "00:01:31.000 mail d22",
+        "19:15:04.000 mail Kalmora: Shutdown scheduled at 19:30", "19:15:07.000" + warned, "19:30:04.000" + halt}},
       // clang-format on
   };
   for (const auto& c : cases) {
