@@ -90,12 +90,15 @@ TEST(Sleep, EveryDayIsDecidedOnItsOwnDate) {
 }
 
 // One timer wake-up a day for a resident service with nothing armed, not a
-// tick every ten seconds; without DecideDaily the first tick ends the ticks.
+// tick every ten seconds; without DecideDaily the first tick ends the ticks,
+// and an ExitAfterCheck that is no number (neither 0 nor 1) starts none.
 TEST(Sleep, AnIdleServiceWakesOnceADayOrNever) {
-  for (auto [decide_daily, least, most] : {std::tuple{"1", 7, 14}, {"0", 1, 1}}) {
-    const SimRun run =
-        RunIni(Ini("DecideDaily="s + decide_daily + "\n"), {.start = "2026-12-18 07:58", .until = "2026-12-25 07:58"});
-    EXPECT_TRUE(run.timer_wakeups >= least && run.timer_wakeups <= most) << decide_daily << ": " << run.timer_wakeups;
+  for (auto [general, least, most] : {std::tuple{"DecideDaily=1\n", 7, 14},
+                                      {"DecideDaily=0\n", 1, 1},
+                                      {"ExitAfterCheck=yes\n", 0, 0},
+                                      {"ExitAfterCheck=\n", 0, 0}}) {
+    const SimRun run = RunIni(Ini(general), {.start = "2026-12-18 07:58", .until = "2026-12-25 07:58"});
+    EXPECT_TRUE(run.timer_wakeups >= least && run.timer_wakeups <= most) << general << ": " << run.timer_wakeups;
   }
 }
 
