@@ -383,24 +383,33 @@ void Checker::ShutdownHolidays() {
   if (more > 0) Add(it->number, "list-ended", {it->text.empty() ? "empty" : "comment", std::to_string(more)});
 }
 
-// The message holidays' lines, for dates and for fields that an unquoted
-// comma shifted.
+// The message holidays' rows, for dates and for fields that an unquoted
+// comma shifted. A row begins on a line that starts outside quotes; the
+// lines of a quoted field that runs on belong to its row, even a blank one.
 void Checker::MsgHolidays() {
   auto header = std::find_if(lines_.begin(), lines_.end(), [](const Line& l) { return l.text == "[MsgHolidays]"; });
   if (header == lines_.end()) return;
   std::map<std::string, int> seen;
+  int row_line = 0, fields = 0;
+  bool quoted = false;
+  auto end_row = [&] {
+    if (fields > 4) Add(row_line, "shifted-fields", {std::to_string(fields)});
+  };
   for (auto it = header + 1; it != lines_.end(); ++it) {
     const std::string t(TrimBlanks(it->text));
-    if (t.empty() || t[0] == '[' || t[0] == ';' || t[0] == ',') break;
-    int fields = 1;
-    bool quoted = false;
+    if (!quoted) {
+      if (t.empty() || t[0] == '[' || t[0] == ';' || t[0] == ',') break;
+      end_row();
+      row_line = it->number;
+      fields = 1;
+      DateRow(it->number, t.substr(0, std::min(t.find(','), size_t{10})), seen, "; each row sends its own mail");
+    }
     for (char ch : t) {
       if (ch == '"') quoted = !quoted;
       if (ch == ',' && !quoted) ++fields;
     }
-    if (fields > 4) Add(it->number, "shifted-fields", {std::to_string(fields)});
-    DateRow(it->number, t.substr(0, std::min(t.find(','), size_t{10})), seen, "; each row sends its own mail");
   }
+  end_row();
   for (size_t i = 0; i < read_.tables.lstMsgHolidaysBody.size(); ++i) {
     if (auto file = BodyFileName(read_.tables.lstMsgHolidaysBody[i]); file && !host_.FileExists(*file)) {
       Add(0, "missing-file", {"The message holiday " + read_.tables.lstMsgHolidaysDates[i] + "'s body", *file});

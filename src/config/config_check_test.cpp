@@ -32,14 +32,15 @@ TEST(Check, EveryTrapOnItsLine) {
                  "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n\n"
                  "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n31.04.#### = Not a day\n24.12.26 = Short\n"
                  "2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
-                 "[MsgHolidays]\n23.12.####,Holidays, with a comma,\"Body\",all@example.com\n; end\n"));
+                 "[MsgHolidays]\n24.12.####,\"Merry\n\nChristmas, all\",Body,all@example.com\n23.12.####,Holidays, "
+                 "with a comma,\"Body\",all@example.com\n; end\n"));
   EXPECT_EQ(Check(dir), (Strings{"0 missing-file",    "3 switch",          "4 unknown-key",      "5 beep",
                                  "6 update-server",   "6 plain-http",      "7 missing-file",     "8 no-address",
                                  "9 cut-off",         "10 number",         "11 wrong-section",   "12 duplicate-key",
                                  "15 unknown-key",    "16 utf8",           "17 smtp-server",     "17 smtp-server",
                                  "21 scheduled-time", "22 scheduled-days", "26 impossible-date", "27 date-form",
-                                 "28 date-form",      "29 duplicate-date", "30 list-ended",      "34 shifted-fields",
-                                 "35 unreadable"}));
+                                 "28 date-form",      "29 duplicate-date", "30 list-ended",      "37 shifted-fields",
+                                 "38 unreadable"}));
 }
 
 // A file the checker rates 2 is exactly one the service refuses.

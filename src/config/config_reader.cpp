@@ -105,7 +105,7 @@ class TextCursor {
       size_t close = s_.find('"', pos_ + 1);
       if (close == std::string::npos) return Field::kOpenQuote;
       field.assign(s_, pos_ + 1, close - pos_ - 1);
-      line_ += static_cast<int>(std::count(field.begin(), field.end(), '\n'));
+      line_ += LineEnds(field);
       pos_ = close + 1;
       // Whatever stands between the closing quote and the delimiter is dropped.
       while (pos_ < s_.size() && s_[pos_] != ',' && s_[pos_] != '\r' && s_[pos_] != '\n') ++pos_;
@@ -143,6 +143,15 @@ class TextCursor {
       ++pos_;
       ++line_;
     }
+  }
+
+  // Line ends inside a quoted field, counted as SkipLineEnd counts them.
+  static int LineEnds(const std::string& text) {
+    int n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++n;
+    }
+    return n;
   }
 
   const std::string& s_;

@@ -10,6 +10,9 @@ namespace {
 // The warning's lead time; a value that is not a number counts as the
 // default 900 seconds.
 constexpr double kDefaultWarningDelay = 900.0;
+// Likewise ShutdownDelay, as the daily check counts it.
+constexpr double kDefaultShutdownDelay = 180.0;
+constexpr float kDaySeconds = 86400.0f;
 constexpr uint32_t kTickMs = 10000;
 // Ticks come every ten seconds; one that comes more than a minute late
 // means the host was asleep, not busy.
@@ -79,12 +82,10 @@ void frmMain::CountdownTick() {
 bool frmMain::DateChangedSinceDecision() {
   if (!DecidedOn_) return false;
   const LocalTime now = host_.Now();
-  return now.year != DecidedOn_->year || now.month != DecidedOn_->month || now.day != DecidedOn_->day;
+  return CivilDate{now.year, now.month, now.day} != *DecidedOn_;
 }
 
-// A new day's schedule deserves its own warning.
 void frmMain::NewDay() {
-  ScheduleWarningSent_ = false;
   Resumed_ = false;
   RunStartup();
 }
@@ -96,16 +97,15 @@ bool frmMain::HaltPassed(float now_s) const {
 // After a resume the whole start-up runs again (the update, the settling
 // wait, the check). A scheduled halt that passed while the host slept is not
 // armed again by it, so it is re-armed after its warning, as on a host that
-// finds out by the gap between two ticks.
+// finds out by the gap between two ticks; but only while it is still the day
+// the halt was due: a start-up that ran past midnight has decided the new day.
 void frmMain::ResumeAfterSleep() {
   const bool passed = HaltPassed(host_.SecondsSinceMidnight());
   const bool scheduled = DoScheduledShutdown_;
   const float missed = TimeToShutdown_;
   const CivilDate before = *DecidedOn_;
   RunStartup();
-  const bool same_day =
-      DecidedOn_->year == before.year && DecidedOn_->month == before.month && DecidedOn_->day == before.day;
-  if (passed && same_day && TimeToShutdown_ == 0) {
+  if (passed && DecidedOn_ == before && TimeToShutdown_ == 0) {
     DoShutdown_ = true;
     DoScheduledShutdown_ = scheduled;
     RearmAfterSleep(missed);
@@ -113,16 +113,32 @@ void frmMain::ResumeAfterSleep() {
 }
 
 // The notices of the halt go out again with the minutes that now remain,
-// and the halt comes after the warning time, counted from now.
+// and the halt comes after the warning time, counted from now. When that
+// moment would fall on the next date, nothing is re-armed: the clock never
+// reaches it, the next date is decided afresh at its first tick, and a
+// notice would promise a halt that never comes.
 void frmMain::RearmAfterSleep(float missed) {
   const float now_s = host_.SecondsSinceMidnight();
+  const double warning_time = DoScheduledShutdown_
+                                  ? ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay)
+                                  : ParseNumber(cfg_.ShutdownDelay).value_or(kDefaultShutdownDelay);
+  LastTickAt_ = now_s;
+  if (now_s + warning_time >= kDaySeconds) {
+    host_.LogEvent(EventType::Information, EventId::Report,
+                   "Kalmora: The shutdown due at " + ClockText(missed) +
+                       " came while the host was asleep. The day ends within the warning time, so it is not "
+                       "announced again; the next day is decided afresh.");
+    DoShutdown_ = false;
+    DoScheduledShutdown_ = false;
+    TimeToShutdown_ = 0;
+    ArmMidnightWake();
+    return;
+  }
   host_.LogEvent(EventType::Information, EventId::Report,
                  "Kalmora: The shutdown due at " + ClockText(missed) +
                      " came while the host was asleep. It is announced again and follows after the warning time.");
-  LastTickAt_ = now_s;
   if (DoScheduledShutdown_) {
-    TimeToShutdown_ =
-        static_cast<float>(now_s + ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay));
+    TimeToShutdown_ = static_cast<float>(now_s + warning_time);
     ScheduleWarningSent_ = true;
     SendScheduledShutdownWarning(ClockText(TimeToShutdown_).substr(0, 5));
   } else {

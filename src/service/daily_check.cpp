@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <map>
 
 #include "config/numbers.h"
 #include "service/frm_main.h"
 #include "service/rules.h"
+#include "service/sent_mails.h"
 
 namespace kalmora {
 
@@ -34,14 +36,22 @@ std::string NoticeSentence(const std::string& what, const std::string& address, 
   return "\r\n\r\n" + what + " to inform " + address + " " + sent.reason() + ".";
 }
 
-// One e-mail for every matching row, whatever else today is. A mail that
-// did not go out gets an error entry naming its row, so that nobody waits
-// for a notice in vain without a trace.
+// One e-mail for every matching row, whatever else today is, but at most
+// once a day on this host: a start, resume or re-decision later the same day
+// skips the rows msgholidays.sent lists. A mail that did not go out gets an
+// error entry naming its row, so that nobody waits for a notice in vain
+// without a trace, and is not remembered: a later start today tries it again.
 void frmMain::SendMsgHolidayEmails(const CivilDate& day) {
-  // A service that stays resident decides again after each resume; a day's
-  // mails still go out once.
-  if (MailedOn_ && MailedOn_->year == day.year && MailedOn_->month == day.month && MailedOn_->day == day.day) return;
-  MailedOn_ = day;
+  // This run's own record once it has one for today (it wrote the file
+  // itself, or tried to), otherwise what an earlier start left.
+  if (SentOn_ != day) {
+    const auto bytes = host_.ReadFile(kSentMailsFile);
+    SentToday_ = bytes ? ParseSentMails(*bytes, day) : std::vector<std::string>();
+    SentOn_ = day;
+  }
+  // Each listed key stands for one mail, so two identical rows send two.
+  std::map<std::string, int> already;
+  for (const std::string& key : SentToday_) ++already[key];
   for (size_t i = 0; i < tables_.lstMsgHolidaysDates.size(); ++i) {
     if (!DateMatches(tables_.lstMsgHolidaysDates[i], day)) continue;
     IsMsgHoliday_ = true;
@@ -54,12 +64,33 @@ void frmMain::SendMsgHolidayEmails(const CivilDate& day) {
         tables_.lstMsgHolidaysSubject[i].empty() ? cfg_.DefaultEmailSubject : tables_.lstMsgHolidaysSubject[i];
     const std::string body =
         tables_.lstMsgHolidaysBody[i].empty() ? cfg_.DefaultEmailSubject : tables_.lstMsgHolidaysBody[i];
+    const std::string key = SentMailKey(date, address, subject);
+    if (auto it = already.find(key); it != already.end() && it->second > 0) {
+      --it->second;
+      continue;
+    }
     if (Status sent = SendEmail(address, subject, body); !sent) {
       host_.LogEvent(EventType::Error, EventId::Failure,
                      "Kalmora: The message-holiday email of [MsgHolidays] row " + std::to_string(i + 1) + " (" + date +
                          ", subject \"" + subject + "\") to inform " + address + " " + sent.reason() + ".");
+      continue;
     }
+    SentToday_.push_back(key);
+    RememberSentMails(day);
   }
+}
+
+// After each mail, so that a halt or stop later in the check loses none.
+// Written aside and swapped in with one rename: a file cut off half-way
+// would count as empty and send the whole day again.
+void frmMain::RememberSentMails(const CivilDate& day) {
+  Status done = host_.WriteFile(kSentMailsNewFile, SentMailsText(day, SentToday_));
+  if (done) done = host_.ReplaceFile(kSentMailsNewFile, kSentMailsFile);
+  if (done) return;
+  (void)host_.DeleteFile(kSentMailsNewFile);
+  host_.LogEvent(EventType::Warning, EventId::Report,
+                 std::string("Kalmora: Warning: ") + kSentMailsFile + " could not be written (" + done.reason() +
+                     "). A start later today may send today's message-holiday emails again.");
 }
 
 std::string frmMain::ShutdownNotice(double delay) {
@@ -83,8 +114,13 @@ void frmMain::DailyCheck() {
   // 1. Message holidays. All rows are judged against the date the check
   // began on, even when the mails' waits run past midnight.
   const LocalTime began = host_.Now();
-  DecidedOn_ = CivilDate{began.year, began.month, began.day};
-  SendMsgHolidayEmails(CivilDate{began.year, began.month, began.day});
+  const CivilDate today{began.year, began.month, began.day};
+  // A new date's schedule deserves its own warning, however the date came:
+  // at midnight, after a sleep, or in a start-up whose waits ran past
+  // midnight.
+  if (DecidedOn_ != today) ScheduleWarningSent_ = false;
+  DecidedOn_ = today;
+  SendMsgHolidayEmails(today);
   // 2.-6. Each mail above took at least 3 seconds, so the clock is read
   // again: the cut-off is about the moment of the decision, not the start of
   // the check.

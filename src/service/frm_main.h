@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "host/host.h"
@@ -69,6 +70,7 @@ class frmMain : public EventSink {
   void AcceptPowerEvents();
   // Daily check steps.
   void SendMsgHolidayEmails(const CivilDate& day);
+  void RememberSentMails(const CivilDate& day);
   void DecideHolidayShutdown(const LocalTime& now);
   void AnnounceHolidayShutdown();
   void ArmTimersAndExit();
@@ -144,7 +146,9 @@ class frmMain : public EventSink {
   // The date of the last decision, the moment of the last tick (or of the
   // arming), and a resume the next tick is to act on.
   std::optional<CivilDate> DecidedOn_;
-  std::optional<CivilDate> MailedOn_;  // the day whose message-holiday mails went out
+  // Today's sent message-holiday mails, as msgholidays.sent lists them.
+  std::optional<CivilDate> SentOn_;
+  std::vector<std::string> SentToday_;
   float LastTickAt_ = 0;
   bool Resumed_ = false;
   bool power_events_accepted_ = false;

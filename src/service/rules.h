@@ -12,6 +12,7 @@ struct CivilDate {
   int year = 0;
   int month = 0;
   int day = 0;
+  friend bool operator==(const CivilDate&, const CivilDate&) = default;
 };
 
 // Day, month and year combined as a calendar date function does: months and

@@ -72,6 +72,10 @@ TEST(Startup, WaitsAndTheEnd) {
       {"open quote", {.service = true}, {"08:00:00.500" + failed, "08:00:00.500 event Kalmora: kalmora.ini line 4: a "
        "quote in [MsgHolidays] is never closed.", "08:00:00.500 exit config"}, true,
        "[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n24.12.####,\"a\r\n[GeneralOptions]\r\nVersion=1\r\n"},
+      // Line ends inside a quoted field count, CR alone too.
+      {"open quote after a field of three lines", {.service = true}, {"08:00:00.500" + failed, "08:00:00.500 event "
+       "Kalmora: kalmora.ini line 7: a quote in [MsgHolidays] is never closed.", "08:00:00.500 exit config"}, true,
+       "[ShutdownHolidays]\r\r[MsgHolidays]\r24.12.####,S,\"a\rb\r\nc\",M\r24.12.####,\"open\r[GeneralOptions]\rVersion=1\r"},
       {"version", {.service = true}, {"08:00:00.500" + failed, "08:00:00.500 event Kalmora: kalmora.ini line 2: Version "
        "is not a number.", "08:00:00.500 exit config"}, true, "[GeneralOptions]\r\nVersion=one\r\n"},
       // clang-format on
