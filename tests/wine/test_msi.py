@@ -5,7 +5,7 @@
 import os, re, shutil, subprocess  # noqa: E401
 
 from test_service import wait_state
-from winelib import PROGRAM_DIR, dos, events, poll, stamped_version
+from winelib import PROGRAM_DIR, dos, events, grep, poll, stamped_version
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 INSTALL_DIR = "C:\\Program Files\\Kalmora"
@@ -109,6 +109,17 @@ def test_msi(case):
                {"EventMessageFile": ("REG_EXPAND_SZ", exe), "TypesSupported": ("REG_DWORD", "0x7")},
                "the event source")
     wait_state(case, "RUNNING", 30)  # started by the installer, settling for two minutes
+    # The failure actions' row is checked in the package by build-msi. Wine 8's
+    # msiexec knows no MsiConfigureServices: it starts the action where the
+    # package puts it, between making and starting the service, and skips it.
+    log = case.file("install.log").read_text("latin-1")
+    order = ["InstallServices", "MsiConfigureServices", "StartServices"]
+    case.equal([a for a in re.findall(r"^Action start [\d:]+: (\w+)\.\r?$", log, re.M) if a in order][:3], order,
+               "the service actions of the installation, in order")
+    ended = re.search(r"^Action ended [\d:]+: MsiConfigureServices\. Return value (\d+)", log, re.M)
+    given = grep(session, "SERVICE_CONFIG_FAILURE_ACTIONS")
+    case.notes.append(f"MsiConfigureServices: return value {ended and ended[1]}; "
+                      f"the service manager was given failure actions {len(given)} times")
     first = products(case)
     case.equal(list(first.values()), [version], "installed product versions")
 

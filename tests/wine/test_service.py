@@ -72,6 +72,12 @@ def test_service(case):
                 "ImagePath": '"C:\\kalmora\\kalmora.exe"'}, "the service (own process, interactive, automatic)")
     case.equal(registry(case, KEYS[1]), {"EventMessageFile": "C:\\kalmora\\kalmora.exe", "TypesSupported": "0x7"},
                "the event source, with the program as its message file")
+    # The failure actions (restart after 60 s twice, then nothing) went to
+    # the service manager once. Wine 8 keeps none, neither a FailureActions
+    # value nor `sc qfailure`: its service manager only traces the reset
+    # period, reboot message and command it was given.
+    case.equal([line.split(": ", 1)[1] for line in grep(session, "SERVICE_CONFIG_FAILURE_ACTIONS")],
+               ["period 86400 msg (null) cmd (null)"], "failure actions given to the service manager")
     # What Event Viewer shows: the compiled message table turns each id into
     # the entry's own text.
     case.equal([case.run(PROGRAM_DIR + "\\kalmora_probe.exe", "message", PROGRAM_DIR + "\\kalmora.exe", i)[1].strip()

@@ -62,6 +62,23 @@ Status RegisterEventSourceKey(const std::string& exe) {
   return e == ERROR_SUCCESS ? Status() : Status::Failure(LastErrorText(static_cast<DWORD>(e)));
 }
 
+// A crashed service comes back after a minute, twice; a third crash within a
+// day leaves it down rather than restarting it in a loop. The service
+// manager counts only an end without SERVICE_STOPPED: every orderly end
+// (after the check, for the update helper, on a stop request) reports it
+// first, so the flag that would also count a non-zero exit code stays off.
+Status SetFailureActions(SC_HANDLE service) {
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSA failure{};
+  failure.dwResetPeriod = 86400;
+  failure.cActions = sizeof(actions) / sizeof(actions[0]);
+  failure.lpsaActions = actions;
+  if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+    return Status::Failure(LastErrorText());
+  }
+  return Status();
+}
+
 }  // namespace
 
 Status Win32Host::RegisterService() {
@@ -77,12 +94,13 @@ Status Win32Host::RegisterService() {
   ScHandle service(CreateServiceA(scm.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS, type, start_type_,
                                   SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service.get()) return Status::Failure(LastErrorText());
-  if (Status source = RegisterEventSourceKey(exe); !source) {
+  Status done = SetFailureActions(service.get());
+  if (done) done = RegisterEventSourceKey(exe);
+  if (!done) {
     // Half an installation would be reported as none.
     DeleteService(service.get());
-    return source;
   }
-  return Status();
+  return done;
 }
 
 // A running service is stopped first, so that its program does not go on
