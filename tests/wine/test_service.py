@@ -119,8 +119,12 @@ def test_service(case):
     time.sleep(3)
     case.equal(events(session)[before:], [], "entries of the stopped service")
 
+    # -uninstall stops a running service first, then removes it.
+    case.run("sc", "start", "Kalmora")
+    wait_state(case, "RUNNING", 30)
     case.equal(message_box(case, ["-uninstall"], "uninstall-msgbox"), box("uninstall"), "-uninstall")
     case.equal([registry(case, k) for k in KEYS], [None, None], "service and source after -uninstall")
+    poll(lambda: not kalmora_processes(case), 15, "no kalmora.exe left after -uninstall")
     case.equal(message_box(case, ["-uninstall"]), box("uninstall", "Service does not exist."), "a second -uninstall")
 
 
@@ -203,4 +207,21 @@ def test_update_service(case):
         server.server_close()
 
 
-TESTS = [("update-service", test_update_service), ("service", test_service)]
+def test_mail_once_a_day(case):
+    # Three starts by hand on a message-holiday day mail it once: the host
+    # remembers the day's sent mails across its restarts.
+    avoid_midnight(120)
+    today = datetime.date.today().strftime("%d.%m.%Y")
+    case.write("system\\send.bat", "@echo off\ntype mail.tmp >> sent.log\n")
+    case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ExitAfterCheck": "1"},
+                                   "Messaging": {"EmailAddress": "staff@example.com"}},
+                                  msg_holidays=[f"{today},Once,Body,"]))
+    for run in range(3):
+        proc, _ = case.start([PROGRAM_DIR + "\\kalmora.exe", "-debug"], f"debug-{run}.log")
+        case.require(case.wait_session_end(proc, 60), f"start {run + 1} did not end within 60 s")
+        case.equal(proc.returncode, 0, f"exit status of start {run + 1}")
+    sent = case.file("sent.log").read_bytes().decode("cp1252") if case.file("sent.log").exists() else ""
+    case.equal(re.findall(r"^Subject: (.*)\r$", sent, re.M), ["Once"], "mails of three starts on the same day")
+
+
+TESTS = [("update-service", test_update_service), ("service", test_service), ("mail-once", test_mail_once_a_day)]
