@@ -426,7 +426,7 @@ std::string FormatReadable(const Record& r) {
       {"suspend", DescribeSuspend},   {"session", DescribeSession}, {"smtp", DescribeSmtp}};
   const std::string kind = r.value("kind", "");
   std::string program = r.value("program", ""), k = kind, below;
-  program.resize(8, ' ');
+  program.resize(std::max<size_t>(8, program.size() + 1), ' ');
   k.resize(9, ' ');
   std::string line = r.value("t", "") + "  " + program + k;
   if (auto it = kDescribe.find(kind); it != kDescribe.end()) line += it->second(r, below);
