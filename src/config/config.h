@@ -44,6 +44,11 @@ struct Configuration {
   std::string ScheduledShutdownMsg;
   std::string ScheduledShutdownSubject;
   std::string ScheduledShutdownDelay;
+  std::string CountdownWindow;
+  std::string PostponeMinutes;
+  std::string MaxPostpones;
+  std::string IdleMinutes;
+  std::string LatestShutdown;
 };
 
 // One keyed value of the file: where it lives, its default and where it goes.

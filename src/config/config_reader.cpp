@@ -43,6 +43,11 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"ScheduledShutdown", "ScheduledShutdownMsg", "", &C::ScheduledShutdownMsg},
       {"ScheduledShutdown", "ScheduledShutdownSubject", "", &C::ScheduledShutdownSubject},
       {"ScheduledShutdown", "ScheduledShutdownDelay", "900", &C::ScheduledShutdownDelay},
+      {"Desktop", "CountdownWindow", "0", &C::CountdownWindow},
+      {"Desktop", "PostponeMinutes", "0", &C::PostponeMinutes},
+      {"Desktop", "MaxPostpones", "1", &C::MaxPostpones},
+      {"Desktop", "IdleMinutes", "0", &C::IdleMinutes},
+      {"Desktop", "LatestShutdown", "", &C::LatestShutdown},
   };
   return keys;
 }

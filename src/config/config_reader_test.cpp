@@ -56,7 +56,8 @@ TEST(Reader, EachKeyInItsSectionWithItsDefaultOrItsText) {
             "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 SmtpServer= SmtpRequireTls=0 [ScheduledShutdown] "
             "ScheduledShutdown=0 "
             "ScheduledShutdownTime= ScheduledShutdownDays= ScheduledShutdownMsg= ScheduledShutdownSubject= "
-            "ScheduledShutdownDelay=900 ");
+            "ScheduledShutdownDelay=900 [Desktop] CountdownWindow=0 PostponeMinutes=0 MaxPostpones=1 IdleMinutes=0 "
+            "LatestShutdown= ");
   const ConfigReadResult defaults = Read(elsewhere + kLists), read = Read(own + kLists);
   ASSERT_TRUE(defaults.status == 0 && read.status == 0) << defaults.failure << read.failure;
   for (const ConfigKey& k : ConfigKeys()) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "host/desktops.h"
 #include "host/result.h"
 #include "host/service_manager.h"
 
@@ -181,6 +182,8 @@ class Host {
   virtual Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) = 0;
   // The service manager as another program uses it (Zorvane's restart).
   virtual ServiceManager& Services() = 0;
+  // The logged-on sessions and the desk program in them.
+  virtual Desktops& Desks() = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual Status DeleteFile(const std::string& name) = 0;

@@ -20,13 +20,6 @@ constexpr float kAsleepGapSeconds = 70.0f;
 constexpr uint32_t kAfterMidnightMs = 1000;
 constexpr uint32_t kResumeTickMs = 1000;
 
-// HH:MM:SS of a moment in seconds since midnight.
-std::string ClockText(float seconds) {
-  const long s = static_cast<long>(seconds) % 86400;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-  return buf;
-}
 }  // namespace
 
 uint32_t frmMain::SecondsUntil(float moment) {
@@ -35,6 +28,8 @@ uint32_t frmMain::SecondsUntil(float moment) {
 }
 
 void frmMain::CountdownTick() {
+  // Ticks that come while the desk programs are asked do nothing.
+  if (desk_busy_) return;
   // A new day is decided afresh, whether the clock just passed midnight or
   // the host slept across it: yesterday's countdown never carries into today.
   if (DateChangedSinceDecision()) {
@@ -54,6 +49,7 @@ void frmMain::CountdownTick() {
     return;
   }
   LastTickAt_ = now_s;
+  TendDeskWindows();
 
   // 1. The scheduled-shutdown watch. The flag goes up before the warning is
   // sent: a tick that runs during the warning's mail pause must not send it
@@ -75,6 +71,13 @@ void frmMain::CountdownTick() {
       if (IsOn(cfg_.DecideDaily)) ArmMidnightWake();
       return;
     }
+    // Someone at work, with IdleMinutes set: the halt waits (or is given
+    // up at midnight), and the countdown goes on.
+    if (HoldHalt()) {
+      host_.EnableTimer(TimerId::Delay, true);
+      return;
+    }
+    CloseDeskWindows();
     HaltSystem();
   }
 }
@@ -221,6 +224,7 @@ void frmMain::SendScheduledShutdownWarning(const std::string& time_text) {
         host_.ShowSessionMessage("Kalmora", ReplaceAll(warning, "\\n", "\r\n"), SecondsUntil(TimeToShutdown_)));
   }
   host_.LogEvent(EventType::Information, EventId::Report, log);
+  OpenDeskWindows("Scheduled shutdown");
 }
 
 }  // namespace kalmora

@@ -173,6 +173,7 @@ void frmMain::AnnounceHolidayShutdown() {
   TimeToShutdown_ = static_cast<float>(host_.SecondsSinceMidnight() + delay);
   host_.SetTimerInterval(TimerId::Delay, 10000);
   host_.EnableTimer(TimerId::Delay, true);
+  OpenDeskWindows(CurrHoliday_);
 }
 
 void frmMain::ArmTimersAndExit() {

@@ -55,6 +55,13 @@ void frmMain::AcceptPowerEvents() {
 }
 
 void frmMain::ClearDayState() {
+  // A new decision: yesterday's windows, postpones and waits are gone.
+  CloseDeskWindows();
+  desk_reason_.clear();
+  desk_dismissed_.clear();
+  postpones_ = 0;
+  due_at_ = 0;
+  waiting_for_idle_ = false;
   TimeToShutdown_ = 0;
   host_.EnableTimer(TimerId::WaitExit, false);
   host_.EnableTimer(TimerId::Delay, false);
@@ -165,7 +172,11 @@ int frmMain::ReadConfiguration() {
 
 void frmMain::OnServiceStartRequested(bool& success) { success = true; }
 
-void frmMain::OnServiceStopRequested() { host_.ExitProgram(ExitReason::Stop); }
+void frmMain::OnServiceStopRequested() {
+  // The countdown is cancelled: no window goes on counting down to nothing.
+  CloseDeskWindows();
+  host_.ExitProgram(ExitReason::Stop);
+}
 
 void frmMain::OnTimer(TimerId id) {
   switch (id) {

@@ -76,6 +76,16 @@ class frmMain : public EventSink {
   void ArmTimersAndExit();
   std::string ShutdownNotice(double delay);
 
+  // At the desk (desk.cpp).
+  void OpenDeskWindows(const std::string& reason);
+  void TendDeskWindows();
+  void StartDeskWindows();
+  void CloseDeskWindows();
+  void Postpone(const DeskSession& from);
+  bool HoldHalt();
+  std::optional<float> LatestMoment() const;
+  std::string SessionName(const DeskSession& s) const;
+
   // Countdown steps (countdown.cpp).
   bool DateChangedSinceDecision();
   void NewDay();
@@ -153,6 +163,20 @@ class frmMain : public EventSink {
   bool Resumed_ = false;
   bool power_events_accepted_ = false;
   bool instance_claimed_ = false;  // this process is the host's one Kalmora
+  // The countdown windows of the armed halt: what they say, one per session
+  // (sessions that pressed OK keep theirs closed until the halt moves), the
+  // postpones used, and whether the halt already waits for people at work.
+  struct DeskWindow {
+    DeskSession session;
+    ChildProcess child;
+  };
+  std::string desk_reason_;  // empty: no windows wanted
+  std::vector<DeskWindow> desk_windows_;
+  std::vector<uint32_t> desk_dismissed_;
+  int postpones_ = 0;
+  float due_at_ = 0;  // the halt's moment before any postpone or wait
+  bool waiting_for_idle_ = false;
+  bool desk_busy_ = false;  // inside a wait for the desk programs' answers
   // The send.bat (or curl) that is handling a mail right now, if one is.
   std::optional<ChildProcess> mail_in_flight_;
   uint64_t mails_composed_ = 0;  // numbers each SMTP mail's file and Message-ID

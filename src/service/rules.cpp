@@ -97,4 +97,11 @@ bool ScheduledOnWeekday(std::string_view days, int weekday) {
   return days.find(static_cast<char>('0' + weekday)) != std::string_view::npos;
 }
 
+std::string ClockText(float seconds) {
+  const long s = static_cast<long>(seconds) % 86400;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  return buf;
+}
+
 }  // namespace kalmora

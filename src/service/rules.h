@@ -38,6 +38,9 @@ std::string ReplaceAll(std::string_view text, std::string_view what, std::string
 // does not read as a number.
 std::optional<float> ScheduledMoment(std::string_view time);
 
+// HH:MM:SS of a moment in seconds since midnight (within its day).
+std::string ClockText(float seconds);
+
 // Whether the weekday's digit (1 Monday .. 7 Sunday) occurs in the day list.
 bool ScheduledOnWeekday(std::string_view days, int weekday);
 

@@ -10,6 +10,7 @@
 #include "config/numbers.h"
 #include "host/sim/digest.h"
 #include "host/sim/profile_lookup.h"
+#include "notify/desk_command.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;
@@ -489,6 +490,51 @@ Result<std::optional<RegisteredService>> SimHost::QueryService(const std::string
   if (name != "Kalmora" || !world_.service_registered()) return std::optional<RegisteredService>();
   return std::optional<RegisteredService>(
       RegisteredService{"\"" + world_.options().work_dir + "\\kalmora.exe\"", world_.service_state()});
+}
+
+Result<std::vector<DeskSession>> SimHost::ActiveSessions() {
+  std::vector<DeskSession> out;
+  const auto& sessions = world_.options().sessions;
+  for (size_t i = 0; i < sessions.size(); ++i) {
+    if (sessions[i].from <= world_.now() && world_.now() < sessions[i].to) {
+      out.push_back({static_cast<uint32_t>(i + 1), sessions[i].user});
+    }
+  }
+  return out;
+}
+
+// The desk program in a session: in idle mode it answers at once with the
+// seconds since the session's last input; a countdown window stays until
+// someone clicks in it or the session ends.
+Result<ChildProcess> SimHost::StartInSession(uint32_t session, const std::string& args) {
+  const Options& o = world_.options();
+  if (session == 0 || session > o.sessions.size()) return Status::Failure("There is no such session.");
+  const Options::Session& s = o.sessions[session - 1];
+  const LocalMs now = world_.now();
+  Emit("desk", Record{{"session", s.name}, {"user", s.user}, {"args", args}});
+  SimChild c;
+  c.parent = program_;
+  c.cmd = "kalmora-desk.exe " + args;
+  c.start = c.end = now;
+  if (args == kDeskIdleCommandLine) {
+    std::optional<LocalMs> last;
+    for (const auto& in : o.inputs) {
+      if (in.session != s.name || in.from > now) continue;
+      last = std::max(last.value_or(in.from), std::min(in.to, now));
+    }
+    c.status = last ? static_cast<uint32_t>(std::min<LocalMs>((now - *last) / 1000, kDeskMaxIdleSeconds))
+                    : kDeskMaxIdleSeconds;
+  } else {
+    c.end = s.to;
+    c.status = kDeskOk;
+    for (const auto& click : o.clicks) {
+      if (click.session == s.name && click.at > now && click.at < c.end) {
+        c.end = click.at;
+        c.status = click.postpone ? kDeskPostpone : kDeskOk;
+      }
+    }
+  }
+  return ChildProcess{world_.AddChild(std::move(c))};
 }
 
 Status SimHost::StartService(const std::string& name) {

@@ -21,7 +21,7 @@ struct Transfer {
   std::optional<double> cut;  // the fraction after which it breaks off
 };
 
-class SimHost : public Host, public ServiceManager {
+class SimHost : public Host, public ServiceManager, public Desktops {
  public:
   SimHost(World& world, std::string program, std::string args, bool started_by_service_manager);
 
@@ -69,6 +69,9 @@ class SimHost : public Host, public ServiceManager {
   ServiceManager& Services() override { return *this; }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
+  Desktops& Desks() override { return *this; }
+  Result<std::vector<DeskSession>> ActiveSessions() override;
+  Result<ChildProcess> StartInSession(uint32_t session, const std::string& args) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;

@@ -64,6 +64,25 @@ struct Options {
     std::string args;
   };
   std::vector<LaterStart> later_starts;
+  // People at the host: sessions logged on from..to (ids 1, 2, … in this
+  // order), keyboard or mouse input in them, and clicks in their countdown
+  // window ("postpone", or "OK").
+  struct Session {
+    std::string name, user;
+    LocalMs from = 0, to = 0;
+  };
+  std::vector<Session> sessions;
+  struct Input {
+    std::string session;
+    LocalMs from = 0, to = 0;
+  };
+  std::vector<Input> inputs;
+  struct Click {
+    std::string session;
+    LocalMs at = 0;
+    bool postpone = false;
+  };
+  std::vector<Click> clicks;
 };
 
 // A child program on the virtual clock: it ends by itself at `end`, with its
