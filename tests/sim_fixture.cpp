@@ -92,6 +92,9 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   o.smtp_down = run_setup.smtp_down;
   o.smtp_refused = run_setup.smtp_refused;
   o.registered = run_setup.registered;
+  o.sessions = run_setup.sessions;
+  o.inputs = run_setup.inputs;
+  o.clicks = run_setup.clicks;
   if (!run_setup.kill_at.empty()) o.kill_at = sim::ParseTime(run_setup.kill_at).value();
   for (const auto& l : run_setup.later) o.later_starts.push_back({sim::ParseTime(l.at).value(), l.service, l.args});
   for (const auto& [from, to] : run_setup.sleeps) o.sleeps.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));

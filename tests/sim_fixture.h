@@ -82,6 +82,10 @@ struct SimSetup {
     std::string args;
   };
   std::vector<Later> later;
+  // People at the host, as sim::Options has them.
+  std::vector<sim::Options::Session> sessions;
+  std::vector<sim::Options::Input> inputs;
+  std::vector<sim::Options::Click> clicks;
 };
 SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

@@ -145,6 +145,7 @@ struct CommandLine {
   std::string dir = KALMORA_EXAMPLE_DIR;
   std::string work, args, start, stop_at, until, server, server_delay, send_delay, kill_at;
   std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused, sc_starts, starts_by_hand;
+  std::vector<std::string> sessions, inputs, clicks;
   bool service = false, registered = false, json = false, smtp_down = false;
 };
 
@@ -166,6 +167,61 @@ bool ParseSleeps(const std::vector<std::string>& texts, sim::Options& o, std::st
       problem = "--sleep: the spans overlap";
       return false;
     }
+  }
+  return true;
+}
+
+// NAME[=USER]@FROM..TO, NAME@FROM..TO and NAME@TIME=postpone|ok: the people
+// at the simulated host.
+bool ParseDesks(const CommandLine& c, sim::Options& o, std::string& problem) {
+  auto span = [&](const std::string& option, const std::string& text, std::string& name, sim::LocalMs& from,
+                  sim::LocalMs& to) {
+    const size_t at = text.find('@'), dots = text.find("..");
+    auto f = at == std::string::npos || dots == std::string::npos ? std::nullopt
+                                                                  : sim::ParseTime(text.substr(at + 1, dots - at - 1));
+    auto t = f ? sim::ParseTime(text.substr(dots + 2)) : std::nullopt;
+    if (!f || !t || *t <= *f || at == 0) {
+      problem = option + ": expected NAME@FROM..TO with TO after FROM, got '" + text + "'";
+      return false;
+    }
+    name = text.substr(0, at);
+    from = *f;
+    to = *t;
+    return true;
+  };
+  for (const std::string& text : c.sessions) {
+    sim::Options::Session s;
+    if (!span("--session", text, s.name, s.from, s.to)) return false;
+    if (const size_t eq = s.name.find('='); eq != std::string::npos) {
+      s.user = s.name.substr(eq + 1);
+      s.name.resize(eq);
+    }
+    o.sessions.push_back(s);
+  }
+  auto known = [&](const std::string& option, const std::string& name) {
+    for (const auto& s : o.sessions) {
+      if (s.name == name) return true;
+    }
+    problem = option + ": no --session named '" + name + "'";
+    return false;
+  };
+  for (const std::string& text : c.inputs) {
+    sim::Options::Input in;
+    if (!span("--input", text, in.session, in.from, in.to) || !known("--input", in.session)) return false;
+    o.inputs.push_back(in);
+  }
+  for (const std::string& text : c.clicks) {
+    const size_t at = text.find('@'), eq = text.rfind('=');
+    auto t = at == std::string::npos || eq == std::string::npos || eq < at
+                 ? std::nullopt
+                 : sim::ParseTime(text.substr(at + 1, eq - at - 1));
+    const std::string what = eq == std::string::npos ? "" : text.substr(eq + 1);
+    if (!t || (what != "postpone" && what != "ok")) {
+      problem = "--click: expected NAME@TIME=postpone or NAME@TIME=ok, got '" + text + "'";
+      return false;
+    }
+    if (!known("--click", text.substr(0, at))) return false;
+    o.clicks.push_back({text.substr(0, at), *t, what == "postpone"});
   }
   return true;
 }
@@ -201,6 +257,7 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
     o.kill_at = t;
   }
   o.registered = c.registered;
+  if (!ParseDesks(c, o, problem)) return false;
   for (const std::string& text : c.sc_starts) {
     sim::Options::LaterStart later{0, true, ""};
     if (!time("--sc-start", text, later.at)) return false;
@@ -311,6 +368,9 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--sc-start", c.sc_starts, "TIME: the service manager is asked to start the service (sc start)");
   app.add_option("--start-by-hand", c.starts_by_hand, "TIME[=ARGS]: kalmora.exe is started by hand at TIME");
   app.add_option("--kill-at", c.kill_at, "TIME: the running Kalmora dies without a word (a crash)");
+  app.add_option("--session", c.sessions, "NAME[=USER]@FROM..TO: someone is logged on in a session of their own");
+  app.add_option("--input", c.inputs, "NAME@FROM..TO: keyboard or mouse input in the session");
+  app.add_option("--click", c.clicks, "NAME@TIME=postpone|ok: a click in the session's countdown window");
   app.add_option("--until", c.until, "end of the simulation (default: 48 hours after the start)");
   app.add_option("--server", c.server, "update server: URL=DIR");
   app.add_option("--server-delay", c.server_delay, "seconds each download from the server takes");

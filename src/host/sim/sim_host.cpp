@@ -528,7 +528,9 @@ Result<ChildProcess> SimHost::StartInSession(uint32_t session, const std::string
     c.end = s.to;
     c.status = kDeskOk;
     for (const auto& click : o.clicks) {
-      if (click.session == s.name && click.at > now && click.at < c.end) {
+      // A window without a postpone button takes only an OK.
+      const bool button = !click.postpone || args.find(" --postpone ") != std::string::npos;
+      if (click.session == s.name && button && click.at > now && click.at < c.end) {
         c.end = click.at;
         c.status = click.postpone ? kDeskPostpone : kDeskOk;
       }

@@ -408,6 +408,13 @@ std::string DescribeHalt(const Record& r, std::string&) {
 
 std::string DescribeExit(const Record& r, std::string&) { return r.value("reason", ""); }
 
+std::string DescribeDesk(const Record& r, std::string&) {
+  const std::string args = r.value("args", "");
+  return std::string(args == "--idle" ? "idle question" : "countdown window") + " in session " +
+         r.value("session", "") + (r.value("user", "").empty() ? "" : " (user " + r.value("user", "") + ")") +
+         (args == "--idle" ? "" : ": " + args);
+}
+
 std::string DescribeSuspend(const Record& r, std::string&) { return "the host sleeps until " + r.value("until", ""); }
 
 std::string DescribeSession(const Record& r, std::string& below) {
@@ -423,7 +430,8 @@ std::string FormatReadable(const Record& r) {
       {"event", DescribeEvent},       {"spawn", DescribeSpawn},     {"end", DescribeEnd},
       {"download", DescribeDownload}, {"mail", DescribeMail},       {"file", DescribeFile},
       {"beep", DescribeBeep},         {"halt", DescribeHalt},       {"exit", DescribeExit},
-      {"suspend", DescribeSuspend},   {"session", DescribeSession}, {"smtp", DescribeSmtp}};
+      {"suspend", DescribeSuspend},   {"session", DescribeSession}, {"smtp", DescribeSmtp},
+      {"desk", DescribeDesk}};
   const std::string kind = r.value("kind", "");
   std::string program = r.value("program", ""), k = kind, below;
   program.resize(std::max<size_t>(8, program.size() + 1), ' ');
