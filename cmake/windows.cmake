@@ -50,9 +50,10 @@ add_library(kalmora_win32_host STATIC
   src/host/win32/win32_host.cpp
   src/host/win32/service_host.cpp
   src/host/win32/service_manager.cpp
+  src/host/win32/desktops.cpp
   src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
-target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32)
+target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32 userenv)
 
 function(kalmora_windows_program target)
   cmake_parse_arguments(P "" "OUTPUT_NAME;DIRECTORY" "SOURCES" ${ARGN})
@@ -76,6 +77,12 @@ kalmora_windows_program(kalmora OUTPUT_NAME kalmora
 kalmora_resources(zorvane_res zorvane "Kalmora update helper" ${KALMORA_STAMP_VERSION} zorvane.rc)
 kalmora_windows_program(zorvane OUTPUT_NAME zorvane
   SOURCES src/host/win32/zorvane_main.cpp ${zorvane_res})
+
+# What a logged-on person sees of a coming halt: the countdown window.
+kalmora_resources(desk_res kalmora-desk "Kalmora at the desk" ${KALMORA_STAMP_VERSION} desk.rc)
+kalmora_windows_program(kalmora_desk OUTPUT_NAME kalmora-desk
+  SOURCES src/host/win32/kalmora_desk_main.cpp ${desk_res})
+target_link_libraries(kalmora_desk PRIVATE shell32 gdi32)
 
 # --- programs for the tests under Wine (tests/wine) ---------------------------
 set(KALMORA_WINE_TOOLS ${CMAKE_BINARY_DIR}/wine-tests)

@@ -177,16 +177,16 @@ bool ParseDesks(const CommandLine& c, sim::Options& o, std::string& problem) {
   auto span = [&](const std::string& option, const std::string& text, std::string& name, sim::LocalMs& from,
                   sim::LocalMs& to) {
     const size_t at = text.find('@'), dots = text.find("..");
-    auto f = at == std::string::npos || dots == std::string::npos ? std::nullopt
-                                                                  : sim::ParseTime(text.substr(at + 1, dots - at - 1));
-    auto t = f ? sim::ParseTime(text.substr(dots + 2)) : std::nullopt;
-    if (!f || !t || *t <= *f || at == 0) {
+    const bool shaped = at != std::string::npos && at > 0 && dots != std::string::npos && dots > at;
+    const sim::LocalMs f = shaped ? sim::ParseTime(text.substr(at + 1, dots - at - 1)).value_or(-1) : -1;
+    const sim::LocalMs t = shaped ? sim::ParseTime(text.substr(dots + 2)).value_or(-1) : -1;
+    if (f < 0 || t <= f) {
       problem = option + ": expected NAME@FROM..TO with TO after FROM, got '" + text + "'";
       return false;
     }
     name = text.substr(0, at);
-    from = *f;
-    to = *t;
+    from = f;
+    to = t;
     return true;
   };
   for (const std::string& text : c.sessions) {

@@ -76,6 +76,7 @@ void frmMain::StartDeskWindows() {
 // sessions that came since.
 void frmMain::TendDeskWindows() {
   if (desk_reason_.empty() || desk_busy_) return;
+  std::vector<DeskSession> postponing;
   for (size_t i = 0; i < desk_windows_.size();) {
     const auto status = host_.ChildExitStatus(desk_windows_[i].child);
     if (!status) {
@@ -86,11 +87,14 @@ void frmMain::TendDeskWindows() {
     host_.ReleaseChild(w.child, false);
     desk_windows_.erase(desk_windows_.begin() + static_cast<long>(i));
     if (*status == kDeskPostpone) {
-      Postpone(w.session);
-      return;
+      postponing.push_back(w.session);
+    } else {
+      desk_dismissed_.push_back(w.session.id);
     }
-    desk_dismissed_.push_back(w.session.id);
   }
+  // Clicks in several sessions at once: the first moves the halt, the
+  // others find the postpones used up.
+  for (const DeskSession& s : postponing) Postpone(s);
   StartDeskWindows();
 }
 
@@ -105,12 +109,12 @@ void frmMain::Postpone(const DeskSession& from) {
     host_.LogEvent(EventType::Information, EventId::Report,
                    "Kalmora: A postpone of the shutdown due at " + due + " from " + SessionName(from) +
                        " was refused: no postpone is left.");
-    desk_dismissed_.push_back(from.id);
+    // Its window comes again, without the button.
     return;
   }
   ++postpones_;
   float moment = host_.SecondsSinceMidnight() + static_cast<float>(minutes) * 60;
-  std::string how = "by " + std::to_string(minutes) + " minutes";
+  std::string how = "by " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
   if (latest && moment > *latest) {
     moment = *latest;
     how = "to LatestShutdown";
@@ -121,7 +125,6 @@ void frmMain::Postpone(const DeskSession& from) {
                      " from " + SessionName(from) + ".");
   CloseDeskWindows();
   desk_dismissed_.clear();
-  StartDeskWindows();
 }
 
 void frmMain::CloseDeskWindows() {

@@ -224,4 +224,61 @@ def test_mail_once_a_day(case):
     case.equal(re.findall(r"^Subject: (.*)\r$", sent, re.M), ["Once"], "mails of three starts on the same day")
 
 
-TESTS = [("update-service", test_update_service), ("service", test_service), ("mail-once", test_mail_once_a_day)]
+def desk_windows():
+    return subprocess.run(["xdotool", "search", "--name", "^Kalmora$"], capture_output=True, text=True).stdout.split()
+
+
+def test_desk(case):
+    # The countdown window in the logged-on session (Wine's session 1, on
+    # Xvfb), started by the service as that session's user; a postpone from
+    # it moves the halt, which then ends the Wine session (and only that).
+    avoid_midnight(420)
+    today = datetime.date.today().strftime("%d.%m.%Y")
+    case.install("kalmora-desk.exe")
+    name = 'Tag der "K\u00f6nige" 100%'
+    case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ShutdownEnabled": "1", "ShutdownDelay": "60"},
+                                   "Desktop": {"CountdownWindow": "1", "PostponeMinutes": "1"}},
+                                  holidays=[f"{today} = {name}"]))
+    # A garbled command line shows nothing and says so in its status (Wine
+    # hands on its low byte).
+    rc, _ = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--countdown", "--in", "x")
+    case.equal(rc, 200002 & 0xFF, "status of kalmora-desk.exe with a garbled command line")
+    case.equal(desk_windows(), [], "windows of a garbled command line")
+    _, session = case.sleeper(debug="+eventlog,+relay", display=os.environ["DISPLAY"])
+    rc, out = case.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
+    case.require(rc == 0, f"sc create: {out}")
+    case.run("sc", "start", "Kalmora")
+    window = poll(desk_windows, 170, "the countdown window")[0]
+    shown_at = time.time()
+    time.sleep(2)  # let it paint and count a second
+    screenshot(window, "desk-countdown")
+    notice = [e for e in events(session) if "Today is holiday" in e.text]
+    case.equal([e.text for e in notice], [f"Kalmora: Today is holiday '{name}'. The host will shut down in 60 seconds."],
+               "the holiday entry")
+    # Idle mode: the seconds since the last input, growing while there is none.
+    first = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--idle")[0]
+    time.sleep(3)
+    second = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--idle")[0]
+    case.check(second >= first + 2, f"idle seconds without input: {first}, then {second} 3 s later")
+    # Tab to "Postpone 1 minute" and press it.
+    subprocess.run(["xdotool", "windowfocus", "--sync", window])
+    subprocess.run(["xdotool", "key", "--window", window, "Tab", "space"])
+    clicked_at = time.time()
+    after = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--idle")[0]
+    case.check(after <= 2, f"idle seconds right after keys in the window: {after}")
+    postponed = poll(lambda: [e for e in events(session) if "was postponed" in e.text], 30, "the postpone entry")[0]
+    case.check(re.fullmatch(r"Kalmora: The shutdown due at \d\d:\d\d:\d\d was postponed by 1 minute to "
+                            r"\d\d:\d\d:\d\d from session 1( \(user .*\))?\.", postponed.text), postponed.text)
+    # A new window shows the new moment; the halt comes a minute after the
+    # click instead of a minute after the notice.
+    poll(desk_windows, 20, "the window with the new moment")
+    halt = poll(lambda: [e for e in events(session) if "going down for system halt" in e.text], 120, "the halt")[0]
+    case.check(halt.seen_at - clicked_at >= 50, f"the halt came {halt.seen_at - clicked_at:.0f} s after the postpone "
+               f"(the window showed {clicked_at - shown_at:.0f} s before it)")
+    case.check(halt.seen_at - notice[0].seen_at >= 70 if notice else False, "the halt was not moved")
+    case.notes.append(f"desk: postponed {clicked_at - shown_at:.0f} s after the window came; halt "
+                      f"{halt.seen_at - clicked_at:.0f} s after the click; idle {first} s, {second} s, then {after} s")
+
+
+TESTS = [("update-service", test_update_service), ("desk", test_desk), ("service", test_service),
+         ("mail-once", test_mail_once_a_day)]

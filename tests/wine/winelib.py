@@ -45,8 +45,9 @@ def grep(log, pattern):
 def events(log):
     clock = time.time() - time.monotonic()  # Wine's tick count as wall-clock time
     escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}  # debugstr_w's, undone
-    unescape = functools.partial(re.sub, r'\\(x[0-9a-fA-F]{1,4}|[nrt\\"])',
-                                 lambda m: escapes.get(m[1]) or chr(int(m[1][1:], 16)))
+    # debugstr_w writes other characters as \xHH or as four hex digits.
+    unescape = functools.partial(re.sub, r'\\(x[0-9a-fA-F]{1,4}|[0-9a-fA-F]{4}|[nrt\\"])',
+                                 lambda m: escapes.get(m[1]) or chr(int(m[1].lstrip("x"), 16)))
     return [Event({"trace": 4, "warn": 2, "err": 1}[m[2]], unescape(m[3]), bool(m[4]), float(m[1]) + clock)
             for m in map(EVENT_RE.match, grep(log, ":eventlog:ReportEventW ")) if m]
 
@@ -72,7 +73,7 @@ class Case:
         self.install("kalmora_probe.exe")
 
     def tool(self, name):
-        top = name in ("kalmora.exe", "zorvane.exe", "kalmora-sim.exe")
+        top = name in ("kalmora.exe", "zorvane.exe", "kalmora-sim.exe", "kalmora-desk.exe")
         return os.path.join(self.build, *[] if top else ["wine-tests"], name)
 
     def file(self, name):

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "host/host.h"
 
@@ -31,7 +32,7 @@ namespace kalmora::win32 {
 // default), without the line end.
 std::string LastErrorText(DWORD error = GetLastError());
 
-class Win32Host : public Host, public ServiceManager {
+class Win32Host : public Host, public ServiceManager, public Desktops {
  public:
   struct Options {
     // The title of the program's window (the service's and the event
@@ -92,6 +93,10 @@ class Win32Host : public Host, public ServiceManager {
   ServiceManager& Services() override { return *this; }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
+  Desktops& Desks() override { return *this; }
+  // The sessions and the desk program (desktops.cpp).
+  Result<std::vector<DeskSession>> ActiveSessions() override;
+  Result<ChildProcess> StartInSession(uint32_t session, const std::string& args) override;
 
   Status DeleteFile(const std::string& name) override;
   Status ReplaceFile(const std::string& from, const std::string& to) override;

@@ -1,0 +1,97 @@
+// At the desk on the simulated host: the countdown windows in the sessions,
+// postpones, the wait while someone works and LatestShutdown.
+#include <gtest/gtest.h>
+
+#include "sim_fixture.h"
+
+namespace kalmora::testing {
+namespace {
+
+sim::LocalMs At(const std::string& hhmm) { return *sim::ParseTime("2026-12-24 " + hhmm); }
+sim::Options::Session Session(const std::string& name, const std::string& from = "07:00",
+                              const std::string& to = "23:59") {
+  return {name, "USER" + name, At(from), At(to)};
+}
+
+// Christmas Eve, checked at 19:00 with a countdown of 30 minutes: each row
+// gives the [Desktop] keys and the people, and expects the entries after the
+// holiday entry, the halt's moment (or none) and the desk programs started.
+TEST(Desk, CountdownPostponeAndIdleWait) {
+  const std::string due = "Kalmora: The shutdown due at 19:30:10 ";
+  const struct {
+    const char* name;
+    std::string desktop;
+    SimSetup people;
+    Strings entries;
+    std::string halt;  // HH:MM:SS, empty for none
+    int windows = 0, questions = 0;
+  } cases[] = {
+      // clang-format off
+      {"no keys", "", {.sessions = {Session("a")}}, {}, "19:30:10"},
+      // A window in each session, one more for a session that logs on
+      // during the countdown; all ended at the halt.
+      {"two sessions", "CountdownWindow=1", {.sessions = {Session("a"), Session("b", "19:15")}}, {}, "19:30:10", 2},
+      // One postpone moves the halt; the same click in the other session
+      // finds none left; the new windows have no postpone button.
+      {"postpone", "CountdownWindow=1\nPostponeMinutes=30",
+       {.sessions = {Session("a"), Session("b")},
+        .clicks = {{"a", At("19:20"), true}, {"b", At("19:20"), true}}},
+       {due + "was postponed by 30 minutes to 19:50:00 from session 1 (user USERa).",
+        "Kalmora: A postpone of the shutdown due at 19:50:00 from session 2 (user USERb) was refused: no postpone is "
+        "left."}, "19:50:00", 4},
+      {"postpone to the latest", "CountdownWindow=1\nPostponeMinutes=30\nLatestShutdown=19:40",
+       {.sessions = {Session("a")}, .clicks = {{"a", At("19:20"), true}}},
+       {due + "was postponed to LatestShutdown to 19:40:00 from session 1 (user USERa).",
+        due + "went ahead at LatestShutdown 19:40."}, "19:40:00", 2},
+      // OK closes the window for good.
+      {"ok", "CountdownWindow=1\nPostponeMinutes=30", {.sessions = {Session("a")}, .clicks = {{"a", At("19:05"), false}}},
+       {}, "19:30:10", 1},
+      // Input until 19:40, ten idle minutes wanted: asked every minute
+      // from 19:30:10, and the halt comes at the first tick after 19:50.
+      {"idle wait", "IdleMinutes=10", {.sessions = {Session("a")}, .inputs = {{"a", At("19:00"), At("19:40")}}},
+       {due + "waits: session 1 (user USERa) had input just now.",
+        due + "goes ahead: every session has been idle for 10 minutes."}, "19:50:10", 0, 21},
+      {"idle until the latest", "IdleMinutes=10\nLatestShutdown=22:00",
+       {.sessions = {Session("a")}, .inputs = {{"a", At("19:00"), At("23:00")}}},
+       {due + "waits: session 1 (user USERa) had input just now.", due + "went ahead at LatestShutdown 22:00."},
+       "22:00:00", 0, 150},
+      // Without a latest time the wait gives the halt up at midnight.
+      {"idle past midnight", "IdleMinutes=10",
+       {.sessions = {{"a", "USERa", At("07:00"), At("23:59") + 7200000}},
+        .inputs = {{"a", At("19:00"), At("23:59") + 7200000}}},
+       {due + "waits: session 1 (user USERa) had input just now.",
+        due + "was given up for today: session 1 (user USERa) had input just now."}, "", 0, 270},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SimSetup setup = c.people;
+    setup.start = "2026-12-24 19:00";
+    setup.until = "2026-12-25 00:30";
+    SimRun run =
+        RunIni(Ini("ShutdownEnabled=1\nShutdownDelay=1800\nExitAfterCheck=1\n", "24.12.#### = Christmas Eve\n") +
+                   Crlf("[Desktop]\n" + c.desktop + "\n"),
+               setup);
+    Strings entries;
+    for (const auto& e : run.Of("event")) {
+      const std::string text = e["text"];
+      if (!text.starts_with("Kalmora: Today is holiday") && !text.starts_with("Kalmora: The system is going down")) {
+        entries.push_back(text);
+      }
+    }
+    EXPECT_EQ(entries, c.entries) << c.name;
+    const auto halts = run.Of("halt");
+    EXPECT_EQ(halts.empty() ? "" : halts[0]["t"].get<std::string>().substr(11, 8), c.halt) << c.name;
+    int windows = 0, questions = 0, open = 0;
+    for (const auto& r : run.records) {
+      if (r["kind"] == "desk") ++(r["args"] == "--idle" ? questions : windows);
+      if (r["kind"] == "desk" && r["args"] != "--idle") ++open;
+      if (r["kind"] == "end" && r["cmd"].get<std::string>().starts_with("kalmora-desk.exe --countdown")) --open;
+    }
+    EXPECT_EQ(windows, c.windows) << c.name;
+    EXPECT_EQ(questions, c.questions) << c.name;
+    EXPECT_EQ(open, 0) << c.name << ": every window ends, at the latest with the halt";
+  }
+}
+
+}  // namespace
+}  // namespace kalmora::testing
