@@ -56,6 +56,7 @@ const std::vector<CheckRule>& CheckRules() {
        "guard what arrives"},
       {"no-address", Severity::Warning, "%s is on but %s is empty: the notice goes to nobody"},
       {"smtp-server", Severity::Warning, "%s: no mail can be sent"},
+      {"desktop", Severity::Warning, "%s"},
       {"missing-file", Severity::Warning, "%s needs %s in the program directory, which is missing"},
       {"list-ended", Severity::Warning,
        "this %s line ends [ShutdownHolidays]: the %s row(s) after it are not read; remove it or move it below the "
@@ -135,6 +136,7 @@ class Checker {
   void KeyedSections();
   void Values(int program_major);
   void Files();
+  void Desktop();
   void ShutdownHolidays();
   void MsgHolidays();
 
@@ -169,7 +171,7 @@ void Checker::Encoding() {
 // Sections and keys as the profile lookup sees them: names without regard to
 // case, the first section of a name and the first key in it.
 void Checker::KeyedSections() {
-  std::set<std::string> keyed = {"generaloptions", "messaging", "scheduledshutdown"};
+  std::set<std::string> keyed = {"generaloptions", "messaging", "scheduledshutdown", "desktop"};
   std::map<std::string, std::string> home;  // lower-case key -> its section
   for (const ConfigKey& k : ConfigKeys()) home[AsciiLower(k.key)] = k.section;
   home["version"] = "GeneralOptions";
@@ -326,6 +328,45 @@ void Checker::Values(int program_major) {
   }
 }
 
+// [Desktop]: the countdown window, postpones and the idle wait.
+void Checker::Desktop() {
+  const Configuration& c = read_.values;
+  Switch("Desktop", "CountdownWindow", c.CountdownWindow);
+  const std::tuple<const char*, const std::string*, const char*> numbers[] = {
+      {"PostponeMinutes", &c.PostponeMinutes, "0 (no postpone)"},
+      {"MaxPostpones", &c.MaxPostpones, "1"},
+      {"IdleMinutes", &c.IdleMinutes, "0 (no idle wait)"}};
+  for (const auto& [key, value, fallback] : numbers) {
+    auto v = ParseNumber(*value);
+    if (int line = KeyAt("Desktop", key); line && (!v || *v < 0 || *v > 24 * 60 || *v != static_cast<int>(*v))) {
+      Add(line, "desktop",
+          {std::string(key) + "=" + *value +
+           " is not a whole number of minutes from 0 to 1440 and "
+           "counts as " +
+           fallback});
+    }
+  }
+  if (int line = KeyAt("Desktop", "PostponeMinutes");
+      line && ParseNumber(c.PostponeMinutes).value_or(0) > 0 && !IsOn(c.CountdownWindow)) {
+    Add(line, "desktop",
+        {"PostponeMinutes has no effect without CountdownWindow=1: the postpone button is in the "
+         "countdown window"});
+  }
+  const int latest_line = KeyAt("Desktop", "LatestShutdown");
+  if (!latest_line || c.LatestShutdown.empty()) return;
+  auto latest = ScheduledMoment(c.LatestShutdown);
+  if (c.LatestShutdown.size() != 5 || c.LatestShutdown[2] != ':' || !latest || *latest >= 86400) {
+    Add(latest_line, "desktop", {"LatestShutdown=" + c.LatestShutdown + " is not HH:MM, so there is no latest time"});
+    return;
+  }
+  auto scheduled = ScheduledMoment(c.ScheduledShutdownTime);
+  if (IsOn(c.ScheduledShutdown) && scheduled && *latest <= *scheduled) {
+    Add(latest_line, "desktop",
+        {"LatestShutdown=" + c.LatestShutdown + " is not after ScheduledShutdownTime=" + c.ScheduledShutdownTime +
+         ": no postpone or idle wait can move the scheduled shutdown"});
+  }
+}
+
 void Checker::Files() {
   const Configuration& c = read_.values;
   const bool mail =
@@ -436,6 +477,7 @@ std::vector<Finding> CheckConfiguration(Host& host, const std::string& path, int
   check.KeyedSections();
   check.Values(program_major);
   check.Files();
+  check.Desktop();
   check.ShutdownHolidays();
   check.MsgHolidays();
   return check.Take();

@@ -43,6 +43,21 @@ TEST(Check, EveryTrapOnItsLine) {
                                  "38 unreadable"}));
 }
 
+TEST(Check, DesktopKeys) {
+  const std::pair<std::string, Strings> cases[] = {
+      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nIdleMinutes=10\nLatestShutdown=22:00\n", {}},
+      {"CountdownWindow=yes\nPostponeMinutes=half\nIdleMinutes=-5\nLatestShutdown=10pm\n",
+       {"17 switch", "18 desktop", "19 desktop", "20 desktop"}},
+      {"PostponeMinutes=30\nLatestShutdown=17:00\n", {"17 desktop", "18 desktop"}}};
+  for (const auto& [desktop, findings] : cases) {
+    ScratchDir dir;
+    dir.Write("kalmora.ini",
+              Ini("ShutdownEnabled=1\n", "", "", "", "ScheduledShutdown=1\nScheduledShutdownTime=17:30\n") +
+                  Crlf("[Desktop]\n" + desktop));
+    EXPECT_EQ(Check(dir), findings) << desktop;
+  }
+}
+
 // A file the checker rates 2 is exactly one the service refuses.
 TEST(Check, AnErrorIsExactlyWhatTheServiceRefuses) {
   const std::string good = Ini("ShutdownEnabled=1\n", "24.12.#### = Eve\n");
