@@ -3,6 +3,11 @@
 #include <filesystem>
 #include <map>
 
+#include "config/config.h"
+#include "config/numbers.h"
+#include "host/sim/sim_host.h"
+#include "service/rules.h"
+
 namespace fs = std::filesystem;
 
 namespace kalmora::plan {
@@ -77,22 +82,56 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
 
 }  // namespace
 
+namespace {
+
+Configuration ReadConfiguration(const std::string& work) {
+  sim::World world(sim::Options{.work_dir = work});
+  sim::SimHost host(world, "kalmora", "", false);
+  return ParseConfiguration(host, work + "/kalmora.ini", KALMORA_VERSION_MAJOR).values;
+}
+
+sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
+  sim::Options so;
+  so.work_dir = o.work;
+  so.service = true;
+  so.start = midnight + o.boot_minute * 60000LL;
+  so.until = midnight + kDayMs - 1;
+  so.server_url = o.server_url;
+  so.server_dir = o.server_dir;
+  return so;
+}
+
+// How far people at the desk can move a halt: each postpone, clicked at the
+// last moment, by PostponeMinutes; a wait while someone works, to
+// LatestShutdown or (without one) until the halt is given up at midnight.
+void LatestHalt(const Configuration& c, Day& d) {
+  const float halt = ScheduledMoment(d.halt_at.substr(0, 5)).value_or(0) + std::stoi(d.halt_at.substr(6, 2));
+  const auto latest = c.LatestShutdown.size() == 5 ? ScheduledMoment(c.LatestShutdown) : std::nullopt;
+  const double postpone = IsOn(c.CountdownWindow) ? ParseNumber(c.PostponeMinutes).value_or(0) : 0;
+  const double times = postpone > 0 ? ParseNumber(c.MaxPostpones).value_or(1) : 0;
+  double moment = halt + std::max(0.0, times) * postpone * 60;
+  if (ParseNumber(c.IdleMinutes).value_or(0) > 0) moment = kDayMs / 1000.0;
+  if (latest) moment = std::min<double>(moment, std::max(*latest, halt));
+  if (moment >= kDayMs / 1000.0) {
+    d.may_give_up = true;
+  } else if (moment > halt) {
+    d.latest_at = ClockText(static_cast<float>(moment));
+  }
+}
+
+}  // namespace
+
 std::vector<Day> Run(const Options& o) {
   std::error_code ec;
   sim::CopyTree(o.dir, o.work, ec);
   std::vector<Day> days;
+  const Configuration c = ReadConfiguration(o.work);
   for (int i = 0; i < o.days; ++i) {
     const sim::LocalMs midnight = o.from + i * kDayMs;
-    sim::Options so;
-    so.work_dir = o.work;
-    so.service = true;
-    so.start = midnight + o.boot_minute * 60000LL;
-    so.until = midnight + kDayMs - 1;
-    so.server_url = o.server_url;
-    so.server_dir = o.server_dir;
-    sim::World world(so);
+    sim::World world(DayOptions(o, midnight));
     world.Run();
     days.push_back(Summarize(world.records(), midnight));
+    if (!days.back().halt_at.empty()) LatestHalt(c, days.back());
   }
   return days;
 }
@@ -108,6 +147,8 @@ std::string Text(const std::vector<Day>& days, bool assumed_offline) {
       out += "shutdown at " + d.halt_at + " (" + (d.shutdown == "holiday" ? "holiday " + d.name : d.shutdown) + ")";
     }
     if (!d.warning_at.empty()) out += ", warned at " + d.warning_at;
+    if (!d.latest_at.empty()) out += ", at the latest " + d.latest_at + " with postpones and work at the desk";
+    if (d.may_give_up) out += ", or given up at midnight while someone works";
     out += "\n";
     for (const Mail& m : d.notices) out += "    notice " + m.at + " to " + m.to + ": " + m.subject + "\n";
     for (const std::string& n : d.net) out += "    NET SEND to " + n + "\n";
@@ -132,6 +173,8 @@ std::string Json(const std::vector<Day>& days) {
                     {"name", d.name},
                     {"halt", d.halt_at},
                     {"warning", d.warning_at},
+                    {"latest", d.latest_at},
+                    {"may_give_up", d.may_give_up},
                     {"net", d.net},
                     {"errors", d.errors},
                     {"notices", sim::Record::array()},
@@ -227,6 +270,8 @@ std::string Details(const Day& d) {
   std::string s = d.halt_at.empty() ? "no shutdown"
                                     : "shutdown at " + d.halt_at + " (" +
                                           (d.shutdown == "holiday" ? "holiday " + d.name : d.shutdown) + ")";
+  if (!d.latest_at.empty()) s += ", at the latest " + d.latest_at;
+  if (d.may_give_up) s += ", or given up while someone works";
   for (const Mail& m : d.notices) s += "; notice to " + m.to;
   for (const Mail& m : d.mails) s += "; mail \"" + m.subject + "\" to " + m.to;
   for (const std::string& e : d.errors) s += "; error: " + e;

@@ -29,6 +29,11 @@ struct Day {
   std::string shutdown;             // "", "holiday", "weekend" or "scheduled"
   std::string name;                 // the holiday's name, or the scheduled time
   std::string halt_at, warning_at;  // HH:MM:SS
+  // With postpones or an idle wait configured: the latest the halt can come
+  // when people at the desk postpone and work on; empty and `may_give_up`
+  // when it can be given up at midnight instead.
+  std::string latest_at;
+  bool may_give_up = false;
   std::vector<Mail> notices;        // shutdown notices and warnings
   std::vector<std::string> net;     // NET SEND recipients
   std::vector<Mail> mails;          // message-holiday mails

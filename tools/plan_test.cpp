@@ -67,5 +67,24 @@ TEST(Plan, MailBySmtpPlansTheSameMails) {
   EXPECT_EQ(plans[1], ReplaceAll(plans[0], "\"halt\": \"08:03:03\"", "\"halt\": \"08:03:00\""));
 }
 
+// The latest halt that postpones and work at the desk can bring about.
+TEST(Plan, TheLatestHaltWithPeopleAtTheDesk) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\n", "09:30:00"},
+      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nLatestShutdown=08:45\n", "08:45:00"},
+      {"PostponeMinutes=30\n", ""},  // no window, no button
+      {"IdleMinutes=10\nLatestShutdown=20:00\n", "20:00:00"},
+      {"IdleMinutes=10\n", "given up"}};
+  for (const auto& [desktop, latest] : cases) {
+    ScratchDir dir;
+    dir.Write("kalmora.ini",
+              Ini("ShutdownEnabled=1\nShutdownDelay=1800\n", "24.12.#### = Eve\n") + Crlf("[Desktop]\n" + desktop));
+    const plan::Day d = Plan(dir.path(), "2026-12-24 00:00", 1).at(0);
+    EXPECT_EQ(d.halt_at, "08:30:00");
+    EXPECT_EQ(d.may_give_up ? "given up" : d.latest_at, latest) << desktop;
+  }
+}
+
 }  // namespace
 }  // namespace kalmora::testing
