@@ -63,7 +63,7 @@ def lines(data):
 
 
 def build_msi(case, programs, name):
-    # A package of these kalmora.exe and zorvane.exe, versioned as the
+    # A package of these kalmora.exe, zorvane.exe and kalmora-desk.exe, versioned as the
     # kalmora.exe is stamped, beside the programs in C:\kalmora.
     os.makedirs(os.path.join(case.workdir, name))
     for exe, source in programs.items():
@@ -75,7 +75,7 @@ def build_msi(case, programs, name):
 
 
 def test_msi(case):
-    programs = {"kalmora.exe": case.tool("kalmora.exe"), "zorvane.exe": case.tool("zorvane.exe")}
+    programs = {n: case.tool(n) for n in ("kalmora.exe", "zorvane.exe", "kalmora-desk.exe")}
     msi, version = build_msi(case, programs, "kalmora")
     # The upgrade brings the same program stamped one revision higher.
     newer_msi, newer = build_msi(case, dict(programs, **{"kalmora.exe": case.tool("next/kalmora.exe")}), "newer")
