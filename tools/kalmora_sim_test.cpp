@@ -100,6 +100,12 @@ TEST_F(KalmoraSim, UnusableArgumentsExitWithStatusTwoAndSayWhy) {
       {{"--exit-status", "curl=1"}, "--exit-status"}, {{"--exit-status", "net=1.5"}, "--exit-status"},
       {{"--sleep", "2026-12-24 09:00..2026-12-24 08:00"}, "--sleep"}, {{"--bogus"}, "--bogus"}, {{"stray"}, "stray"},
       {{"--sleep", "2026-12-24 08:00..2026-12-24 09:00", "--sleep", "2026-12-24 08:30..2026-12-24 10:00"}, "--sleep"},
+      {{"--kill-at", "now"}, "--kill-at"}, {{"--sc-start", "2026-12-24"}, "--sc-start"},
+      {{"--start-by-hand", "later=-debug"}, "--start-by-hand"}, {{"--session", "a@2026-12-24 08:00"}, "--session"},
+      {{"--session", "@2026-12-24 08:00..2026-12-24 09:00"}, "--session"},
+      {{"--input", "a@2026-12-24 08:00..2026-12-24 09:00"}, "--input"},
+      {{"--session", "a@2026-12-24 08:00..2026-12-24 09:00", "--click", "a@2026-12-24 08:30=later"}, "--click"},
+      {{"--click", "b@2026-12-24 08:30=ok"}, "--click"},
       // clang-format on
   };
   for (const auto& [args, names] : cases) {
