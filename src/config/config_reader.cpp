@@ -37,14 +37,43 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"Messaging", "EmailUseBcc", "0", &C::EmailUseBcc},
       {"Messaging", "SmtpServer", "", &C::SmtpServer},
       {"Messaging", "SmtpRequireTls", "0", &C::SmtpRequireTls},
+      {"Messaging", "MsgHolidaysComputer", "", &C::MsgHolidaysComputer},
       {"ScheduledShutdown", "ScheduledShutdown", "0", &C::ScheduledShutdown},
       {"ScheduledShutdown", "ScheduledShutdownTime", "", &C::ScheduledShutdownTime},
       {"ScheduledShutdown", "ScheduledShutdownDays", "", &C::ScheduledShutdownDays},
+      {"ScheduledShutdown", "ScheduledShutdownTime1", "", &C::ScheduledShutdownTime1},
+      {"ScheduledShutdown", "ScheduledShutdownTime2", "", &C::ScheduledShutdownTime2},
+      {"ScheduledShutdown", "ScheduledShutdownTime3", "", &C::ScheduledShutdownTime3},
+      {"ScheduledShutdown", "ScheduledShutdownTime4", "", &C::ScheduledShutdownTime4},
+      {"ScheduledShutdown", "ScheduledShutdownTime5", "", &C::ScheduledShutdownTime5},
+      {"ScheduledShutdown", "ScheduledShutdownTime6", "", &C::ScheduledShutdownTime6},
+      {"ScheduledShutdown", "ScheduledShutdownTime7", "", &C::ScheduledShutdownTime7},
       {"ScheduledShutdown", "ScheduledShutdownMsg", "", &C::ScheduledShutdownMsg},
       {"ScheduledShutdown", "ScheduledShutdownSubject", "", &C::ScheduledShutdownSubject},
       {"ScheduledShutdown", "ScheduledShutdownDelay", "900", &C::ScheduledShutdownDelay},
   };
   return keys;
+}
+
+namespace {
+std::string Configuration::*const kWeekdayTimes[7] = {
+    &Configuration::ScheduledShutdownTime1, &Configuration::ScheduledShutdownTime2,
+    &Configuration::ScheduledShutdownTime3, &Configuration::ScheduledShutdownTime4,
+    &Configuration::ScheduledShutdownTime5, &Configuration::ScheduledShutdownTime6,
+    &Configuration::ScheduledShutdownTime7};
+}  // namespace
+
+const std::string& ScheduledTimeOf(const Configuration& c, int weekday) {
+  if (weekday >= 1 && weekday <= 7 && !(c.*kWeekdayTimes[weekday - 1]).empty()) return c.*kWeekdayTimes[weekday - 1];
+  return c.ScheduledShutdownTime;
+}
+
+bool AnyScheduledTime(const Configuration& c) {
+  if (!c.ScheduledShutdownTime.empty()) return true;
+  for (auto field : kWeekdayTimes) {
+    if (!(c.*field).empty()) return true;
+  }
+  return false;
 }
 
 void HolidayTables::Clear() {

@@ -53,7 +53,7 @@ TEST(Mail, BodyFilesAndCallsThatFailBeforeSendBat) {
 
 // Every mail reaches send.bat once and in order, even when send.bat is slow;
 // the log claims "has been sent" only for a notice whose program ended with
-// 0, and each message-holiday mail that did not go out has an error entry.
+// 0, and each mail or NET SEND message that did not go out has an error entry.
 TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
   const std::string ini = Ini("ShutdownEnabled=1\nMsgOnShutdownEmail=1\nMsgOnShutdownNet=1\nExitAfterCheck=1\n",
                               "24.12.#### = Christmas Eve\n", "24.12.####,1,a,\n24.12.####,2,b,\n24.12.####,3,c,\n",
@@ -92,6 +92,16 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
       expected_errors.push_back("Kalmora: The message-holiday email of [MsgHolidays] row " + std::to_string(row) +
                                 " (24.12.####, subject \"" + std::to_string(row) + "\") to inform it@example.com " +
                                 c.mail_failed + ".");
+    }
+    // A notice that did not go out has an error entry of its own too.
+    const std::string notice = "Kalmora: The shutdown notice ";
+    if (!c.mail_failed.empty()) {
+      expected_errors.push_back(notice + "email of the holiday 'Christmas Eve' to inform it@example.com " +
+                                c.mail_failed + ".");
+    }
+    if (!c.net_failed.empty()) {
+      expected_errors.push_back(notice + "NET SEND message of the holiday 'Christmas Eve' to inform office " +
+                                c.net_failed + ".");
     }
     EXPECT_EQ(mailed, c.delivered ? "123C" : "");
     EXPECT_EQ(notices, sentence("An email", "it@example.com", c.mail_failed) +
