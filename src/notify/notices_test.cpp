@@ -113,8 +113,9 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
 
 // With SmtpServer set, each mail goes to the mail server through curl: two
 // mails due at once both arrive, once each; the Bcc recipient is in the
-// envelope only; the log says "has been sent" only for a mail the server
-// took, and a mail that did not go out keeps its file.
+// envelope only; the message names the computer; the log says "has been
+// sent" only for a mail the server took, and a mail that did not go out
+// keeps its file.
 TEST(Notices, SmtpMailIsSentByCurlAndJudgedByItsStatus) {
   const std::string messaging = kMessaging + "EmailUseBcc=1\nSmtpServer=smtp://mail.example.com:587\n";
   const std::string rows = "24.12.####,One,a\\nb,team@example.com\n24.12.####,Two,c,boss@example.com\n";
@@ -151,6 +152,7 @@ TEST(Notices, SmtpMailIsSentByCurlAndJudgedByItsStatus) {
       EXPECT_EQ(m["from"], "kalmora@example.com");
       EXPECT_EQ(m["rcpt"], (sim::Record{"kalmora@example.com", one ? "team@example.com" : "boss@example.com"}));
       EXPECT_NE(text.find("\r\nDate: Thu, 24 Dec 2026 07:58:"), std::string::npos) << text;
+      EXPECT_NE(text.find("\r\nX-Kalmora-Computer: SIMHOST\r\nMIME-Version: 1.0\r\n"), std::string::npos) << text;
       EXPECT_NE(text.find(one ? "\r\n\r\na\r\nb\r\n" : "\r\n\r\nc\r\n"), std::string::npos) << text;
       ids.insert(text.substr(text.find("Message-ID: <"), 60));
     }
