@@ -358,6 +358,7 @@ int Check(int argc, char** argv) {
   const fs::path path = fs::absolute(file, ec);
   sim::Options o;
   o.work_dir = path.parent_path().string();
+  o.start = LocalNow();  // today's date tells which dated rows have passed
   sim::World world(o);
   sim::SimHost host(world, "kalmora", "", false);
   const auto findings = CheckConfiguration(host, path.string(), KALMORA_VERSION_MAJOR);

@@ -214,13 +214,15 @@ void AddShutdownHoliday(const std::string& line, HolidayTables& tables) {
 
 // Shutdown holidays: one a line, up to a blank line, a comment, the next
 // section or the file's last line (which is not read as a row).
-bool ReadShutdownHolidays(TextCursor& in, HolidayTables& tables, std::string& failure) {
+// `ended_by` is the line that ended it.
+bool ReadShutdownHolidays(TextCursor& in, HolidayTables& tables, std::string& failure, std::string& ended_by) {
   std::string line;
   for (;;) {
     if (!in.ReadLine(line)) {
       failure = "the list [ShutdownHolidays] runs to the end of the file";
       return false;
     }
+    ended_by = line;
     if (line.empty() || line[0] == '[' || line[0] == ';' || in.AtEnd()) return true;
     AddShutdownHoliday(line, tables);
   }
@@ -320,11 +322,21 @@ bool ReadHolidayLists(TextCursor& in, HolidayTables& tables, std::string& failur
     failure = "no line [ShutdownHolidays]";
     return false;
   }
-  const bool listed = ReadShutdownHolidays(in, tables, failure);
+  std::string ended_by;
+  const bool listed = ReadShutdownHolidays(in, tables, failure, ended_by);
   line = in.Line();
   if (!listed) return false;
   if (!SkipPastHeader(in, "[MsgHolidays]")) {
     failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
+    // The usual cause: the section header itself ended the list, having been
+    // read as the line that closes it. Named on the row above, where the
+    // blank line is missing.
+    if (ended_by == "[MsgHolidays]") {
+      failure =
+          "no blank line between this row and [MsgHolidays]: that header ends the list [ShutdownHolidays] and is "
+          "then not found as a section; insert an empty line after the last holiday";
+      line -= 1;
+    }
     return false;
   }
   // "[MsgHolidays]" as the last line of the file leaves the list empty.
