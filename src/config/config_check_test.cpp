@@ -97,7 +97,7 @@ TEST(Check, AnErrorIsExactlyWhatTheServiceRefuses) {
 }
 
 TEST(Check, TheBundledExamplesAreClean) {
-  for (const char* example : {"/examples/program", "/examples/sleeping-host"}) {
+  for (const char* example : {"/examples/program", "/examples/sleeping-host", "/examples/office-hours"}) {
     sim::Options o;
     o.work_dir = std::string(KALMORA_SOURCE_DIR) + example;
     sim::World world(o);
