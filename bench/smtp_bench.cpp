@@ -15,7 +15,8 @@ void BM_PrepareSmtpMail(benchmark::State& state) {
                                "a@example.com; b@example.com, Team <c@example.com>", "Holidays") +
       kalmora::MailFileBody(body, "1.0.5");
   for (auto _ : state) {
-    auto mail = kalmora::PrepareSmtpMail(composed, "Thu, 24 Dec 2026 08:00:10 +0100", "<1@example.com>");
+    auto mail = kalmora::PrepareSmtpMail(
+        composed, {"Thu, 24 Dec 2026 08:00:10 +0100", "<1@example.com>", "DESK-042", "windows-1252"});
     benchmark::DoNotOptimize(mail);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * composed.size()));

@@ -28,7 +28,7 @@ bool OneWord(const std::string& s) {
 // What reaches the mail server has no Bcc header and no bare line end, and
 // every argument of curl's command line stays one word.
 void Smtp(const std::string& composed, const std::string& server) {
-  auto mail = kalmora::PrepareSmtpMail(composed, "D", "<M>");
+  auto mail = kalmora::PrepareSmtpMail(composed, {"D", "<M>", "HOST", "windows-1252"});
   if (!mail) return;
   const std::string headers = kalmora::AsciiLower(mail->message.substr(0, mail->message.find("\r\n\r\n") + 2));
   Check(headers.rfind("bcc:", 0) != 0 && headers.find("\nbcc:") == std::string::npos &&

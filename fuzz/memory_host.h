@@ -49,6 +49,7 @@ class MemoryHost final : public Host {
   void ReleaseChild(ChildProcess, bool) override { Unexpected(); }
   ProgramVersion Version() override { Unexpected(); }
   std::string ComputerName() override { Unexpected(); }
+  uint32_t AnsiCodePage() override { Unexpected(); }
   std::optional<uint32_t> ClaimInstance() override { Unexpected(); }
   void SetInteractiveDesktop(bool) override { Unexpected(); }
   void SetStartType(StartType) override { Unexpected(); }

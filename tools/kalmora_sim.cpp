@@ -29,6 +29,20 @@ int Unusable(const std::string& message) {
   return 2;
 }
 
+// Now in UTC as iCalendar writes it: 20261207T093000Z.
+std::string UtcStamp() {
+  const std::time_t t = std::time(nullptr);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &t);
+#else
+  gmtime_r(&t, &utc);
+#endif
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &utc);
+  return buf;
+}
+
 sim::LocalMs LocalNow() {
   const std::time_t t = std::time(nullptr);
   std::tm lt{};
@@ -418,6 +432,7 @@ int Check(int argc, char** argv) {
   const fs::path path = fs::absolute(file, ec);
   sim::Options o;
   o.work_dir = path.parent_path().string();
+  o.start = LocalNow();  // today's date tells which dated rows have passed
   sim::World world(o);
   sim::SimHost host(world, "kalmora", "", false);
   const auto findings = CheckConfiguration(host, path.string(), KALMORA_VERSION_MAJOR);
@@ -461,6 +476,10 @@ int Plan(int argc, char** argv) {
   app.add_option("--format", format, "text, json, ics or html")->check(CLI::IsMember({"text", "json", "ics", "html"}));
   app.add_option("-o", output, "write to FILE instead of the standard output");
   app.add_option("--server", server, "update server: URL=DIR (without it the server is unreachable)");
+  std::string only;
+  bool no_weekends = false;
+  app.add_option("--only", only, "shutdowns or mails: only those")->check(CLI::IsMember({"shutdowns", "mails"}));
+  app.add_flag("--no-weekends", no_weekends, "leave weekend shutdowns out");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -494,10 +513,10 @@ int Plan(int argc, char** argv) {
   auto made = MakeTemporaryDirectory("kalmora-plan-");
   if (!made) return Unusable("plan: cannot create a temporary directory");
   o.work = *made;
-  const auto planned = plan::Run(o);
+  const auto planned = plan::Select(plan::Run(o), {only != "mails", only != "shutdowns", !no_weekends});
   fs::remove_all(o.work, ec);
   const std::string text = format == "json"   ? plan::Json(planned)
-                           : format == "ics"  ? plan::Ics(planned)
+                           : format == "ics"  ? plan::Ics(planned, UtcStamp())
                            : format == "html" ? plan::Html(planned)
                                               : plan::Text(planned, server.empty());
   if (output.empty()) {

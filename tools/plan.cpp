@@ -1,5 +1,8 @@
 #include "tools/plan.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -28,7 +31,9 @@ std::string FirstLine(const std::string& text) { return text.substr(0, text.find
 
 // What one day's records tell, in brief. A notice mail is the last mail
 // before the entry that reports it; every other mail is a message holiday's.
-Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
+// The service names a weekend shutdown as it names a holiday, by the
+// weekend's placeholder; `holiday_row` tells them apart.
+Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight, bool holiday_row) {
   static const char* kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
   const LocalTime lt = sim::ToLocalTime(midnight);
   Day d;
@@ -64,7 +69,7 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
       const std::string text = r["text"];
       if (r["type"] == 1) d.errors.push_back(FirstLine(text));
       if (text.rfind("Kalmora: Today is holiday '", 0) == 0) {
-        d.shutdown = "holiday";
+        d.shutdown = holiday_row || lt.weekday < 6 ? "holiday" : "weekend";
         d.name = text.substr(27, text.find("'.", 27) - 27);
         take_notice(text);
       } else if (text.rfind("Kalmora: A scheduled shutdown will take place", 0) == 0) {
@@ -72,12 +77,27 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight) {
         take_notice(text);
       } else if (text.rfind("Kalmora: Online update finished.", 0) == 0) {
         d.updated = true;
+      } else if (const std::string by = "are sent by the computer "; text.find(by) != std::string::npos) {
+        const size_t at = text.find(by) + by.size();
+        d.mails_sent_by = text.substr(at, text.find(" (MsgHolidaysComputer)") - at);
+        d.mails_left = std::atoi(text.c_str() + text.find('(') + 1);
       }
     }
   }
   if (d.shutdown.empty() && !d.halt_at.empty()) d.shutdown = "scheduled";
   d.mails = std::move(mails);
   return d;
+}
+
+// Whether kalmora.ini, as the day left it, lists the date as a shutdown
+// holiday.
+bool ListsShutdownHoliday(sim::World& world, sim::LocalMs midnight) {
+  sim::SimHost host(world, "kalmora", "", false);
+  const LocalTime lt = sim::ToLocalTime(midnight);
+  const CivilDate date{lt.year, lt.month, lt.day};
+  const auto read = ParseConfiguration(host, world.options().work_dir + "/kalmora.ini", 1);
+  const auto& dates = read.tables.lstShutdownHolidaysDates;
+  return std::any_of(dates.begin(), dates.end(), [&](const std::string& d) { return DateMatches(d, date); });
 }
 
 }  // namespace
@@ -130,7 +150,7 @@ std::vector<Day> Run(const Options& o) {
     const sim::LocalMs midnight = o.from + i * kDayMs;
     sim::World world(DayOptions(o, midnight));
     world.Run();
-    days.push_back(Summarize(world.records(), midnight));
+    days.push_back(Summarize(world.records(), midnight, ListsShutdownHoliday(world, midnight)));
     if (!days.back().halt_at.empty()) LatestHalt(c, days.back());
   }
   return days;
@@ -153,6 +173,10 @@ std::string Text(const std::vector<Day>& days, bool assumed_offline) {
     for (const Mail& m : d.notices) out += "    notice " + m.at + " to " + m.to + ": " + m.subject + "\n";
     for (const std::string& n : d.net) out += "    NET SEND to " + n + "\n";
     for (const Mail& m : d.mails) out += "    mail   " + m.at + " to " + m.to + ": " + m.subject + "\n";
+    if (d.mails_left) {
+      out += "    mail   " + std::to_string(d.mails_left) + " message-holiday mail(s) left to " + d.mails_sent_by +
+             " (MsgHolidaysComputer)\n";
+    }
     for (const std::string& e : d.errors) out += "    error  " + e + "\n";
     updates = updates || d.updated;
   }
@@ -178,7 +202,9 @@ std::string Json(const std::vector<Day>& days) {
                     {"net", d.net},
                     {"errors", d.errors},
                     {"notices", sim::Record::array()},
-                    {"mails", sim::Record::array()}};
+                    {"mails", sim::Record::array()},
+                    {"mails_sent_by", d.mails_sent_by},
+                    {"mails_left", d.mails_left}};
     for (const Mail& m : d.notices) day["notices"].push_back({{"at", m.at}, {"to", m.to}, {"subject", m.subject}});
     for (const Mail& m : d.mails) day["mails"].push_back({{"at", m.at}, {"to", m.to}, {"subject", m.subject}});
     all.push_back(std::move(day));
@@ -214,16 +240,55 @@ std::string IcsStamp(const std::string& date, const std::string& time) {
 
 }  // namespace
 
-std::string Ics(const std::vector<Day>& days) {
+std::vector<Day> Select(std::vector<Day> days, const Selection& s) {
+  for (Day& d : days) {
+    if (!s.shutdowns || (!s.weekends && d.shutdown == "weekend")) {
+      d.shutdown.clear();
+      d.name.clear();
+      d.halt_at.clear();
+      d.warning_at.clear();
+      d.notices.clear();
+      d.net.clear();
+    }
+    if (!s.mails) {
+      d.mails.clear();
+      d.mails_left = 0;
+      d.mails_sent_by.clear();
+    }
+  }
+  return days;
+}
+
+namespace {
+
+// 64-bit FNV-1a: a short, stable name for an event's identity.
+std::string Fingerprint(const std::string& text) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+}  // namespace
+
+// An event's UID comes from what it is (date, kind, name), not from its
+// place in the file: adding a row elsewhere changes no other UID, and a
+// calendar that imports the file again updates its events instead of
+// doubling them.
+std::string Ics(const std::vector<Day>& days, const std::string& generated) {
   std::string out =
       "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Kalmora//kalmora-sim plan//EN\r\nCALSCALE:GREGORIAN\r\n";
-  int n = 0;
-  auto event = [&](const std::string& date, const std::string& time, int minutes, const std::string& summary,
-                   const std::string& description) {
+  std::map<std::string, int> seen;
+  auto event = [&](const std::string& date, const std::string& time, int minutes, const std::string& kind,
+                   const std::string& name, const std::string& summary, const std::string& description) {
     const std::string start = IcsStamp(date, time);
+    std::string uid = start.substr(0, 8) + "-" + kind + "-" + Fingerprint(kind + "\n" + date + "\n" + name);
+    // The same mail twice on one day: the second is told apart by its place among those.
+    if (const int n = seen[uid]++; n > 0) uid += "-" + std::to_string(n + 1);
     out += "BEGIN:VEVENT\r\n";
-    out += IcsLine("UID:" + start + "-" + std::to_string(++n) + "@kalmora-plan");
-    out += "DTSTAMP:" + start + "Z\r\nDTSTART:" + start + "\r\nDURATION:PT" + std::to_string(minutes) + "M\r\n";
+    out += IcsLine("UID:" + uid + "@kalmora-plan");
+    out += "DTSTAMP:" + generated + "\r\nDTSTART:" + start + "\r\nDURATION:PT" + std::to_string(minutes) + "M\r\n";
     out += IcsLine("SUMMARY:" + IcsText(summary));
     out += IcsLine("DESCRIPTION:" + IcsText(description));
     out += "END:VEVENT\r\n";
@@ -232,10 +297,13 @@ std::string Ics(const std::vector<Day>& days) {
     if (!d.halt_at.empty()) {
       std::string notices;
       for (const Mail& m : d.notices) notices += "Notice to " + m.to + " at " + m.at + ". ";
-      event(d.date, d.halt_at, 15, "Kalmora: shutdown (" + (d.shutdown == "holiday" ? d.name : d.shutdown) + ")",
+      const std::string what = d.shutdown == "holiday" ? d.name : d.shutdown;
+      event(d.date, d.halt_at, 15, "shutdown", d.shutdown + "\n" + d.name, "Kalmora: shutdown (" + what + ")",
             notices + "Halt at " + d.halt_at);
     }
-    for (const Mail& m : d.mails) event(d.date, m.at, 5, "Kalmora: mail \"" + m.subject + "\"", "To " + m.to);
+    for (const Mail& m : d.mails) {
+      event(d.date, m.at, 5, "mail", m.subject + "\n" + m.to, "Kalmora: mail \"" + m.subject + "\"", "To " + m.to);
+    }
   }
   return out + "END:VCALENDAR\r\n";
 }
@@ -274,6 +342,7 @@ std::string Details(const Day& d) {
   if (d.may_give_up) s += ", or given up while someone works";
   for (const Mail& m : d.notices) s += "; notice to " + m.to;
   for (const Mail& m : d.mails) s += "; mail \"" + m.subject + "\" to " + m.to;
+  if (d.mails_left) s += "; " + std::to_string(d.mails_left) + " mail(s) left to " + d.mails_sent_by;
   for (const std::string& e : d.errors) s += "; error: " + e;
   return s;
 }

@@ -37,15 +37,25 @@ struct Day {
   std::vector<Mail> notices;        // shutdown notices and warnings
   std::vector<std::string> net;     // NET SEND recipients
   std::vector<Mail> mails;          // message-holiday mails
+  std::string mails_sent_by;        // MsgHolidaysComputer, when today's are left to it
+  int mails_left = 0;               // how many
   std::vector<std::string> errors;  // error entries, first line
   bool updated = false;             // an online update ran
 };
 
 std::vector<Day> Run(const Options& o);
 
+// What a calendar people import should show.
+struct Selection {
+  bool shutdowns = true, mails = true;  // --only shutdowns|mails
+  bool weekends = true;                 // --no-weekends leaves weekend shutdowns out
+};
+std::vector<Day> Select(std::vector<Day> days, const Selection& s);
+
 std::string Text(const std::vector<Day>& days, bool assumed_offline);
 std::string Json(const std::vector<Day>& days);
-std::string Ics(const std::vector<Day>& days);
+// `generated` is the moment of generation in UTC, YYYYMMDDTHHMMSSZ (DTSTAMP).
+std::string Ics(const std::vector<Day>& days, const std::string& generated);
 std::string Html(const std::vector<Day>& days);
 
 }  // namespace kalmora::plan

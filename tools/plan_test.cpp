@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -25,6 +26,19 @@ std::vector<plan::Day> Plan(const std::string& dir, const char* from, int days) 
   return plan::Run(o);
 }
 
+std::string ExampleIni() {
+  std::ifstream example(kExample + "/kalmora.ini", std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+}
+
+std::set<std::string> Uids(const std::string& ics) {
+  std::set<std::string> uids;
+  for (size_t at = ics.find("\r\nUID:"); at != std::string::npos; at = ics.find("\r\nUID:", at + 1)) {
+    uids.insert(ics.substr(at + 6, ics.find("\r\n", at + 6) - at - 6));
+  }
+  return uids;
+}
+
 TEST(Plan, AYearOfTheBundledExample) {
   const auto days = Plan(kExample, "2027-01-01 00:00", 365);
   ASSERT_EQ(days.size(), 365u);
@@ -40,7 +54,7 @@ TEST(Plan, AYearOfTheBundledExample) {
                                               "2027-12-31 holiday New Year's Eve 08:03:03"}));
   EXPECT_EQ(mails, std::set<std::string>{"2027-12-23 Holidays ahead"});
   EXPECT_EQ(days[357].notices.at(0).to, "it-staff@example.com");
-  const std::string ics = plan::Ics(days);
+  const std::string ics = plan::Ics(days, "20270101T000000Z");
   EXPECT_NE(ics.find("DTSTART:20271224T080303\r\nDURATION:PT15M\r\nSUMMARY:Kalmora: shutdown (Christmas Eve)"),
             std::string::npos);
   EXPECT_NE(ics.find("SUMMARY:Kalmora: shutdown (New Year's Eve)"), std::string::npos);
@@ -52,8 +66,7 @@ TEST(Plan, AYearOfTheBundledExample) {
 
 // Mail by SMTP plans the same mails, to the same people, as mail by send.bat.
 TEST(Plan, MailBySmtpPlansTheSameMails) {
-  std::ifstream example(kExample + "/kalmora.ini", std::ios::binary);
-  const std::string ini((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+  const std::string ini = ExampleIni();
   std::string plans[2];
   for (int smtp = 0; smtp < 2; ++smtp) {
     ScratchDir dir;
@@ -84,6 +97,52 @@ TEST(Plan, TheLatestHaltWithPeopleAtTheDesk) {
     EXPECT_EQ(d.halt_at, "08:30:00");
     EXPECT_EQ(d.may_give_up ? "given up" : d.latest_at, latest) << desktop;
   }
+}
+
+// A week of the example with weekend shutdowns and per-day times (20:00
+// Monday to Thursday, 15:00 on Friday): each day of its own kind, weekends
+// apart from holidays; the calendar's UIDs stay when a row is added, and
+// the selections leave out what they should. Mail left to another computer
+// is said so.
+TEST(Plan, KindsOfAWeekUidsAndSelections) {
+  const std::string ini =
+      ReplaceAll(ReplaceAll(ReplaceAll(ExampleIni(), "WeekendShutdown=0", "WeekendShutdown=1"), "ScheduledShutdown=0",
+                            "ScheduledShutdown=1\r\nScheduledShutdownTime=20:00\r\nScheduledShutdownTime5=15:00"),
+                 "EmailUseBcc=0", "EmailUseBcc=0\r\nMsgHolidaysComputer=DESK-01");
+  std::string ics[2];
+  std::vector<plan::Day> week, longer;
+  for (int added = 0; added < 2; ++added) {
+    ScratchDir dir;
+    dir.Write("kalmora.ini", added ? ReplaceAll(ini, "24.12.####", "15.11.#### = Added\r\n24.12.####") : ini);
+    dir.Write("system/send.bat", "");
+    (added ? longer : week) = Plan(dir.path(), added ? "2027-11-15 00:00" : "2027-12-20 00:00", added ? 42 : 7);
+    ics[added] = plan::Ics(added ? longer : week, "20270101T000000Z");
+    if (!added) {
+      Strings kinds;
+      for (const auto& d : week) kinds.push_back(d.weekday + " " + d.shutdown + " " + d.warning_at + " " + d.halt_at);
+      EXPECT_EQ(kinds, (Strings{"Mon scheduled 19:45:03 20:00:00", "Tue scheduled 19:45:03 20:00:00",
+                                "Wed scheduled 19:45:03 20:00:00", "Thu scheduled 19:45:03 20:00:00",
+                                "Fri holiday  08:03:03", "Sat weekend  08:03:00", "Sun weekend  08:03:00"}));
+      EXPECT_TRUE(week[3].mails.empty());
+      EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
+      EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
+      EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
+    }
+  }
+  // A Friday that is no holiday has its own time; the added row is a holiday.
+  EXPECT_EQ(longer[4].date + " " + longer[4].shutdown + " " + longer[4].halt_at, "2027-11-19 scheduled 15:00:00");
+  EXPECT_EQ(longer[0].shutdown + " " + longer[0].name, "holiday Added");
+  // Every event of the week is in the longer plan with one row more, under
+  // the same UID; the added row's own event is new.
+  const auto before = Uids(ics[0]), after = Uids(ics[1]);
+  EXPECT_EQ(before.size(), 7u);
+  EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()));
+  EXPECT_NE(ics[0].find("DTSTAMP:20270101T000000Z\r\nDTSTART:20271225T080300\r\n"), std::string::npos);
+  const auto weekdays_only = plan::Select(week, {.weekends = false});
+  EXPECT_EQ(week[5].shutdown, "weekend");
+  EXPECT_TRUE(weekdays_only[5].halt_at.empty());
+  EXPECT_EQ(Uids(plan::Ics(plan::Select(week, {.mails = false}), "X")).size(), 7u);
+  EXPECT_TRUE(Uids(plan::Ics(plan::Select(week, {.shutdowns = false}), "X")).empty());
 }
 
 }  // namespace

@@ -38,8 +38,13 @@ struct Configuration {
   std::string EmailUseBcc;
   std::string SmtpServer;
   std::string SmtpRequireTls;
+  std::string MsgHolidaysComputer;  // empty: every host sends the message-holiday mails
   std::string ScheduledShutdown;
   std::string ScheduledShutdownTime;
+  // ScheduledShutdownTime1 (Monday) .. ScheduledShutdownTime7 (Sunday): a
+  // day's own time, when it has one.
+  std::string ScheduledShutdownTime1, ScheduledShutdownTime2, ScheduledShutdownTime3, ScheduledShutdownTime4,
+      ScheduledShutdownTime5, ScheduledShutdownTime6, ScheduledShutdownTime7;
   std::string ScheduledShutdownDays;
   std::string ScheduledShutdownMsg;
   std::string ScheduledShutdownSubject;
@@ -50,6 +55,12 @@ struct Configuration {
   std::string IdleMinutes;
   std::string LatestShutdown;
 };
+
+// The scheduled time of a weekday (1 Monday .. 7 Sunday): its own key when
+// that is not empty, otherwise ScheduledShutdownTime; empty arms nothing.
+const std::string& ScheduledTimeOf(const Configuration& c, int weekday);
+// Whether any scheduled time is set at all, for the weekday keys or for all days.
+bool AnyScheduledTime(const Configuration& c);
 
 // One keyed value of the file: where it lives, its default and where it goes.
 struct ConfigKey {

@@ -44,8 +44,13 @@ const std::vector<CheckRule>& CheckRules() {
       {"switch", Severity::Warning, "%s=%s counts as off: a switch is on only when it reads as the number 1"},
       {"beep", Severity::Warning, "BeepOnShutdown=%s leaves the beeps off: they are on only with -1"},
       {"number", Severity::Warning, "%s=%s is not a number and counts as %s"},
+      {"short-delay", Severity::Warning, "%s=%s counts seconds, not minutes: %s"},
       {"cut-off", Severity::Warning, "%s"},
       {"scheduled-time", Severity::Warning, "%s"},
+      {"unused-day-time", Severity::Warning,
+       "%s is set, but %s is not in ScheduledShutdownDays=%s: no shutdown is armed on that day"},
+      {"one-sender", Severity::Note,
+       "only the computer %s sends the message-holiday mails; every other host that reads this file skips them"},
       {"scheduled-days", Severity::Warning,
        "ScheduledShutdownDays=%s: only the digits 1 (Monday) to 7 (Sunday) count, so this means %s"},
       {"update-server", Severity::Warning,
@@ -64,6 +69,7 @@ const std::vector<CheckRule>& CheckRules() {
       {"date-form", Severity::Warning,
        "the date %s is not DD.MM.YYYY (or DD.MM.#### for every year) and never matches"},
       {"impossible-date", Severity::Warning, "%s does not exist; the calendar carries it over to %s"},
+      {"past-year", Severity::Warning, "%s lies in %s, a year that has passed: the row never matches again"},
       {"duplicate-date", Severity::Note, "%s is listed again (first on line %s)%s"},
       {"shifted-fields", Severity::Warning,
        "%s fields on this line: an unquoted comma shifts every field after it; put subjects and bodies in double "
@@ -137,6 +143,7 @@ class Checker {
   void Values(int program_major);
   void Files();
   void Desktop();
+  void ScheduledTimes();
   void ShutdownHolidays();
   void MsgHolidays();
 
@@ -276,6 +283,24 @@ void Checker::Values(int program_major) {
   for (const auto& [section, key, value, fallback] : numbers) {
     if (int line = KeyAt(section, key); line && !ParseNumber(*value)) Add(line, "number", {key, *value, fallback});
   }
+  // Minutes typed where seconds are meant leave nobody the time to save
+  // their work. A scheduled delay of 0 is the documented way to send no
+  // warning.
+  if (int line = KeyAt("GeneralOptions", "ShutdownDelay"); line && ParseNumber(c.ShutdownDelay).value_or(60) < 60) {
+    Add(line, "short-delay",
+        {"ShutdownDelay", c.ShutdownDelay, "the host halts " + c.ShutdownDelay + " seconds after the notice"});
+  }
+  if (int line = KeyAt("ScheduledShutdown", "ScheduledShutdownDelay")) {
+    const double d = ParseNumber(c.ScheduledShutdownDelay).value_or(60);
+    if (d != 0 && d < 60) {
+      Add(line, "short-delay",
+          {"ScheduledShutdownDelay", c.ScheduledShutdownDelay,
+           "the warning goes out only " + c.ScheduledShutdownDelay + " seconds before the halt"});
+    }
+  }
+  if (int line = KeyAt("Messaging", "MsgHolidaysComputer"); line && !TrimBlanks(c.MsgHolidaysComputer).empty()) {
+    Add(line, "one-sender", {std::string(TrimBlanks(c.MsgHolidaysComputer))});
+  }
   if (int line = KeyAt("GeneralOptions", "DontShutdownAfter")) {
     auto moment = ScheduledMoment(c.DontShutdownAfter);
     if (c.DontShutdownAfter.size() != 5 || !moment) {
@@ -286,20 +311,7 @@ void Checker::Values(int program_major) {
            " is earlier than any plausible boot: no holiday or weekend shutdown will start"});
     }
   }
-  if (int line = KeyAt("ScheduledShutdown", "ScheduledShutdownTime"); line && !c.ScheduledShutdownTime.empty()) {
-    const std::string& t = c.ScheduledShutdownTime;
-    auto moment = ScheduledMoment(t);
-    if (!moment) {
-      Add(line, "scheduled-time",
-          {"ScheduledShutdownTime=" + t +
-           " arms nothing: the hours are the first two and the "
-           "minutes the last two characters; write it as HH:MM (07:30)"});
-    } else if (t.size() != 5 || *moment >= 86400) {
-      Add(line, "scheduled-time",
-          {"ScheduledShutdownTime=" + t + " is read as " + std::to_string(int(*moment) / 3600) + " hours and " +
-           std::to_string(int(*moment) / 60 % 60) + " minutes; write it as HH:MM"});
-    }
-  }
+  ScheduledTimes();
   if (int line = KeyAt("ScheduledShutdown", "ScheduledShutdownDays")) {
     const std::string& d = c.ScheduledShutdownDays;
     if (d.find_first_not_of("1234567") != std::string::npos) {
@@ -367,6 +379,34 @@ void Checker::Desktop() {
   }
 }
 
+// The common time and each weekday's own, as the decision reads them.
+void Checker::ScheduledTimes() {
+  const Configuration& c = read_.values;
+  static const char* kDays[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+  for (const ConfigKey& k : ConfigKeys()) {
+    const std::string key = k.key;
+    if (key.rfind("ScheduledShutdownTime", 0) != 0) continue;
+    const int day = key.size() > 21 ? key.back() - '0' : 0;
+    const std::string& t = c.*k.field;
+    const int line = KeyAt("ScheduledShutdown", key);
+    if (!line || t.empty()) continue;
+    auto moment = ScheduledMoment(t);
+    if (!moment) {
+      Add(line, "scheduled-time",
+          {key + "=" + t +
+           " arms nothing: the hours are the first two and the "
+           "minutes the last two characters; write it as HH:MM (07:30)"});
+    } else if (t.size() != 5 || *moment >= 86400) {
+      Add(line, "scheduled-time",
+          {key + "=" + t + " is read as " + std::to_string(int(*moment) / 3600) + " hours and " +
+           std::to_string(int(*moment) / 60 % 60) + " minutes; write it as HH:MM"});
+    }
+    if (day && !ScheduledOnWeekday(c.ScheduledShutdownDays, day)) {
+      Add(line, "unused-day-time", {key, std::to_string(day) + " (" + kDays[day - 1] + ")", c.ScheduledShutdownDays});
+    }
+  }
+}
+
 void Checker::Files() {
   const Configuration& c = read_.values;
   const bool mail =
@@ -391,6 +431,7 @@ void Checker::DateRow(int line, const std::string& date, std::map<std::string, i
   }
   const int day = std::stoi(date.substr(0, 2)), month = std::stoi(date.substr(3, 2));
   const int year = date.substr(6) == "####" ? 2027 : std::stoi(date.substr(6));
+  if (date.substr(6) != "####" && year < host_.Now().year) Add(line, "past-year", {date, date.substr(6)});
   auto combined = CombineDate(year, month, day);
   if (combined && (combined->day != day || combined->month != month) && !(day == 29 && month == 2)) {
     char buf[16];

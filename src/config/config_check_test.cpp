@@ -26,21 +26,53 @@ TEST(Check, EveryTrapOnItsLine) {
   dir.Write("kalmora.ini",
             Crlf("[GeneralOptions]\nVersion=1\nShutdownEnabled=yes\nShutdownEnable=1\nBeepOnShutdown=1\n"
                  "UpdateServer=http://updates.example.com/kal\nUpdateEnabled=1\nMsgOnShutdownNet=1\n"
-                 "DontShutdownAfter=05:00\nShutdownDelay=3 min\nEmailAddress=x@example.com\nShutdownEnabled=1\n\n"
+                 "DontShutdownAfter=05:00\nShutdownDelay=5\nEmailAddress=x@example.com\nShutdownEnabled=1\n\n"
                  "[Messaging]\nEmailAdress=it@example.com\nEmailSubject=Gr\xC3\xBC\xC3\x9F"
-                 "e\nSmtpServer=smtp://me@mail\n\n"
-                 "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n\n"
-                 "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n31.04.#### = Not a day\n24.12.26 = Short\n"
-                 "2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
+                 "e\nSmtpServer=smtp://me@mail\nMsgHolidaysComputer=DESK-01\n\n"
+                 "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n"
+                 "ScheduledShutdownTime5=1530\nScheduledShutdownTime6=10:00\nScheduledShutdownDelay=15 min\n\n"
+                 "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n25.12.2025 = Last year\n31.04.#### = Not a day\n"
+                 "24.12.26 = Short\n2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
                  "[MsgHolidays]\n24.12.####,\"Merry\n\nChristmas, all\",Body,all@example.com\n23.12.####,Holidays, "
                  "with a comma,\"Body\",all@example.com\n; end\n"));
-  EXPECT_EQ(Check(dir), (Strings{"0 missing-file",    "3 switch",          "4 unknown-key",      "5 beep",
-                                 "6 update-server",   "6 plain-http",      "7 missing-file",     "8 no-address",
-                                 "9 cut-off",         "10 number",         "11 wrong-section",   "12 duplicate-key",
-                                 "15 unknown-key",    "16 utf8",           "17 smtp-server",     "17 smtp-server",
-                                 "21 scheduled-time", "22 scheduled-days", "26 impossible-date", "27 date-form",
-                                 "28 date-form",      "29 duplicate-date", "30 list-ended",      "37 shifted-fields",
-                                 "38 unreadable"}));
+  EXPECT_EQ(Check(dir), (Strings{"0 missing-file",     "3 switch",          "4 unknown-key",     "5 beep",
+                                 "6 update-server",    "6 plain-http",      "7 missing-file",    "8 no-address",
+                                 "9 cut-off",          "10 short-delay",    "11 wrong-section",  "12 duplicate-key",
+                                 "15 unknown-key",     "16 utf8",           "17 smtp-server",    "17 smtp-server",
+                                 "18 one-sender",      "22 scheduled-time", "23 scheduled-days", "24 scheduled-time",
+                                 "25 unused-day-time", "26 number",         "30 past-year",      "31 impossible-date",
+                                 "32 date-form",       "33 date-form",      "34 duplicate-date", "35 list-ended",
+                                 "42 shifted-fields",  "43 unreadable"}));
+}
+
+// Mistakes that stop the reading are named on the line to change.
+TEST(Check, WhereTheReadingStops) {
+  const std::string head = "[GeneralOptions]\nVersion=1\n\n[ShutdownHolidays]\n";
+  const struct {
+    std::string ini;
+    int line;
+    std::string text;
+  } cases[] = {
+      // The header read as the list's end: named on the row above it.
+      {head + "24.12.#### = Eve\n[MsgHolidays]\n23.12.####,a,b,c@x\n; end\n", 5,
+       "no blank line between this row and [MsgHolidays]"},
+      {head + "\n[MsgHolidays]\n23.12.####,a,b,c@x\n24.12.####,\"open,b,c@x\n25.12.####,a,b,c@x\n; end\n", 8,
+       "a quote in [MsgHolidays] is never closed"},
+      {head + "\n[MsgHolidays]\n23.12.####,\"a\nb\",b,c\n24.12.####,\"x", 9,
+       "a quote in [MsgHolidays] is never closed"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    dir.Write("kalmora.ini", Crlf(c.ini));
+    DirectHost d(dir, "2026-12-24 10:00");
+    Strings errors;
+    for (const Finding& f : CheckConfiguration(d.host, dir.path() + "/kalmora.ini", 1)) {
+      if (f.rule->severity == Severity::Error) errors.push_back(std::to_string(f.line) + " " + f.text);
+    }
+    ASSERT_EQ(errors.size(), 1u) << c.ini;
+    EXPECT_EQ(errors[0].rfind(std::to_string(c.line) + " ", 0), 0u) << errors[0];
+    EXPECT_NE(errors[0].find(c.text), std::string::npos) << errors[0];
+  }
 }
 
 TEST(Check, DesktopKeys) {
@@ -80,7 +112,7 @@ TEST(Check, AnErrorIsExactlyWhatTheServiceRefuses) {
 }
 
 TEST(Check, TheBundledExamplesAreClean) {
-  for (const char* example : {"/examples/program", "/examples/sleeping-host"}) {
+  for (const char* example : {"/examples/program", "/examples/sleeping-host", "/examples/office-hours"}) {
     sim::Options o;
     o.work_dir = std::string(KALMORA_SOURCE_DIR) + example;
     sim::World world(o);

@@ -37,9 +37,17 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"Messaging", "EmailUseBcc", "0", &C::EmailUseBcc},
       {"Messaging", "SmtpServer", "", &C::SmtpServer},
       {"Messaging", "SmtpRequireTls", "0", &C::SmtpRequireTls},
+      {"Messaging", "MsgHolidaysComputer", "", &C::MsgHolidaysComputer},
       {"ScheduledShutdown", "ScheduledShutdown", "0", &C::ScheduledShutdown},
       {"ScheduledShutdown", "ScheduledShutdownTime", "", &C::ScheduledShutdownTime},
       {"ScheduledShutdown", "ScheduledShutdownDays", "", &C::ScheduledShutdownDays},
+      {"ScheduledShutdown", "ScheduledShutdownTime1", "", &C::ScheduledShutdownTime1},
+      {"ScheduledShutdown", "ScheduledShutdownTime2", "", &C::ScheduledShutdownTime2},
+      {"ScheduledShutdown", "ScheduledShutdownTime3", "", &C::ScheduledShutdownTime3},
+      {"ScheduledShutdown", "ScheduledShutdownTime4", "", &C::ScheduledShutdownTime4},
+      {"ScheduledShutdown", "ScheduledShutdownTime5", "", &C::ScheduledShutdownTime5},
+      {"ScheduledShutdown", "ScheduledShutdownTime6", "", &C::ScheduledShutdownTime6},
+      {"ScheduledShutdown", "ScheduledShutdownTime7", "", &C::ScheduledShutdownTime7},
       {"ScheduledShutdown", "ScheduledShutdownMsg", "", &C::ScheduledShutdownMsg},
       {"ScheduledShutdown", "ScheduledShutdownSubject", "", &C::ScheduledShutdownSubject},
       {"ScheduledShutdown", "ScheduledShutdownDelay", "900", &C::ScheduledShutdownDelay},
@@ -50,6 +58,27 @@ const std::vector<ConfigKey>& ConfigKeys() {
       {"Desktop", "LatestShutdown", "", &C::LatestShutdown},
   };
   return keys;
+}
+
+namespace {
+std::string Configuration::*const kWeekdayTimes[7] = {
+    &Configuration::ScheduledShutdownTime1, &Configuration::ScheduledShutdownTime2,
+    &Configuration::ScheduledShutdownTime3, &Configuration::ScheduledShutdownTime4,
+    &Configuration::ScheduledShutdownTime5, &Configuration::ScheduledShutdownTime6,
+    &Configuration::ScheduledShutdownTime7};
+}  // namespace
+
+const std::string& ScheduledTimeOf(const Configuration& c, int weekday) {
+  if (weekday >= 1 && weekday <= 7 && !(c.*kWeekdayTimes[weekday - 1]).empty()) return c.*kWeekdayTimes[weekday - 1];
+  return c.ScheduledShutdownTime;
+}
+
+bool AnyScheduledTime(const Configuration& c) {
+  if (!c.ScheduledShutdownTime.empty()) return true;
+  for (auto field : kWeekdayTimes) {
+    if (!(c.*field).empty()) return true;
+  }
+  return false;
 }
 
 void HolidayTables::Clear() {
@@ -190,13 +219,15 @@ void AddShutdownHoliday(const std::string& line, HolidayTables& tables) {
 
 // Shutdown holidays: one a line, up to a blank line, a comment, the next
 // section or the file's last line (which is not read as a row).
-bool ReadShutdownHolidays(TextCursor& in, HolidayTables& tables, std::string& failure) {
+// `ended_by` is the line that ended it.
+bool ReadShutdownHolidays(TextCursor& in, HolidayTables& tables, std::string& failure, std::string& ended_by) {
   std::string line;
   for (;;) {
     if (!in.ReadLine(line)) {
       failure = "the list [ShutdownHolidays] runs to the end of the file";
       return false;
     }
+    ended_by = line;
     if (line.empty() || line[0] == '[' || line[0] == ';' || in.AtEnd()) return true;
     AddShutdownHoliday(line, tables);
   }
@@ -296,11 +327,21 @@ bool ReadHolidayLists(TextCursor& in, HolidayTables& tables, std::string& failur
     failure = "no line [ShutdownHolidays]";
     return false;
   }
-  const bool listed = ReadShutdownHolidays(in, tables, failure);
+  std::string ended_by;
+  const bool listed = ReadShutdownHolidays(in, tables, failure, ended_by);
   line = in.Line();
   if (!listed) return false;
   if (!SkipPastHeader(in, "[MsgHolidays]")) {
     failure = "no line [MsgHolidays] after the list [ShutdownHolidays]";
+    // The usual cause: the section header itself ended the list, having been
+    // read as the line that closes it. Named on the row above, where the
+    // blank line is missing.
+    if (ended_by == "[MsgHolidays]") {
+      failure =
+          "no blank line between this row and [MsgHolidays]: that header ends the list [ShutdownHolidays] and is "
+          "then not found as a section; insert an empty line after the last holiday";
+      line -= 1;
+    }
     return false;
   }
   // "[MsgHolidays]" as the last line of the file leaves the list empty.

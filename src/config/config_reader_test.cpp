@@ -53,9 +53,11 @@ TEST(Reader, EachKeyInItsSectionWithItsDefaultOrItsText) {
             "HldyPlaceholder=Holiday WeekendPlaceholder=Weekend MsgOnHolidayEmail=0 UpdateServer= UpdateEnabled=0 "
             "UpdateTimeout=120 DecideDaily=0 MsgOnShutdownSession=0 "
             "WeekendShutdown=0 MsgOnWeekendShutdownEmail=0 MsgOnWeekendShutdownNet=0 [Messaging] NetAddress= "
-            "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 SmtpServer= SmtpRequireTls=0 [ScheduledShutdown] "
-            "ScheduledShutdown=0 "
-            "ScheduledShutdownTime= ScheduledShutdownDays= ScheduledShutdownMsg= ScheduledShutdownSubject= "
+            "EmailAddress= EmailSubject= EmailSender= EmailUseBcc=0 SmtpServer= SmtpRequireTls=0 MsgHolidaysComputer= "
+            "[ScheduledShutdown] ScheduledShutdown=0 ScheduledShutdownTime= ScheduledShutdownDays= "
+            "ScheduledShutdownTime1= ScheduledShutdownTime2= ScheduledShutdownTime3= ScheduledShutdownTime4= "
+            "ScheduledShutdownTime5= ScheduledShutdownTime6= ScheduledShutdownTime7= ScheduledShutdownMsg= "
+            "ScheduledShutdownSubject= "
             "ScheduledShutdownDelay=900 [Desktop] CountdownWindow=0 PostponeMinutes=0 MaxPostpones=1 IdleMinutes=0 "
             "LatestShutdown= ");
   const ConfigReadResult defaults = Read(elsewhere + kLists), read = Read(own + kLists);

@@ -164,6 +164,9 @@ class Host {
   virtual std::optional<uint32_t> ClaimInstance() = 0;
   // The host's network name.
   virtual std::string ComputerName() = 0;
+  // The ANSI code page that kalmora.ini and body files are read in (1252
+  // for Western Europe): the charset of the mail they make.
+  virtual uint32_t AnsiCodePage() = 0;
 
   // --- service host ----------------------------------------------------------
   virtual void SetInteractiveDesktop(bool on) = 0;

@@ -53,7 +53,7 @@ TEST(Mail, BodyFilesAndCallsThatFailBeforeSendBat) {
 
 // Every mail reaches send.bat once and in order, even when send.bat is slow;
 // the log claims "has been sent" only for a notice whose program ended with
-// 0, and each message-holiday mail that did not go out has an error entry.
+// 0, and each mail or NET SEND message that did not go out has an error entry.
 TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
   const std::string ini = Ini("ShutdownEnabled=1\nMsgOnShutdownEmail=1\nMsgOnShutdownNet=1\nExitAfterCheck=1\n",
                               "24.12.#### = Christmas Eve\n", "24.12.####,1,a,\n24.12.####,2,b,\n24.12.####,3,c,\n",
@@ -93,6 +93,16 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
                                 " (24.12.####, subject \"" + std::to_string(row) + "\") to inform it@example.com " +
                                 c.mail_failed + ".");
     }
+    // A notice that did not go out has an error entry of its own too.
+    const std::string notice = "Kalmora: The shutdown notice ";
+    if (!c.mail_failed.empty()) {
+      expected_errors.push_back(notice + "email of the holiday 'Christmas Eve' to inform it@example.com " +
+                                c.mail_failed + ".");
+    }
+    if (!c.net_failed.empty()) {
+      expected_errors.push_back(notice + "NET SEND message of the holiday 'Christmas Eve' to inform office " +
+                                c.net_failed + ".");
+    }
     EXPECT_EQ(mailed, c.delivered ? "123C" : "");
     EXPECT_EQ(notices, sentence("An email", "it@example.com", c.mail_failed) +
                            sentence("A NET SEND message", "office", c.net_failed));
@@ -103,8 +113,9 @@ TEST(Notices, TheLogTellsWhatBecameOfEachNotice) {
 
 // With SmtpServer set, each mail goes to the mail server through curl: two
 // mails due at once both arrive, once each; the Bcc recipient is in the
-// envelope only; the log says "has been sent" only for a mail the server
-// took, and a mail that did not go out keeps its file.
+// envelope only; the message names the computer; the log says "has been
+// sent" only for a mail the server took, and a mail that did not go out
+// keeps its file.
 TEST(Notices, SmtpMailIsSentByCurlAndJudgedByItsStatus) {
   const std::string messaging = kMessaging + "EmailUseBcc=1\nSmtpServer=smtp://mail.example.com:587\n";
   const std::string rows = "24.12.####,One,a\\nb,team@example.com\n24.12.####,Two,c,boss@example.com\n";
@@ -141,6 +152,7 @@ TEST(Notices, SmtpMailIsSentByCurlAndJudgedByItsStatus) {
       EXPECT_EQ(m["from"], "kalmora@example.com");
       EXPECT_EQ(m["rcpt"], (sim::Record{"kalmora@example.com", one ? "team@example.com" : "boss@example.com"}));
       EXPECT_NE(text.find("\r\nDate: Thu, 24 Dec 2026 07:58:"), std::string::npos) << text;
+      EXPECT_NE(text.find("\r\nX-Kalmora-Computer: SIMHOST\r\nMIME-Version: 1.0\r\n"), std::string::npos) << text;
       EXPECT_NE(text.find(one ? "\r\n\r\na\r\nb\r\n" : "\r\n\r\nc\r\n"), std::string::npos) << text;
       ids.insert(text.substr(text.find("Message-ID: <"), 60));
     }

@@ -65,8 +65,10 @@ Status frmMain::SendBySmtp(const std::string& composed) {
   if (auto problem = SmtpServerProblem(cfg_.SmtpServer)) return Status::Failure("could not be sent: " + *problem);
   const LocalTime now = host_.Now();
   const uint64_t number = ++mails_composed_;
-  auto mail = PrepareSmtpMail(composed, MailDate(now, host_.UtcOffsetMinutes()),
-                              MailMessageId(now, number, host_.ComputerName(), HeaderValue(cfg_.EmailSender)));
+  const std::string computer = host_.ComputerName();
+  auto mail = PrepareSmtpMail(composed, {MailDate(now, host_.UtcOffsetMinutes()),
+                                         MailMessageId(now, number, computer, HeaderValue(cfg_.EmailSender)), computer,
+                                         CharsetOfCodePage(host_.AnsiCodePage())});
   if (!mail) return Status::Failure("could not be sent: " + mail.reason());
   char name[48];
   std::snprintf(name, sizeof name, "mail-%04d%02d%02d-%02d%02d%02d-%llu.eml", now.year, now.month, now.day, now.hour,

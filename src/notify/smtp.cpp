@@ -1,6 +1,7 @@
 #include "notify/smtp.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "config/numbers.h"
@@ -66,10 +67,117 @@ std::string WithCrLf(std::string_view body) {
   return out;
 }
 
+bool Is8Bit(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+
+// Whether the body needs an encoding: 7bit allows neither 8-bit bytes nor
+// lines longer than 998 bytes (some servers cut them).
+bool NeedsQuotedPrintable(std::string_view body) {
+  size_t line = 0;
+  for (char c : body) {
+    if (Is8Bit(c)) return true;
+    line = c == '\r' || c == '\n' ? 0 : line + 1;
+    if (line > 998) return true;
+  }
+  return false;
+}
+
+// How many bytes the character at `i` takes: the code page's double-byte
+// characters and UTF-8's sequences stay whole inside one encoded word.
+size_t CharLength(std::string_view s, size_t i, const std::string& charset) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  size_t n = 1;
+  if (charset == "utf-8") {
+    n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  } else if (charset == "shift_jis" || charset == "gbk" || charset == "ks_c_5601-1987" || charset == "big5") {
+    n = c >= 0x81 ? 2 : 1;
+  }
+  return std::min(n, s.size() - i);
+}
+
+const char kHex[] = "0123456789ABCDEF";
+
+std::string Hex(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::string{'=', kHex[u >> 4], kHex[u & 15]};
+}
+
 }  // namespace
 
-Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const std::string& date_header,
-                                 const std::string& message_id) {
+std::string CharsetOfCodePage(uint32_t code_page) {
+  switch (code_page) {
+    case 932:
+      return "shift_jis";
+    case 936:
+      return "gbk";
+    case 949:
+      return "ks_c_5601-1987";
+    case 950:
+      return "big5";
+    case 20127:
+      return "us-ascii";
+    case 65001:
+      return "utf-8";
+  }
+  if (code_page >= 28591 && code_page <= 28605) return "iso-8859-" + std::to_string(code_page - 28590);
+  return "windows-" + std::to_string(code_page);
+}
+
+std::string EncodedHeader(const std::string& name, const std::string& value, const std::string& charset) {
+  if (std::none_of(value.begin(), value.end(), Is8Bit)) return name + ": " + value + "\r\n";
+  const std::string open = "=?" + charset + "?Q?";
+  std::string out = name + ":", word = open;
+  // Each line holding encoded words stays within 76 characters: the first
+  // word shares its line with the name, each further one has a line of its own.
+  size_t limit = std::min<size_t>(75, 76 - out.size() - 1);
+  for (size_t i = 0; i < value.size();) {
+    const size_t n = CharLength(value, i, charset);
+    std::string encoded;
+    for (size_t k = i; k < i + n; ++k) {
+      const char c = value[k];
+      const bool plain = !Is8Bit(c) && std::isalnum(static_cast<unsigned char>(c));
+      encoded += c == ' ' ? std::string("_") : plain ? std::string(1, c) : Hex(c);
+    }
+    if (word.size() + encoded.size() + 2 > limit && word.size() > open.size()) {
+      out += " " + word + "?=\r\n";
+      word = open;
+      limit = 75;
+    }
+    word += encoded;
+    i += n;
+  }
+  return out + " " + word + "?=\r\n";
+}
+
+std::string QuotedPrintable(std::string_view body) {
+  std::string out;
+  out.reserve(body.size() * 3 / 2);
+  size_t line = 0;
+  for (size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n') {
+      out += "\r\n";
+      ++i;
+      line = 0;
+      continue;
+    }
+    const bool at_line_end = i + 1 == body.size() || body[i + 1] == '\r';
+    const auto u = static_cast<unsigned char>(c);
+    // Blanks before a line end would be lost on the way; "=" opens an escape.
+    const bool literal = (u >= 33 && u <= 126 && c != '=') || ((c == ' ' || c == '\t') && !at_line_end);
+    const std::string piece = literal ? std::string(1, c) : Hex(c);
+    // A soft line break "=" keeps each line within 76 characters; the last
+    // piece of a line needs no room for it.
+    if (line + piece.size() > (at_line_end ? 76u : 75u)) {
+      out += "=\r\n";
+      line = 0;
+    }
+    out += piece;
+    line += piece.size();
+  }
+  return out;
+}
+
+Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const SmtpStamp& stamp) {
   size_t header_end = composed.find("\r\n\r\n");
   const std::string_view headers(composed.data(), header_end == std::string::npos ? composed.size() : header_end + 2);
   const std::string_view body =
@@ -94,13 +202,25 @@ Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const std::string&
     if (name == "to" || name == "cc" || name == "bcc") ok = AddAddresses(value, mail.recipients);
     if (!ok) return ok;
     keep = name != "bcc";
-    if (keep) mail.message.append(line).append("\r\n");
+    if (!keep) continue;
+    if (name == "subject") {
+      // The value as composed, after the one blank that follows the colon.
+      mail.message +=
+          EncodedHeader("Subject", std::string(value.substr(value.rfind(' ', 0) == 0 ? 1 : 0)), stamp.charset);
+    } else {
+      mail.message.append(line).append("\r\n");
+    }
   }
   if (senders.empty()) return Result<SmtpMail>::Failure("it has no sender (EmailSender is empty)");
   if (mail.recipients.empty()) return Result<SmtpMail>::Failure("it has no recipient");
   mail.sender = senders.front();
-  mail.message += "Date: " + date_header + "\r\nMessage-ID: " + message_id + "\r\n\r\n";
-  mail.message += WithCrLf(body);
+  const std::string text = WithCrLf(body);
+  const bool encode = NeedsQuotedPrintable(text);
+  mail.message += "Date: " + stamp.date + "\r\nMessage-ID: " + stamp.message_id + "\r\n";
+  mail.message += EncodedHeader("X-Kalmora-Computer", stamp.computer, stamp.charset);
+  mail.message += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=" + stamp.charset +
+                  "\r\nContent-Transfer-Encoding: " + (encode ? "quoted-printable" : "7bit") + "\r\n\r\n";
+  mail.message += encode ? QuotedPrintable(text) : text;
   return mail;
 }
 

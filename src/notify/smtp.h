@@ -18,14 +18,35 @@ struct SmtpMail {
   std::string message;                  // without Bcc:, with Date: and Message-ID:, CR LF line ends
 };
 
+// What the host adds to each mail it sends itself.
+struct SmtpStamp {
+  std::string date;        // Date:
+  std::string message_id;  // Message-ID:
+  std::string computer;    // X-Kalmora-Computer:
+  std::string charset;     // of the subject and body, as read from kalmora.ini
+};
+
 // The envelope and the message of a composed mail (headers, an empty line,
 // the body). Address lists may be separated by "," or ";", and an address
 // may stand in angle brackets after a display name. An address that could
 // break curl's command line (a blank, a quote or a control character) is
 // refused, and so is a mail without sender or recipient; the reason follows
-// "could not be sent: ".
-Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const std::string& date_header,
-                                 const std::string& message_id);
+// "could not be sent: ". The message is MIME: a Subject with 8-bit characters
+// as encoded words, a body with 8-bit characters or lines over 998 bytes as
+// quoted-printable, so that any mail server passes it on unchanged.
+Result<SmtpMail> PrepareSmtpMail(const std::string& composed, const SmtpStamp& stamp);
+
+// The charset name mail uses for a Windows ANSI code page.
+std::string CharsetOfCodePage(uint32_t code_page);
+
+// An unstructured header "Name: value", folded into RFC 2047 encoded words
+// ("=?charset?Q?...?=", none longer than 75 characters, no character split
+// between two) when the value holds 8-bit characters; otherwise as it is.
+std::string EncodedHeader(const std::string& name, const std::string& value, const std::string& charset);
+
+// A body with CR LF line ends as quoted-printable: lines of at most 76
+// characters, its hard line ends kept.
+std::string QuotedPrintable(std::string_view body);
 
 // "Mon, 07 Dec 2026 09:00:00 +0100".
 std::string MailDate(const LocalTime& t, int utc_offset_minutes);

@@ -8,6 +8,16 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
+const std::string kMime =
+    "X-Kalmora-Computer: DESK-7\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1252\r\n"
+    "Content-Transfer-Encoding: ";
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
 TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
   const struct {
     std::string composed;
@@ -20,13 +30,27 @@ TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
       {"From: k@x.org\r\nTo: k@x.org\r\nBcc: a@y.org\r\nSubject: s\r\n\r\none\ntwo\rthree\r\n",
        "k@x.org",
        {"k@x.org", "a@y.org"},
-       "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n\r\none\r\ntwo\r\nthree\r\n"},
+       "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n" + kMime +
+           "7bit\r\n\r\none\r\ntwo\r\nthree\r\n"},
       // Lists, display names and a repeated address, which is sent once.
       {"From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\n\r\n",
        "k@x.org",
        {"a@y.org", "b@y.org", "c@z.org"},
        "From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\nDate: D\r\nMessage-ID: "
-       "M\r\n\r\n"},
+       "M\r\n" +
+           kMime + "7bit\r\n\r\n"},
+      // 8-bit text: the subject as encoded words, the body quoted-printable
+      // (blanks before a line end and "=" escaped), as is a long ASCII line.
+      {"From: k@x.org\r\nTo: a@y.org\r\nSubject: Drei K\xF6nige \r\n\r\nK\xF6nig=1 \r\n",
+       "k@x.org",
+       {"a@y.org"},
+       "From: k@x.org\r\nTo: a@y.org\r\nSubject: =?windows-1252?Q?Drei_K=F6nige_?=\r\nDate: D\r\nMessage-ID: M\r\n" +
+           kMime + "quoted-printable\r\n\r\nK=F6nig=3D1=20\r\n"},
+      {"From: k@x.org\r\nTo: a@y.org\r\n\r\n" + std::string(999, 'a'),
+       "k@x.org",
+       {"a@y.org"},
+       "From: k@x.org\r\nTo: a@y.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "quoted-printable\r\n\r\n" +
+           Repeat(std::string(75, 'a') + "=\r\n", 13) + std::string(24, 'a')},
       // What could break the command line, or leaves the server nobody.
       {"From: k@x.org\r\nTo: a b@y.org\r\n\r\n", "", {}, "a b@y.org"},
       {"From: k@x.org\r\nTo: \"a\"@y.org\r\n\r\n", "", {}, "\"a\"@y.org"},
@@ -38,7 +62,7 @@ TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.composed);
-    auto mail = PrepareSmtpMail(c.composed, "D", "M");
+    auto mail = PrepareSmtpMail(c.composed, {"D", "M", "DESK-7", "windows-1252"});
     if (c.sender.empty()) {
       ASSERT_FALSE(mail);
       EXPECT_NE(mail.reason().find(c.message_or_failure), std::string::npos) << mail.reason();
@@ -49,6 +73,27 @@ TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
     EXPECT_EQ(mail->recipients, c.recipients);
     EXPECT_EQ(mail->message, c.message_or_failure);
   }
+}
+
+// Encoded words never run past 75 characters nor split a character of the
+// code page; quoted-printable lines never past 76.
+TEST(Smtp, EncodedWordsAndQuotedPrintableLines) {
+  const struct {
+    std::string value, charset, header;
+  } headers[] = {
+      {"Plain text", "windows-1252", "Subject: Plain text\r\n"},
+      {std::string(30, '\xE4'), "windows-1252",
+       "Subject: =?windows-1252?Q?" + Repeat("=E4", 16) + "?=\r\n =?windows-1252?Q?" + Repeat("=E4", 14) + "?=\r\n"},
+      {Repeat("\xC3\xA4", 20), "utf-8",
+       "Subject: =?utf-8?Q?" + Repeat("=C3=A4", 9) + "?=\r\n =?utf-8?Q?" + Repeat("=C3=A4", 10) + "?=\r\n =?utf-8?Q?" +
+           Repeat("=C3=A4", 1) + "?=\r\n"},
+  };
+  for (const auto& h : headers) EXPECT_EQ(EncodedHeader("Subject", h.value, h.charset), h.header);
+  EXPECT_EQ(CharsetOfCodePage(1252), "windows-1252");
+  EXPECT_EQ(CharsetOfCodePage(28592), "iso-8859-2");
+  EXPECT_EQ(CharsetOfCodePage(932), "shift_jis");
+  EXPECT_EQ(QuotedPrintable("a\tb\t\r\n" + std::string(74, 'x') + "\xFC"),
+            "a\tb=09\r\n" + std::string(74, 'x') + "=\r\n=FC");
 }
 
 TEST(Smtp, ServerDateIdAndCommandLine) {

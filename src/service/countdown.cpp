@@ -59,7 +59,7 @@ void frmMain::CountdownTick() {
     const float remaining = TimeToShutdown_ - now;
     if (now < TimeToShutdown_ && ParseNumber(cfg_.ScheduledShutdownDelay).value_or(kDefaultWarningDelay) >= remaining) {
       ScheduleWarningSent_ = true;
-      SendScheduledShutdownWarning(cfg_.ScheduledShutdownTime);
+      SendScheduledShutdownWarning(ScheduledTimeToday_);
     }
   }
 
@@ -177,13 +177,18 @@ void frmMain::HaltSystem() {
 }
 
 void frmMain::ScheduledShutdownDecision() {
-  if (cfg_.ScheduledShutdownTime.empty()) cfg_.ScheduledShutdown = "0";
+  // Off for the whole check (also for ending after it) only when no day has
+  // a time; a day without one of its own and without the common time arms
+  // nothing, but the schedule stays on for the days that have one.
+  if (!AnyScheduledTime(cfg_)) cfg_.ScheduledShutdown = "0";
   if (!IsOn(cfg_.ScheduledShutdown)) return;
   const LocalTime now = host_.Now();
   if (!ScheduledOnWeekday(cfg_.ScheduledShutdownDays, now.weekday)) return;
-  auto moment = ScheduledMoment(cfg_.ScheduledShutdownTime);
+  const std::string& time = ScheduledTimeOf(cfg_, now.weekday);
+  auto moment = ScheduledMoment(time);
   if (!moment) return;
   if (TimeToShutdown_ == 0 && host_.SecondsSinceMidnight() < *moment) {
+    ScheduledTimeToday_ = time;
     TimeToShutdown_ = *moment;
     DoShutdown_ = true;
     DoScheduledShutdown_ = true;
@@ -200,7 +205,8 @@ void frmMain::SendScheduledShutdownWarning(const std::string& time_text) {
   auto fill = [&](const std::string& text) {
     std::string out = ReplaceAll(text, "%MIN%", minutes);
     out = ReplaceAll(out, "%TIME%", time_text);
-    return ReplaceAll(out, "%VER%", VersionText());
+    out = ReplaceAll(out, "%VER%", VersionText());
+    return ReplaceAll(out, "%COMPUTER%", host_.ComputerName());
   };
   std::string warning;
   if (mail || net || IsOn(cfg_.MsgOnShutdownSession)) {
@@ -215,10 +221,15 @@ void frmMain::SendScheduledShutdownWarning(const std::string& time_text) {
     if (cfg_.ScheduledShutdownSubject.empty()) {
       cfg_.ScheduledShutdownSubject = "Kalmora: Shutdown scheduled at %TIME%";
     }
-    log += NoticeSentence("An email", cfg_.DefaultEmailAddress,
-                          SendEmail(cfg_.DefaultEmailAddress, fill(cfg_.ScheduledShutdownSubject), warning));
+    const Status sent = SendEmail(cfg_.DefaultEmailAddress, fill(cfg_.ScheduledShutdownSubject), warning);
+    NoticeFailed("scheduled-shutdown warning email (at " + time_text + ")", cfg_.DefaultEmailAddress, sent);
+    log += NoticeSentence("An email", cfg_.DefaultEmailAddress, sent);
   }
-  if (net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, warning));
+  if (net) {
+    const Status sent = SendNetMessage(cfg_.NetAddress, warning);
+    NoticeFailed("scheduled-shutdown warning NET SEND message (at " + time_text + ")", cfg_.NetAddress, sent);
+    log += NoticeSentence("A NET SEND message", cfg_.NetAddress, sent);
+  }
   if (IsOn(cfg_.MsgOnShutdownSession)) {
     log += SessionSentence(
         host_.ShowSessionMessage("Kalmora", ReplaceAll(warning, "\\n", "\r\n"), SecondsUntil(TimeToShutdown_)));

@@ -52,9 +52,18 @@ void frmMain::SendMsgHolidayEmails(const CivilDate& day) {
   // Each listed key stands for one mail, so two identical rows send two.
   std::map<std::string, int> already;
   for (const std::string& key : SentToday_) ++already[key];
+  // A fleet that shares one kalmora.ini lets one computer send the mails
+  // meant for everybody, instead of each host sending them once.
+  const std::string sender(TrimBlanks(cfg_.MsgHolidaysComputer));
+  const bool sends_here = sender.empty() || AsciiLower(sender) == AsciiLower(host_.ComputerName());
+  int left_to_sender = 0;
   for (size_t i = 0; i < tables_.lstMsgHolidaysDates.size(); ++i) {
     if (!DateMatches(tables_.lstMsgHolidaysDates[i], day)) continue;
     IsMsgHoliday_ = true;
+    if (!sends_here) {
+      ++left_to_sender;
+      continue;
+    }
     // Copies: the mail's wait processes events, and nothing the tables hold
     // may be relied on across it.
     const std::string date = tables_.lstMsgHolidaysDates[i];
@@ -78,6 +87,12 @@ void frmMain::SendMsgHolidayEmails(const CivilDate& day) {
     SentToday_.push_back(key);
     RememberSentMails(day);
   }
+  if (left_to_sender > 0) {
+    host_.LogEvent(EventType::Information, EventId::Report,
+                   "Kalmora: Today's message-holiday emails (" + std::to_string(left_to_sender) +
+                       ") are sent by the computer " + sender + " (MsgHolidaysComputer), not by this one (" +
+                       host_.ComputerName() + ").");
+  }
 }
 
 // After each mail, so that a halt or stop later in the check loses none.
@@ -100,7 +115,17 @@ std::string frmMain::ShutdownNotice(double delay) {
   std::string notice = ReplaceAll(cfg_.ShutdownMsg, "%HLDY%", CurrHoliday_);
   notice = ReplaceAll(notice, "%MIN%", std::to_string(MinutesRoundedHalfEven(delay)));
   notice = ReplaceAll(notice, "%DSA%", cfg_.DontShutdownAfter);
-  return ReplaceAll(notice, "%VER%", VersionText());
+  notice = ReplaceAll(notice, "%VER%", VersionText());
+  return ReplaceAll(notice, "%COMPUTER%", host_.ComputerName());
+}
+
+// A notice that did not go out also gets an error entry of its own: event
+// forwarding and monitoring usually collect errors only, and the information
+// entry's sentence alone would pass them by.
+void frmMain::NoticeFailed(const std::string& what, const std::string& address, const Status& sent) {
+  if (sent) return;
+  host_.LogEvent(EventType::Error, EventId::Failure,
+                 "Kalmora: The " + what + " to inform " + address + " " + sent.reason() + ".");
 }
 
 std::string SessionSentence(const Result<int>& shown) {
@@ -158,11 +183,17 @@ void frmMain::AnnounceHolidayShutdown() {
       (IsOn(cfg_.MsgOnShutdownNet) && IsHoliday_) || (IsOn(cfg_.MsgOnWeekendShutdownNet) && IsWeekend_);
   const double delay = ParseNumber(cfg_.ShutdownDelay).value_or(kDefaultShutdownDelay);
   const std::string notice = send_mail || send_net ? ShutdownNotice(delay) : std::string();
+  const std::string of = " of the holiday '" + CurrHoliday_ + "'";
   if (send_mail) {
-    log +=
-        NoticeSentence("An email", cfg_.DefaultEmailAddress, SendEmail(cfg_.DefaultEmailAddress, CurrHoliday_, notice));
+    const Status sent = SendEmail(cfg_.DefaultEmailAddress, CurrHoliday_, notice);
+    NoticeFailed("shutdown notice email" + of, cfg_.DefaultEmailAddress, sent);
+    log += NoticeSentence("An email", cfg_.DefaultEmailAddress, sent);
   }
-  if (send_net) log += NoticeSentence("A NET SEND message", cfg_.NetAddress, SendNetMessage(cfg_.NetAddress, notice));
+  if (send_net) {
+    const Status sent = SendNetMessage(cfg_.NetAddress, notice);
+    NoticeFailed("shutdown notice NET SEND message" + of, cfg_.NetAddress, sent);
+    log += NoticeSentence("A NET SEND message", cfg_.NetAddress, sent);
+  }
   if (IsOn(cfg_.MsgOnShutdownSession)) {
     log += SessionSentence(host_.ShowSessionMessage("Kalmora", ReplaceAll(ShutdownNotice(delay), "\\n", "\r\n"),
                                                     static_cast<uint32_t>(std::max(1.0, delay))));

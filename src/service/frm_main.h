@@ -75,6 +75,7 @@ class frmMain : public EventSink {
   void AnnounceHolidayShutdown();
   void ArmTimersAndExit();
   std::string ShutdownNotice(double delay);
+  void NoticeFailed(const std::string& what, const std::string& address, const Status& sent);
 
   // At the desk (desk.cpp).
   void OpenDeskWindows(const std::string& reason);
@@ -150,6 +151,8 @@ class frmMain : public EventSink {
   bool RunningAsService_ = false;
   bool ScheduleWarningSent_ = false;
   std::string CurrHoliday_;
+  // The scheduled time armed today, as written: the warning's %TIME%.
+  std::string ScheduledTimeToday_;
   std::string GlobalIniVersion_;
 
   int configuration_reads_ = 0;

@@ -54,6 +54,7 @@ class SimHost : public Host, public ServiceManager, public Desktops {
   uint32_t pid() const { return pid_; }
   bool connected() const { return connected_; }
   std::string ComputerName() override { return "SIMHOST"; }
+  uint32_t AnsiCodePage() override { return 1252; }
 
   void SetInteractiveDesktop(bool on) override;
   void SetStartType(StartType type) override;

@@ -131,6 +131,8 @@ std::string Win32Host::ComputerName() {
   return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
+uint32_t Win32Host::AnsiCodePage() { return GetACP(); }
+
 // --- event loop ---------------------------------------------------------------
 
 LRESULT CALLBACK Win32Host::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {

@@ -76,6 +76,7 @@ class Win32Host : public Host, public ServiceManager, public Desktops {
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
   std::string ComputerName() override;
+  uint32_t AnsiCodePage() override;
   std::optional<uint32_t> ClaimInstance() override;
 
   // Service host (service_host.cpp).
