@@ -17,13 +17,12 @@ def message_box(case, args, shot=None):
     # closes it with Return: MessageBoxA's caption, text, and buttons and
     # icon, and the exit status.
     proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"] + args, f"box-{len(case.processes)}.log", "+relay",
-                           os.environ["DISPLAY"])
-    window = poll(lambda: subprocess.run(["xdotool", "search", "--name", "^Kalmora$"], capture_output=True,
-                                         text=True).stdout.split(), 30, f"a box titled Kalmora for {args}")
+                           case.display)
+    window = poll(lambda: desk_windows(case), 30, f"a box titled Kalmora for {args}")
     time.sleep(1.0)  # let the box paint itself
     if shot:
-        screenshot(window[0], shot)
-    subprocess.run(["xdotool", "key", "Return"])
+        screenshot(case, window[0], shot)
+    case.x("xdotool", "key", "Return")
     status = proc.wait(timeout=20)
     calls = grep(log, r"Call user32\.MessageBoxA\(")
     case.require(len(calls) == 1, f"expected one MessageBoxA call, traced: {calls}")
@@ -63,7 +62,7 @@ def test_service(case):
     # One session for the whole test (a new one would start the automatic
     # service by itself); the service manager and its services write their
     # traces, the event log among them, where its first process writes.
-    _, session = case.sleeper(display=os.environ["DISPLAY"])
+    _, session = case.sleeper(display=case.own_display())
 
     case.equal(message_box(case, ["-install"], "install-msgbox"), box("install"), "-install")
     service = registry(case, KEYS[0]) or {}
@@ -164,7 +163,7 @@ def test_update_service(case):
         case.write("versions.idx", "[Versions]\nIniVersion=1\n")
         server.files["/kalmora/versions.idx.new"] = (dos(f"[Versions]\nExeVersion={nxt}\nIniVersion=1\n"), "whole", 0)
         server.files["/kalmora/kalmora.exe.new"] = (open(case.tool("next/kalmora.exe"), "rb").read(), "whole", 0)
-        _, session = case.sleeper(display=os.environ["DISPLAY"])
+        _, session = case.sleeper(display=case.own_display())
         rc, out = case.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
         case.require(rc == 0, f"sc create: {out}")
         case.run("sc", "start", "Kalmora")
@@ -224,8 +223,8 @@ def test_mail_once_a_day(case):
     case.equal(re.findall(r"^Subject: (.*)\r$", sent, re.M), ["Once"], "mails of three starts on the same day")
 
 
-def desk_windows():
-    return subprocess.run(["xdotool", "search", "--name", "^Kalmora$"], capture_output=True, text=True).stdout.split()
+def desk_windows(case):
+    return case.x("xdotool", "search", "--name", "^Kalmora$").decode().split()
 
 
 def test_desk(case):
@@ -239,19 +238,20 @@ def test_desk(case):
     case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ShutdownEnabled": "1", "ShutdownDelay": "60"},
                                    "Desktop": {"CountdownWindow": "1", "PostponeMinutes": "1"}},
                                   holidays=[f"{today} = {name}"]))
+    _, session = case.sleeper(debug="+eventlog,+relay", display=case.own_display())
     # A garbled command line shows nothing and says so in its status (Wine
     # hands on its low byte).
-    rc, _ = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--countdown", "--in", "x")
-    case.equal(rc, 200002 & 0xFF, "status of kalmora-desk.exe with a garbled command line")
-    case.equal(desk_windows(), [], "windows of a garbled command line")
-    _, session = case.sleeper(debug="+eventlog,+relay", display=os.environ["DISPLAY"])
+    garbled, _ = case.start([PROGRAM_DIR + "\\kalmora-desk.exe", "--countdown", "--in", "x"], "garbled.log",
+                            display=case.display)
+    case.equal(garbled.wait(30), 200002 & 0xFF, "status of kalmora-desk.exe with a garbled command line")
+    case.equal(desk_windows(case), [], "windows of a garbled command line")
     rc, out = case.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
     case.require(rc == 0, f"sc create: {out}")
     case.run("sc", "start", "Kalmora")
-    window = poll(desk_windows, 170, "the countdown window")[0]
+    window = poll(lambda: desk_windows(case), 170, "the countdown window")[0]
     shown_at = time.time()
     time.sleep(2)  # let it paint and count a second
-    screenshot(window, "desk-countdown")
+    screenshot(case, window, "desk-countdown")
     notice = [e for e in events(session) if "Today is holiday" in e.text]
     case.equal([e.text for e in notice], [f"Kalmora: Today is holiday '{name}'. The host will shut down in 60 seconds."],
                "the holiday entry")
@@ -261,8 +261,8 @@ def test_desk(case):
     second = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--idle")[0]
     case.check(second >= first + 2, f"idle seconds without input: {first}, then {second} 3 s later")
     # Tab to "Postpone 1 minute" and press it.
-    subprocess.run(["xdotool", "windowfocus", "--sync", window])
-    subprocess.run(["xdotool", "key", "--window", window, "Tab", "space"])
+    case.x("xdotool", "windowfocus", "--sync", window)
+    case.x("xdotool", "key", "--window", window, "Tab", "space")
     clicked_at = time.time()
     after = case.run(PROGRAM_DIR + "\\kalmora-desk.exe", "--idle")[0]
     case.check(after <= 2, f"idle seconds right after keys in the window: {after}")
@@ -271,7 +271,7 @@ def test_desk(case):
                             r"\d\d:\d\d:\d\d from session 1( \(user .*\))?\.", postponed.text), postponed.text)
     # A new window shows the new moment; the halt comes a minute after the
     # click instead of a minute after the notice.
-    poll(desk_windows, 20, "the window with the new moment")
+    poll(lambda: desk_windows(case), 20, "the window with the new moment")
     halt = poll(lambda: [e for e in events(session) if "going down for system halt" in e.text], 120, "the halt")[0]
     case.check(halt.seen_at - clicked_at >= 50, f"the halt came {halt.seen_at - clicked_at:.0f} s after the postpone "
                f"(the window showed {clicked_at - shown_at:.0f} s before it)")

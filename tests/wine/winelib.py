@@ -56,9 +56,25 @@ class Case:
     # One test: its checks, its scratch directory and its Wine prefix.
     def __init__(self, name, build, scratch):
         self.name, self.build, self.failures, self.notes, self.checks, self.processes = name, build, [], [], 0, []
+        self.display = os.environ.get("DISPLAY")
         self.workdir = os.path.join(scratch, name)
         self.path = os.path.join(self.workdir, "prefix")
         self.program_dir = os.path.join(self.path, "drive_c", "kalmora")
+
+    def own_display(self):
+        # An X display of this test's own, so that windows titled "Kalmora"
+        # of tests running side by side are never mistaken for its own.
+        number = next(n for n in range(90, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}")
+                      and not os.path.exists(f"/tmp/.X{n}-lock"))
+        self.processes.append(subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten",
+                                                "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        poll(lambda: os.path.exists(f"/tmp/.X11-unix/X{number}"), 30, f"the display :{number}")
+        self.display = f":{number}"
+        return self.display
+
+    def x(self, *args):
+        # An X client (xdotool, xwd) on this test's display: its stdout.
+        return subprocess.run(list(args), capture_output=True, env=dict(os.environ, DISPLAY=self.display)).stdout
 
     def open(self, template):
         os.makedirs(self.workdir)
@@ -182,10 +198,10 @@ def avoid_midnight(seconds):
         time.sleep(left + 2)
 
 
-def screenshot(window, name):
+def screenshot(case, window, name):
     # The window as artifacts/wine/NAME.png, from a 32-bit TrueColor dump
     # (as Xvfb makes them) whose pixels are stored as B, G, R, unused.
-    data = subprocess.run(["xwd", "-id", window, "-silent"], capture_output=True, check=True).stdout
+    data = case.x("xwd", "-id", window, "-silent")
     h = struct.unpack(">25I", data[:100])
     width, height, bpl, pixels = h[4], h[5], h[12], data[h[0] + h[19] * 12:]
     rows = b"".join(b"\0" + bytes(pixels[y * bpl + x * 4 + c] for x in range(width) for c in (2, 1, 0))
