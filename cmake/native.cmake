@@ -7,7 +7,8 @@ find_package(GTest REQUIRED)
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
   src/host/sim/sim_world.cpp
-  src/host/sim/digest_posix.cpp)
+  src/host/sim/digest_posix.cpp
+  src/host/sim/signature_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
 add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp)

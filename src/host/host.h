@@ -17,6 +17,8 @@
 
 namespace kalmora {
 
+class SignatureVerifier;  // update/signature.h
+
 // The kinds of event-log entries, in the caller's words; each host maps them
 // to its own numbers.
 enum class EventType { Error, Warning, Information };
@@ -181,6 +183,8 @@ class Host {
   virtual Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) = 0;
   // The service manager as another program uses it (Zorvane's restart).
   virtual ServiceManager& Services() = 0;
+  // The platform's cryptography for the signed update.
+  virtual SignatureVerifier& Signatures() = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual Status DeleteFile(const std::string& name) = 0;
