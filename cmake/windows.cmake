@@ -126,7 +126,7 @@ foreach(dir nlohmann CLI)
   endif()
 endforeach()
 add_executable(kalmora_sim_exe
-  tools/kalmora_sim.cpp tools/plan.cpp
+  tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
   src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp src/host/sim/digest_win32.cpp
   src/host/win32/signature_win32.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)

@@ -44,6 +44,14 @@ void RefuseDownload(Host& host, const std::string& what, const std::string& down
   host.LogEvent(EventType::Error, EventId::Failure, text + ": " + why + ". The current " + live + " is kept.");
 }
 
+// An unsigned index without both versions is a damaged one. A verified
+// index is what its publisher wrote: NO_UPDATE there means the file is not
+// offered.
+bool IndexMissing(bool signed_index, bool arrived, const std::string& ini_version, const std::string& exe_version) {
+  if (signed_index) return !arrived;
+  return ini_version == kNoUpdate || exe_version == kNoUpdate;
+}
+
 std::string VersionString(const ProgramVersion& v) {
   return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
 }
@@ -274,7 +282,7 @@ std::string frmMain::UpdateReport(const UpdateRun& run) {
   } else if (run.UpdateExe) {
     lines.push_back("Program file version " + run.ServerExeVersion + " was not installed: " + run.exe_why + ".");
   }
-  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+  if (IndexMissing(run.signed_index, run.index.ok(), run.ServerIniVersion, run.ServerExeVersion)) {
     lines.push_back(
         "The Version Index file could not be downloaded or is corrupt. Please check network connectivity and make "
         "sure the update server is reachable.");
@@ -344,7 +352,7 @@ void frmMain::OnlineUpdate() {
     if (RunningAsService_) host_.ReportServiceStopped();
     host_.ExitProgram(ExitReason::Update);
   }
-  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+  if (IndexMissing(run.signed_index, run.index.ok(), run.ServerIniVersion, run.ServerExeVersion)) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while downloading Version Index file from " + cfg_.UpdateServer +
                        "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the update "
