@@ -357,12 +357,12 @@ void Checker::UpdateKey() {
   const Configuration& c = read_.values;
   if (!IsOn(c.UpdateEnabled)) return;
   const int enabled = KeyAt("GeneralOptions", "UpdateEnabled");
-  if (!host_.FileExists(kUpdateKeyFile)) {
+  auto pem = host_.ReadFile(kUpdateKeyFile);
+  if (!pem && !host_.FileExists(kUpdateKeyFile)) {
     const bool http = AsciiLower(c.UpdateServer).rfind("http://", 0) == 0;
     Add(http ? KeyAt("GeneralOptions", "UpdateServer") : enabled, http ? "unsigned-http" : "unsigned");
     return;
   }
-  auto pem = host_.ReadFile(kUpdateKeyFile);
   Result<std::string> key = pem ? ReadP256PublicKeyPem(*pem) : Result<std::string>::Failure("it cannot be read");
   // Any signature will do: only the key's own failure counts here.
   Result<bool> usable = key ? host_.Signatures().VerifyP256Sha256("", *key, std::string(64, '\x01')) : key.status();

@@ -138,8 +138,10 @@ void frmMain::ReadServerIndex(UpdateRun& run) {
 // hand the hosts to whoever can spoil one file.
 Result<std::optional<std::string>> frmMain::ReadUpdateKey() {
   using R = Result<std::optional<std::string>>;
-  if (!host_.FileExists(kUpdateKeyFile)) return R(std::optional<std::string>());
+  // Read first: a key file marked hidden is still the administrator's key,
+  // though the directory search would not count it.
   auto pem = host_.ReadFile(kUpdateKeyFile);
+  if (!pem && !host_.FileExists(kUpdateKeyFile)) return R(std::optional<std::string>());
   if (!pem) return R::Failure("the key file " + std::string(kUpdateKeyFile) + " could not be read");
   auto key = ReadP256PublicKeyPem(*pem);
   if (!key) {
@@ -170,7 +172,9 @@ Status frmMain::CheckSignedIndex(const std::string& key) {
   auto until = ParseIndexDate(TrimBlanks(expires));
   if (!until) return Status::Failure("it carries no Expires=YYYY-MM-DD");
   const LocalTime now = host_.Now();
-  if (IndexDate{now.year, now.month, now.day} >= *until) return Status::Failure("it expired on " + expires);
+  if (IndexDate{now.year, now.month, now.day} >= *until) {
+    return Status::Failure("it expired on " + FormatIndexDate(*until));
+  }
   return Status();
 }
 
