@@ -145,8 +145,12 @@ int Publish(int argc, char** argv) {
   const std::string expires = FormatIndexDate(AddDays(Today(), days));
   std::string index = "[Versions]\r\nExeVersion=" + exe_version +
                       "\r\nIniVersion=" + (ini_file.empty() ? std::string(kNoUpdate) : ini_version) + "\r\n";
-  if (!offer.exe.empty()) index += "ExeSha256=" + HexLower(*sim::Sha256Digest(offer.exe)) + "\r\n";
-  if (!offer.ini.empty()) index += "IniSha256=" + HexLower(*sim::Sha256Digest(offer.ini)) + "\r\n";
+  for (const auto& [file, pin] : {std::pair{&offer.exe, "ExeSha256="}, {&offer.ini, "IniSha256="}}) {
+    if (file->empty()) continue;
+    auto digest = sim::Sha256Digest(*file);
+    if (!digest) return Say(kRefused, "SHA-256 could not be computed");
+    index += pin + HexLower(*digest) + "\r\n";
+  }
   index += "Expires=" + expires + "\r\n";
 
   auto der = SignP256Sha256(*pem, *key, index);

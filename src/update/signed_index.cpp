@@ -199,6 +199,7 @@ Result<std::string> P256SignatureFromDer(std::string_view der) {
 }
 
 std::string P256SignatureToDer(std::string_view rs) {
+  if (rs.size() != 64) return "";
   std::string body;
   for (std::string_view half : {rs.substr(0, 32), rs.substr(32, 32)}) {
     while (half.size() > 1 && half[0] == 0) half.remove_prefix(1);

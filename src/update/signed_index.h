@@ -23,7 +23,8 @@ Result<std::string> ReadP256PublicKeyPem(std::string_view pem);
 // -sign` writes it), strictly encoded: r||s, 32 bytes each.
 Result<std::string> P256SignatureFromDer(std::string_view der);
 
-// The other way round, for the publisher on Windows, whose library gives r||s.
+// The other way round, for the publisher on Windows, whose library gives r||s
+// (64 bytes; anything else gives nothing).
 std::string P256SignatureToDer(std::string_view rs);
 
 struct P256PrivateKey {
