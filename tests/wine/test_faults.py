@@ -163,7 +163,8 @@ def run_signed_case(case):
             subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out",
                             case.file(f"{name}.pem")], check=True)
             rc, out = case.run(PROGRAM_DIR + "\\kalmora-sim.exe", "publish", "--key", f"{PROGRAM_DIR}\\{name}.pem",
-                               "--exe", PROGRAM_DIR + "\\next.exe", "--expires", "30", "--out", f"{PROGRAM_DIR}\\{name}")
+                               "--exe", PROGRAM_DIR + "\\next.exe", "--expires", "30",
+                               "--out", f"{PROGRAM_DIR}\\{name}")
             case.require(rc == 0, f"kalmora-sim.exe publish with {name}.pem ended with {rc}: {out}")
             published[name] = {f: case.file(f"{name}\\kalmora\\{f}").read_bytes()
                                for f in ("versions.idx.new", "versions.idx.sig", "kalmora.exe.new")}
@@ -184,7 +185,8 @@ def run_signed_case(case):
                 report(cur, nxt, 1, "NO_UPDATE", f"Program file version {nxt} was not installed: {why}.", NOTHING)]),
             ("other-key", published["other"], [
                 (1, f"Kalmora: The version index {server.url}kalmora/versions.idx.new was refused: it is signed by "
-                    "another key, or was changed after it was signed. Nothing was installed, and versions.idx is kept.")]),
+                    "another key, or was changed after it was signed. Nothing was installed, and versions.idx is "
+                    "kept.")]),
             ("published", good, [
                 report(cur, nxt, 1, "NO_UPDATE", f"Program file version {nxt} was handed to the update helper, which "
                        "puts it in place and starts it."),
