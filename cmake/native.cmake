@@ -7,10 +7,11 @@ find_package(GTest REQUIRED)
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
   src/host/sim/sim_world.cpp
-  src/host/sim/digest_posix.cpp)
+  src/host/sim/digest_posix.cpp
+  src/host/sim/signature_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
-add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp)
+add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp)
 target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11)
 target_compile_definitions(kalmora-sim PRIVATE KALMORA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/program")
 

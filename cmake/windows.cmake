@@ -51,7 +51,8 @@ add_library(kalmora_win32_host STATIC
   src/host/win32/service_host.cpp
   src/host/win32/service_manager.cpp
   src/host/win32/desktops.cpp
-  src/host/win32/mod_api.cpp)
+  src/host/win32/mod_api.cpp
+  src/host/win32/signature_win32.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
 target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32 userenv)
 
@@ -132,8 +133,9 @@ foreach(dir nlohmann CLI)
   endif()
 endforeach()
 add_executable(kalmora_sim_exe
-  tools/kalmora_sim.cpp tools/plan.cpp
-  src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp src/host/sim/digest_win32.cpp)
+  tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
+  src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp src/host/sim/digest_win32.cpp
+  src/host/win32/signature_win32.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
 target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
 target_compile_definitions(kalmora_sim_exe PRIVATE KALMORA_EXAMPLE_DIR=".")

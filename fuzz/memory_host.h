@@ -64,6 +64,7 @@ class MemoryHost final : public Host {
   Result<int> ShowSessionMessage(const std::string&, const std::string&, uint32_t) override { Unexpected(); }
   ServiceManager& Services() override { Unexpected(); }
   Desktops& Desks() override { Unexpected(); }
+  SignatureVerifier& Signatures() override { Unexpected(); }
   Status DeleteFile(const std::string&) override { Unexpected(); }
   Status ReplaceFile(const std::string&, const std::string&) override { Unexpected(); }
   bool FileExists(const std::string&) override { Unexpected(); }

@@ -17,6 +17,7 @@
 #include "host/sim/sim_host.h"
 #include "host/sim/sim_world.h"
 #include "tools/plan.h"
+#include "tools/publish.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;
@@ -537,6 +538,7 @@ int Plan(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "check") return Check(argc - 1, argv + 1);
   if (argc > 1 && std::string(argv[1]) == "plan") return Plan(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "publish") return Publish(argc - 1, argv + 1);
   CLI::App app{"Shows what Kalmora and Zorvane will do with a program directory, on a simulated host.", "kalmora-sim"};
   CommandLine c;
   std::string args_help;

@@ -2,6 +2,8 @@
 // exit status, records and their fields, and that its output is repeatable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -216,6 +218,75 @@ TEST_F(KalmoraSim, WorkDirectoryAndReadableText) {
            "2026-12-24 08:03:03.500  kalmora halt     ExitWindowsEx(flags 5, reason 0xFFFFFFFF)\n"}) {
     // clang-format on
     EXPECT_NE(a.out.find(excerpt), std::string::npos) << excerpt << a.out;
+  }
+}
+
+// A P-256 key in the PEM forms openssl writes: "EC PRIVATE KEY" as
+// `openssl ecparam -genkey`, "PRIVATE KEY" as `openssl pkcs8 -topk8`, and the
+// public key as `openssl ec -pubout`.
+std::map<std::string, std::string> KeyFiles() {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
+                                                          EVP_PKEY_free);
+  std::map<std::string, std::string> pem;
+  for (const char* form : {"sec1", "pkcs8", "public"}) {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    const std::string f = form;
+    if (f == "sec1") PEM_write_bio_PrivateKey_traditional(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    if (f == "pkcs8") PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    if (f == "public") PEM_write_bio_PUBKEY(bio.get(), key.get());
+    char* data = nullptr;
+    pem[f] = std::string(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
+  }
+  return pem;
+}
+
+// What publish writes is what a host with the public key installs; what it
+// refuses it writes nothing for.
+TEST_F(KalmoraSim, PublishWritesWhatAHostWithTheKeyInstalls) {
+  auto pem = KeyFiles();
+  EXPECT_NE(pem["sec1"].find("BEGIN EC PRIVATE KEY"), std::string::npos);
+  for (const auto& [form, text] : pem) scratch_.Write(form + ".pem", text);
+  scratch_.Write("good.ini",
+                 Ini("ShutdownEnabled=1\nUpdateEnabled=1\nUpdateServer=" + kUrl + "\n", "24.12.#### = Eve\n"));
+  scratch_.Write("bad.ini", Crlf("[GeneralOptions]\nVersion=one\n"));
+  scratch_.Write("next.exe", MakeStandInExecutable({1, 0, 6}, "kalmora"));
+  prog_.Write("system/update-key.pem", pem["public"]);
+  const std::string s = scratch_.path() + "/";
+  const struct {
+    Args args;
+    int status;
+    Strings reported;  // sentences of the hosts' update reports
+  } cases[] = {
+      {{"--key", s + "sec1.pem", "--ini", s + "good.ini", "--ini-version", "8", "--exe", s + "next.exe"},
+       0,
+       {"Configuration file updated to version 8.", "Program file version 1.0.6 was handed to the update helper"}},
+      {{"--key", s + "pkcs8.pem", "--exe", s + "next.exe"},
+       0,
+       {"Program file version 1.0.6 was handed to the update helper"}},
+      {{"--key", s + "sec1.pem", "--ini", s + "bad.ini", "--ini-version", "8"}, 2, {}},
+      {{"--key", s + "public.pem", "--exe", s + "next.exe"}, 2, {}},
+      {{"--key", s + "sec1.pem", "--exe", s + "good.ini"}, 2, {}},
+      {{"--key", s + "sec1.pem", "--ini", s + "good.ini"}, 3, {}},
+      {{"--key", s + "sec1.pem"}, 3, {}},
+  };
+  for (const auto& c : cases) {
+    ScratchDir out;
+    Args args = {"publish", "--expires", "3660", "--out", out.path()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome o = Sim(args);
+    SCOPED_TRACE(o.err);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(fs::exists(out.path() + "/kalmora/versions.idx.sig"), c.status == 0);
+    if (c.status != 0) continue;
+    const Outcome day = Sim({"--dir", prog_.path(), "--server", kUrl + "=" + out.path() + "/kalmora", "--start",
+                             "2026-12-24 07:58", "--until", "2026-12-24 08:30", "--json"});
+    std::string reports;
+    for (const json& r : day.records) {
+      if (r["kind"] != "event") continue;
+      EXPECT_NE(r["type"], 1) << r["text"];
+      if (r["text"].get<std::string>().starts_with("Kalmora: Online update finished.")) reports += r["text"];
+    }
+    for (const std::string& sentence : c.reported) EXPECT_NE(reports.find(sentence), std::string::npos) << reports;
   }
 }
 

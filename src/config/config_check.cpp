@@ -11,6 +11,8 @@
 #include "notify/mail_file.h"
 #include "notify/smtp.h"
 #include "service/rules.h"
+#include "update/signature.h"
+#include "update/signed_index.h"
 
 namespace kalmora {
 
@@ -59,6 +61,16 @@ const std::vector<CheckRule>& CheckRules() {
       {"plain-http", Severity::Note,
        "the update server is reached over plain http: only the optional IniSha256 and ExeSha256 pins of versions.idx "
        "guard what arrives"},
+      {"unsigned-http", Severity::Warning,
+       "UpdateEnabled=1 over plain http without system\\update-key.pem: whoever can change what the network "
+       "carries can hand every host a program of their choosing; sign the updates (kalmora-sim publish)"},
+      {"unsigned", Severity::Note,
+       "updates are not signed: whoever controls the update server controls the hosts; system\\update-key.pem "
+       "would make them accept only signed updates"},
+      {"signed", Severity::Note, "updates are accepted only when signed with the key in system\\update-key.pem"},
+      {"update-key", Severity::Error,
+       "the key file system\\update-key.pem is not a P-256 public key (%s): the online update stops at every start "
+       "(event 109)"},
       {"no-address", Severity::Warning, "%s is on but %s is empty: the notice goes to nobody"},
       {"smtp-server", Severity::Warning, "%s: no mail can be sent"},
       {"desktop", Severity::Warning, "%s"},
@@ -144,6 +156,7 @@ class Checker {
   void Files();
   void Desktop();
   void ScheduledTimes();
+  void UpdateKey();
   void ShutdownHolidays();
   void MsgHolidays();
 
@@ -325,7 +338,8 @@ void Checker::Values(int program_major) {
   }
   if (int line = KeyAt("GeneralOptions", "UpdateServer"); line && !c.UpdateServer.empty()) {
     if (c.UpdateServer.back() != '/') Add(line, "update-server", {c.UpdateServer});
-    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0) Add(line, "plain-http");
+    // With the update on, UpdateKey() says how much http matters.
+    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0 && !IsOn(c.UpdateEnabled)) Add(line, "plain-http");
   }
   const bool mail = IsOn(c.MsgOnShutdownEmail) || IsOn(c.MsgOnWeekendShutdownEmail);
   const bool net = IsOn(c.MsgOnShutdownNet) || IsOn(c.MsgOnWeekendShutdownNet);
@@ -415,6 +429,28 @@ void Checker::Files() {
   if (mail && !host_.FileExists(sender)) Add(0, "missing-file", {"Sending e-mail", sender});
   if (IsOn(c.UpdateEnabled) && !host_.FileExists("system\\curl.exe")) {
     Add(KeyAt("GeneralOptions", "UpdateEnabled"), "missing-file", {"UpdateEnabled=1", "system\\curl.exe"});
+  }
+}
+
+// Whether the hosts accept only signed updates, and whether they can: a key
+// file the service cannot use stops every update.
+void Checker::UpdateKey() {
+  const Configuration& c = read_.values;
+  if (!IsOn(c.UpdateEnabled)) return;
+  const int enabled = KeyAt("GeneralOptions", "UpdateEnabled");
+  auto pem = host_.ReadFile(kUpdateKeyFile);
+  if (!pem && !host_.FileExists(kUpdateKeyFile)) {
+    const bool http = AsciiLower(c.UpdateServer).rfind("http://", 0) == 0;
+    Add(http ? KeyAt("GeneralOptions", "UpdateServer") : enabled, http ? "unsigned-http" : "unsigned");
+    return;
+  }
+  Result<std::string> key = pem ? ReadP256PublicKeyPem(*pem) : Result<std::string>::Failure("it cannot be read");
+  // Any signature will do: only the key's own failure counts here.
+  Result<bool> usable = key ? host_.Signatures().VerifyP256Sha256("", *key, std::string(64, '\x01')) : key.status();
+  if (!usable) {
+    Add(0, "update-key", {usable.reason()});
+  } else {
+    Add(enabled, "signed");
   }
 }
 
@@ -519,6 +555,7 @@ std::vector<Finding> CheckConfiguration(Host& host, const std::string& path, int
   check.Values(program_major);
   check.Files();
   check.Desktop();
+  check.UpdateKey();
   check.ShutdownHolidays();
   check.MsgHolidays();
   return check.Take();

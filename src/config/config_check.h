@@ -35,7 +35,8 @@ struct Finding {
 std::vector<Finding> CheckConfiguration(Host& host, const std::string& path, int program_major);
 
 // The worst severity, or nothing found: 0 clean, 1 warnings (or notes only:
-// 0), 2 the service would refuse the file.
+// 0), 2 the service would refuse the file (or, with the update on, could not
+// use system\update-key.pem).
 int CheckExitStatus(const std::vector<Finding>& findings);
 
 }  // namespace kalmora

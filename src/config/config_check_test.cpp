@@ -3,6 +3,8 @@
 #include "config/config_check.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include "config/config.h"
 #include "sim_fixture.h"
@@ -36,7 +38,7 @@ TEST(Check, EveryTrapOnItsLine) {
                  "[MsgHolidays]\n24.12.####,\"Merry\n\nChristmas, all\",Body,all@example.com\n23.12.####,Holidays, "
                  "with a comma,\"Body\",all@example.com\n; end\n"));
   EXPECT_EQ(Check(dir), (Strings{"0 missing-file",     "3 switch",          "4 unknown-key",     "5 beep",
-                                 "6 update-server",    "6 plain-http",      "7 missing-file",    "8 no-address",
+                                 "6 update-server",    "6 unsigned-http",   "7 missing-file",    "8 no-address",
                                  "9 cut-off",          "10 short-delay",    "11 wrong-section",  "12 duplicate-key",
                                  "15 unknown-key",     "16 utf8",           "17 smtp-server",    "17 smtp-server",
                                  "18 one-sender",      "22 scheduled-time", "23 scheduled-days", "24 scheduled-time",
@@ -118,6 +120,45 @@ TEST(Check, TheBundledExamplesAreClean) {
     sim::World world(o);
     sim::SimHost host(world, "kalmora", "", false);
     EXPECT_TRUE(CheckConfiguration(host, o.work_dir + "/kalmora.ini", 1).empty()) << example;
+  }
+}
+
+// Whether updates are signed, what plain http then costs, and a key file the
+// service cannot use.
+TEST(Check, SignedUpdates) {
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
+                                                          EVP_PKEY_free);
+  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+  PEM_write_bio_PUBKEY(bio.get(), key.get());
+  char* data = nullptr;
+  const std::string good(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
+  // Well formed, but (1, 1) is no point of the curve.
+  const std::string spki =
+      "\x30\x59\x30\x13\x06\x07\x2A\x86\x48\xCE\x3D\x02\x01\x06\x08\x2A\x86\x48\xCE\x3D\x03\x01\x07"
+      "\x03\x42\x00\x04"s +
+      std::string(31, '\0') + "\x01"s + std::string(31, '\0') + "\x01"s;
+  unsigned char b64[200] = {};
+  EVP_EncodeBlock(b64, reinterpret_cast<const unsigned char*>(spki.data()), static_cast<int>(spki.size()));
+  const std::string off_curve =
+      "-----BEGIN PUBLIC KEY-----\n" + std::string(reinterpret_cast<char*>(b64)) + "\n-----END PUBLIC KEY-----\n";
+  const struct {
+    std::string enabled, server, key_file;  // no key file when empty
+    const char* finding;
+  } cases[] = {
+      {"1", "http://u.example/", "", "4 unsigned-http"},
+      {"1", "https://u.example/", "", "3 unsigned"},
+      {"0", "http://u.example/", "", "4 plain-http"},
+      {"1", "http://u.example/", good, "3 signed"},
+      {"1", "https://u.example/", "garbage", "0 update-key"},
+      {"1", "https://u.example/", off_curve, "0 update-key"},
+      {"1", "https://u.example/", good.substr(0, 60), "0 update-key"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    dir.Write("kalmora.ini", Ini("UpdateEnabled=" + c.enabled + "\nUpdateServer=" + c.server + "\n"));
+    dir.Write("system/curl.exe", "");
+    if (!c.key_file.empty()) dir.Write("system/update-key.pem", c.key_file);
+    EXPECT_EQ(Check(dir), Strings{c.finding}) << c.key_file;
   }
 }
 

@@ -18,6 +18,8 @@
 
 namespace kalmora {
 
+class SignatureVerifier;  // update/signature.h
+
 // The kinds of event-log entries, in the caller's words; each host maps them
 // to its own numbers.
 enum class EventType { Error, Warning, Information };
@@ -187,6 +189,8 @@ class Host {
   virtual ServiceManager& Services() = 0;
   // The logged-on sessions and the desk program in them.
   virtual Desktops& Desks() = 0;
+  // The platform's cryptography for the signed update.
+  virtual SignatureVerifier& Signatures() = 0;
 
   // --- files (names relative to the working directory; '\' separates) -------
   virtual Status DeleteFile(const std::string& name) = 0;

@@ -122,6 +122,10 @@ class frmMain : public EventSink {
   struct UpdateRun;
   Status Download(const std::string& files);
   void ReadServerIndex(UpdateRun& run);
+  Result<std::optional<std::string>> ReadUpdateKey();
+  Status CheckSignedIndex(const std::string& key);
+  Status CheckSignedOffer(const UpdateRun& run);
+  void RefuseIndex(const std::string& why);
   void InstallConfigurationOnly(UpdateRun& run);
   void InstallProgramOnly(UpdateRun& run);
   void InstallBoth(UpdateRun& run);

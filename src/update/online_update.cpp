@@ -1,5 +1,7 @@
 #include "config/numbers.h"
 #include "service/frm_main.h"
+#include "update/signature.h"
+#include "update/signed_index.h"
 #include "update/versions.h"
 
 namespace kalmora {
@@ -10,6 +12,7 @@ struct frmMain::UpdateRun {
   std::string ServerExeVersion;
   std::string ServerIniVersion;
   std::string ini_sha, exe_sha;  // optional pins of the index
+  bool signed_index = false;     // a key is installed: the index was verified
   bool UpdateExe = false;
   bool UpdateIni = false;
   Status index;  // the index's transfer
@@ -39,6 +42,14 @@ void RefuseDownload(Host& host, const std::string& what, const std::string& down
   std::string text = "Kalmora: The " + what + " " + download + " (version " + version + ") was not installed";
   if (host.FileExists(download)) text += host.DeleteFile(download) ? " and was deleted" : " and could not be deleted";
   host.LogEvent(EventType::Error, EventId::Failure, text + ": " + why + ". The current " + live + " is kept.");
+}
+
+// An unsigned index without both versions is a damaged one. A verified
+// index is what its publisher wrote: NO_UPDATE there means the file is not
+// offered.
+bool IndexMissing(bool signed_index, bool arrived, const std::string& ini_version, const std::string& exe_version) {
+  if (signed_index) return !arrived;
+  return ini_version == kNoUpdate || exe_version == kNoUpdate;
 }
 
 std::string VersionString(const ProgramVersion& v) {
@@ -114,8 +125,89 @@ void frmMain::ReadServerIndex(UpdateRun& run) {
   // Optional pins; servers without them work exactly as before.
   run.ini_sha = ReadProfileString(host_, "Versions", "IniSha256", server_index, "");
   run.exe_sha = ReadProfileString(host_, "Versions", "ExeSha256", server_index, "");
-  run.UpdateExe = run.ServerExeVersion != kNoUpdate && IsProgramNewer(run.ServerExeVersion, host_.Version());
+  // A signed index is ordered properly: the part-by-part comparison would
+  // take 1.0.4 as newer than 1.1.0 and let an old signed program back in.
+  run.UpdateExe = run.ServerExeVersion != kNoUpdate &&
+                  (run.signed_index ? CompareProgramVersion(run.ServerExeVersion, host_.Version()).value_or(0) > 0
+                                    : IsProgramNewer(run.ServerExeVersion, host_.Version()));
   run.UpdateIni = IsConfigurationNewer(run.ServerIniVersion, run.LocalIniVersion);
+}
+
+// Without the key file the update works as it always has. A key file that
+// cannot be used stops the update: falling back to unsigned updates would
+// hand the hosts to whoever can spoil one file.
+Result<std::optional<std::string>> frmMain::ReadUpdateKey() {
+  using R = Result<std::optional<std::string>>;
+  // Read first: a key file marked hidden is still the administrator's key,
+  // though the directory search would not count it.
+  auto pem = host_.ReadFile(kUpdateKeyFile);
+  if (!pem && !host_.FileExists(kUpdateKeyFile)) return R(std::optional<std::string>());
+  if (!pem) return R::Failure("the key file " + std::string(kUpdateKeyFile) + " could not be read");
+  auto key = ReadP256PublicKeyPem(*pem);
+  if (!key) {
+    return R::Failure("the key file " + std::string(kUpdateKeyFile) + " is not a P-256 public key (" + key.reason() +
+                      ")");
+  }
+  return R(std::optional<std::string>(*key));
+}
+
+// Until its signature verifies, the index is only bytes from the network:
+// nothing in it is read before.
+Status frmMain::CheckSignedIndex(const std::string& key) {
+  auto index = host_.ReadFile("versions.idx.new");
+  if (!index) return Status::Failure("versions.idx.new could not be read");
+  auto der = host_.ReadFile("versions.idx.sig");
+  if (!der) return Status::Failure("it is not signed (no versions.idx.sig arrived)");
+  auto rs = P256SignatureFromDer(*der);
+  if (!rs) return Status::Failure("it is not signed: versions.idx.sig is no signature (" + rs.reason() + ")");
+  auto verified = host_.Signatures().VerifyP256Sha256(*index, key, *rs);
+  if (!verified) {
+    return Status::Failure("the key file " + std::string(kUpdateKeyFile) + " is not a P-256 public key (" +
+                           verified.reason() + ")");
+  }
+  if (!*verified) return Status::Failure("it is signed by another key, or was changed after it was signed");
+  // An old signed index must not be served again for ever.
+  const std::string path = host_.ProgramDirectory() + "\\versions.idx.new";
+  const std::string expires = ReadProfileString(host_, "Versions", "Expires", path, "");
+  auto until = ParseIndexDate(TrimBlanks(expires));
+  if (!until) return Status::Failure("it carries no Expires=YYYY-MM-DD");
+  const LocalTime now = host_.Now();
+  if (IndexDate{now.year, now.month, now.day} >= *until) {
+    return Status::Failure("it expired on " + FormatIndexDate(*until));
+  }
+  return Status();
+}
+
+// What a verified index offers must be pinned, and must not take a host
+// back to an older program or configuration (an older signed index sent
+// again before it expired).
+Status frmMain::CheckSignedOffer(const UpdateRun& run) {
+  if (run.ServerExeVersion != kNoUpdate && run.exe_sha.empty()) {
+    return Status::Failure("it offers a program without ExeSha256");
+  }
+  if (run.ServerIniVersion != kNoUpdate && run.ini_sha.empty()) {
+    return Status::Failure("it offers a configuration without IniSha256");
+  }
+  if (run.ServerExeVersion != kNoUpdate &&
+      CompareProgramVersion(run.ServerExeVersion, host_.Version()).value_or(0) < 0) {
+    return Status::Failure("it offers program version " + run.ServerExeVersion + ", older than the running " +
+                           VersionText());
+  }
+  if (run.ServerIniVersion != kNoUpdate && run.ServerIniVersion.compare(run.LocalIniVersion) < 0) {
+    return Status::Failure("it offers configuration version " + run.ServerIniVersion + ", older than the installed " +
+                           run.LocalIniVersion);
+  }
+  return Status();
+}
+
+// One error entry says why; nothing is installed and the local index stays,
+// and the day goes on.
+void frmMain::RefuseIndex(const std::string& why) {
+  (void)host_.DeleteFile("versions.idx.new");
+  if (host_.FileExists("versions.idx.sig")) (void)host_.DeleteFile("versions.idx.sig");
+  host_.LogEvent(EventType::Error, EventId::Failure,
+                 "Kalmora: The version index " + cfg_.UpdateServer + "kalmora/versions.idx.new was refused: " + why +
+                     ". Nothing was installed, and versions.idx is kept.");
 }
 
 void frmMain::InstallConfiguration(UpdateRun& run, const Status& transfer) {
@@ -194,7 +286,7 @@ std::string frmMain::UpdateReport(const UpdateRun& run) {
   } else if (run.UpdateExe) {
     lines.push_back("Program file version " + run.ServerExeVersion + " was not installed: " + run.exe_why + ".");
   }
-  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+  if (IndexMissing(run.signed_index, run.index.ok(), run.ServerIniVersion, run.ServerExeVersion)) {
     lines.push_back(
         "The Version Index file could not be downloaded or is corrupt. Please check network connectivity and make "
         "sure the update server is reachable.");
@@ -223,8 +315,28 @@ void frmMain::OnlineUpdate() {
   if (run.LocalIniVersion == kNoUpdate) run.LocalIniVersion = "0";
   GlobalIniVersion_ = run.LocalIniVersion;
 
-  run.index = Download("versions.idx.new");
+  auto key = ReadUpdateKey();
+  if (!key) {
+    host_.LogEvent(EventType::Error, EventId::Failure,
+                   "Kalmora: The online update was stopped: " + key.reason() + ". Nothing was downloaded.");
+    return;
+  }
+  run.signed_index = key->has_value();
+  if (run.signed_index) {
+    (void)host_.DeleteFile("versions.idx.sig");
+    // One transfer for both, so that the signature belongs to this index.
+    run.index = Download("versions.idx{.new,.sig}");
+    if (run.index) {
+      if (Status trusted = CheckSignedIndex(**key); !trusted) return RefuseIndex(trusted.reason());
+    }
+    (void)host_.DeleteFile("versions.idx.sig");
+  } else {
+    run.index = Download("versions.idx.new");
+  }
   ReadServerIndex(run);
+  if (run.signed_index && run.index) {
+    if (Status offer = CheckSignedOffer(run); !offer) return RefuseIndex(offer.reason());
+  }
   if (run.UpdateIni && !run.UpdateExe) {
     InstallConfigurationOnly(run);
   } else if (run.UpdateExe && !run.UpdateIni) {
@@ -244,7 +356,7 @@ void frmMain::OnlineUpdate() {
     if (RunningAsService_) host_.ReportServiceStopped();
     host_.ExitProgram(ExitReason::Update);
   }
-  if (run.ServerIniVersion == kNoUpdate || run.ServerExeVersion == kNoUpdate) {
+  if (IndexMissing(run.signed_index, run.index.ok(), run.ServerIniVersion, run.ServerExeVersion)) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while downloading Version Index file from " + cfg_.UpdateServer +
                        "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the update "

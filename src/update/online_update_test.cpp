@@ -2,12 +2,14 @@
 // handed over and reported, and that nothing refused replaces a live file.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <numeric>
 #include <regex>
 
 #include "service/rules.h"
 #include "sim_fixture.h"
+#include "update/signed_index.h"
 #include "update/versions.h"
 
 namespace kalmora::testing {
@@ -244,6 +246,100 @@ TEST_F(OnlineUpdate, Timelines) {
   EXPECT_TRUE(u.reports.empty() && prog_.Exists("versions.idx.new"));
   // The next start clears what was left.
   EXPECT_EQ(Run({.start = "2026-12-24 09:00"}).run.Lines({"file"}).at(0), "09:00:10.000 file delete versions.idx.new");
+}
+
+// A P-256 key pair made by libcrypto: the public key as `openssl ec -pubout`
+// writes it, and DER signatures as `openssl dgst -sha256 -sign` makes them.
+class TestKey {
+ public:
+  TestKey() : key_(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"), EVP_PKEY_free) {}
+  std::string PublicPem() const {
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_PUBKEY(bio.get(), key_.get());
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(n));
+  }
+  std::string Sign(const std::string& bytes) const {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    size_t len = 0;
+    EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_.get());
+    EVP_DigestSign(ctx.get(), nullptr, &len, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    std::string sig(len, '\0');
+    EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(sig.data()), &len,
+                   reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    sig.resize(len);
+    return sig;
+  }
+
+ private:
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_;
+};
+
+// With system\update-key.pem the index is read only when its signature
+// verifies, it has not expired, pins what it offers and takes no host back.
+// Each refusal is one error entry in words; nothing is replaced, versions.idx
+// stays, and the day is decided from the configuration in place.
+TEST_F(OnlineUpdate, WithAKeyOnlyASignedIndexIsRead) {
+  const TestKey key, other;
+  const std::string pins = "\nIniSha256=" + Sha256(kServerIni) + "\nExeSha256=" + Sha256(kNewExe);
+  const std::string good = Index("1.0.6 8" + pins + "\nExpires=2027-01-31");
+  std::string changed = good;
+  changed[changed.find("8\r\n")] = '9';
+  const std::string exe_only = Index("1.0.6 7" + pins + "\nExpires=2027-01-31");
+  std::string damaged = kNewExe;  // same size, still stamped 1.0.6
+  damaged[0x250] ^= 1;
+  const struct {
+    std::string index, sig, error;  // error: the refusal's words, "" for none
+    std::string exe = kNewExe, key_file = "";
+  } cases[] = {
+      {good, key.Sign(good), ""},
+      {Index("1.0.5 7" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.5 7" + pins + "\nExpires=2027-01-31")),
+       ""},
+      {good, "", "refused: it is not signed: versions.idx.sig is no signature"},
+      {good, other.Sign(good), "refused: it is signed by another key"},
+      {changed, key.Sign(good), "refused: it is signed by another key"},
+      {Index("1.0.6 8" + pins + "\nExpires=2026-12-01"), key.Sign(Index("1.0.6 8" + pins + "\nExpires=2026-12-01")),
+       "refused: it expired on 2026-12-01."},
+      {Index("1.0.6 8" + pins), key.Sign(Index("1.0.6 8" + pins)), "refused: it carries no Expires=YYYY-MM-DD."},
+      {Index("1.0.6 8\nExpires=2027-01-31"), key.Sign(Index("1.0.6 8\nExpires=2027-01-31")),
+       "refused: it offers a program without ExeSha256."},
+      // An older signed index served again before it expired.
+      {Index("1.0.5 6" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.5 6" + pins + "\nExpires=2027-01-31")),
+       "refused: it offers configuration version 6, older than the installed 7."},
+      {Index("1.0.4 7" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.4 7" + pins + "\nExpires=2027-01-31")),
+       "refused: it offers program version 1.0.4, older than the running 1.0.5."},
+      {exe_only, key.Sign(exe_only),
+       "kalmora.exe.new (version 1.0.6) was not installed and was deleted: its SHA-256 does not "
+       "match ExeSha256",
+       damaged},
+      {good, key.Sign(good),
+       "stopped: the key file system\\update-key.pem is not a P-256 public key (it holds no "
+       "PUBLIC KEY block). Nothing was downloaded.",
+       kNewExe, "not a key\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error.empty() ? c.index : c.error);
+    SetUp();
+    server_.Remove("versions.idx.sig");
+    prog_.Write("system/update-key.pem", c.key_file.empty() ? key.PublicPem() : c.key_file);
+    server_.Write("versions.idx.new", c.index);
+    if (!c.sig.empty()) server_.Write("versions.idx.sig", c.sig);
+    server_.Write("kalmora.ini.new", kServerIni);
+    server_.Write("kalmora.exe.new", c.exe);
+    Update u = Run();
+    const bool installs = c.error.empty() && c.index == good;
+    ASSERT_EQ(u.errors.size(), c.error.empty() ? 0u : 1u);
+    if (!c.error.empty()) {
+      EXPECT_NE(u.errors[0].find(c.error), std::string::npos) << u.errors[0];
+    }
+    EXPECT_EQ(prog_.Read("kalmora.exe"), installs ? kNewExe : kOldExe);
+    EXPECT_EQ(prog_.Read("kalmora.ini"), installs ? kServerIni : LocalIni());
+    EXPECT_EQ(prog_.Read("versions.idx"), installs ? good : kOldIndex);
+    for (const char* left : {"versions.idx.new", "versions.idx.sig", "kalmora.ini.new", "kalmora.exe.new"})
+      EXPECT_FALSE(prog_.Exists(left)) << left;
+    EXPECT_EQ(u.holidays.size(), 1u);
+  }
 }
 
 }  // namespace

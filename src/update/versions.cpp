@@ -52,6 +52,15 @@ bool IsProgramNewer(std::string_view server, const ProgramVersion& running) {
   return v->major > running.major || v->minor > running.minor || v->revision > running.revision;
 }
 
+std::optional<int> CompareProgramVersion(std::string_view server, const ProgramVersion& running) {
+  auto v = ParseServerVersion(server);
+  if (!v) return std::nullopt;
+  for (auto [a, b] : {std::pair{v->major, running.major}, {v->minor, running.minor}, {v->revision, running.revision}}) {
+    if (a != b) return a < b ? -1 : 1;
+  }
+  return 0;
+}
+
 bool IsConfigurationNewer(std::string_view server, std::string_view local) {
   if (server == kNoUpdate) return false;
   // std::string_view compares char_traits<char>, which orders by unsigned

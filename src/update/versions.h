@@ -22,6 +22,11 @@ std::optional<ProgramVersion> ParseServerVersion(std::string_view text);
 // version that is not in the three-part form is never newer.
 bool IsProgramNewer(std::string_view server, const ProgramVersion& running);
 
+// A three-part server version against the running program in the order
+// versions have: the major decides, then the minor, then the revision. Less
+// than 0 older, 0 the same, more than 0 newer; nothing when it is not one.
+std::optional<int> CompareProgramVersion(std::string_view server, const ProgramVersion& running);
+
 // Ordinal, case-sensitive text order: "10" is not newer than "9".
 bool IsConfigurationNewer(std::string_view server, std::string_view local);
 

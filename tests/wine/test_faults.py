@@ -4,7 +4,7 @@
 # day's check still runs (its [MsgHolidays] mails reach send.bat, from the
 # program and configuration that should be in place).
 
-import datetime, functools, http.server, os, re, threading, time  # noqa: E401
+import datetime, functools, http.server, os, re, shutil, subprocess, threading, time  # noqa: E401
 
 from winelib import PROGRAM_DIR, avoid_midnight, dos, events, ini, stamped_version
 
@@ -139,4 +139,83 @@ def run_fault_case(name, case):
         server.server_close()
 
 
+def run_signed_case(case):
+    # With system\\update-key.pem, CNG checks what kalmora-sim.exe publish
+    # signed with CNG: the program file changed in one byte (same size) and
+    # an index signed by another key are refused, with kalmora.exe, and
+    # versions.idx kept byte for byte; the published update installs and the
+    # new program reports its version. Each refusal still decides the day (its mail).
+    cur, nxt = stamped_version(case.tool("kalmora.exe")), stamped_version(case.tool("next/kalmora.exe"))
+    avoid_midnight(200)
+    server = FaultServer()
+    try:
+        for tool in ("zorvane.exe", "kalmora-sim.exe"):
+            case.install(tool)
+        case.install("next/kalmora.exe", "next.exe")
+        case.install("curl_shim.exe", "system\\curl.exe")
+        os.symlink("/usr/bin/curl", case.file("system\\curl-linux.exe"))
+        case.write("system\\send.bat", "@echo off\ntype mail.tmp >> sent.log\n")
+        case.write("kalmora.ini", config(server.url, "old", 1))
+        case.write("versions.idx", "[Versions]\nIniVersion=1\n")
+        case.write("sent.log", "")
+        published = {}
+        for name in ("key", "other"):
+            subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out",
+                            case.file(f"{name}.pem")], check=True)
+            rc, out = case.run(PROGRAM_DIR + "\\kalmora-sim.exe", "publish", "--key", f"{PROGRAM_DIR}\\{name}.pem",
+                               "--exe", PROGRAM_DIR + "\\next.exe", "--expires", "30",
+                               "--out", f"{PROGRAM_DIR}\\{name}")
+            case.require(rc == 0, f"kalmora-sim.exe publish with {name}.pem ended with {rc}: {out}")
+            published[name] = {f: case.file(f"{name}\\kalmora\\{f}").read_bytes()
+                               for f in ("versions.idx.new", "versions.idx.sig", "kalmora.exe.new")}
+        subprocess.run(["openssl", "ec", "-in", case.file("key.pem"), "-pubout", "-out",
+                        case.file("system\\update-key.pem")], check=True, capture_output=True)
+        for name in ("key", "other"):
+            case.file(f"{name}.pem").unlink()
+            shutil.rmtree(case.file(name))
+        good = published["key"]
+        damaged = bytearray(good["kalmora.exe.new"])
+        damaged[len(damaged) // 2] ^= 1
+        old = {f: case.file(f).read_bytes() for f in ("kalmora.exe", "versions.idx")}
+        why = "its SHA-256 does not match ExeSha256 of the version index"
+        runs = [
+            ("changed-program", dict(good, **{"kalmora.exe.new": bytes(damaged)}), [
+                (1, f"Kalmora: The program file kalmora.exe.new (version {nxt}) was not installed and was deleted: "
+                    f"{why}. The current kalmora.exe is kept."),
+                report(cur, nxt, 1, "NO_UPDATE", f"Program file version {nxt} was not installed: {why}.", NOTHING)]),
+            ("other-key", published["other"], [
+                (1, f"Kalmora: The version index {server.url}kalmora/versions.idx.new was refused: it is signed by "
+                    "another key, or was changed after it was signed. Nothing was installed, and versions.idx is "
+                    "kept.")]),
+            ("published", good, [
+                report(cur, nxt, 1, "NO_UPDATE", f"Program file version {nxt} was handed to the update helper, which "
+                       "puts it in place and starts it."),
+                report(nxt, nxt, 0, "NO_UPDATE", NOTHING)]),
+        ]
+        for label, files, expected in runs:
+            server.files = {f"/kalmora/{f}": (data, "whole", None) for f, data in files.items()}
+            # Each run mails the day's message holiday again.
+            case.file("msgholidays.sent").unlink(missing_ok=True)
+            proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], f"{label}.log", debug="+eventlog")
+            case.require(case.wait_session_end(proc, 150), f"{label}: the run did not end within 150 s")
+            case.events_equal(events(log), expected, f"{label}: event-log entries")
+            installed = label == "published"
+            case.check(case.file("kalmora.exe").read_bytes() == (good["kalmora.exe.new"] if installed
+                                                                  else old["kalmora.exe"]),
+                       f"{label}: kalmora.exe is not the {'new' if installed else 'old'} file byte for byte")
+            case.check(case.file("versions.idx").read_bytes() == (good["versions.idx.new"] if installed
+                                                                   else old["versions.idx"]),
+                       f"{label}: versions.idx is not the {'server' if installed else 'old'} index")
+            case.check(not any(case.file(f).exists() for f in files), f"{label}: a download was left behind")
+        sent = case.file("sent.log").read_bytes().decode()
+        # The program that hands over ends before the day's check; the new one
+        # decides it.
+        case.equal(re.findall(r"^X-Mailer: Kalmora Service (.*)\r$", sent, re.M), [cur, cur, nxt],
+                   "the day's mail from each program that decided the day")
+    finally:
+        server.shutdown()
+        server.server_close()
+
+
 TESTS = [("faults:" + name, functools.partial(run_fault_case, name)) for name in cases("", "")]
+TESTS.append(("faults:signed", run_signed_case))

@@ -2,7 +2,7 @@
 # Xvfb): -install, the start, the settling wait and the check, stops at both
 # ends of the wait, and -uninstall.
 
-import datetime, os, re, subprocess, time  # noqa: E401
+import datetime, hashlib, os, re, subprocess, time  # noqa: E401
 
 from test_faults import FaultServer
 from winelib import PROGRAM_DIR, avoid_midnight, dos, events, grep, ini, poll, screenshot, stamped_version
@@ -144,9 +144,10 @@ def kalmora_processes(case):
 
 
 def test_update_service(case):
-    # A program update while Kalmora runs as a service: the service stops,
-    # Zorvane swaps the file and the service manager starts the new program,
-    # which stays the host's one Kalmora under the service manager.
+    # A signed program update while Kalmora runs as a service: CNG verifies
+    # the index (signed by openssl, as an administrator would), the service
+    # stops, Zorvane swaps the file and the service manager starts the new
+    # program, which stays the host's one Kalmora under the service manager.
     avoid_midnight(420)
     today = datetime.date.today().strftime("%d.%m.%Y")
     nxt = stamped_version(case.tool("next/kalmora.exe"))
@@ -161,8 +162,19 @@ def test_update_service(case):
                                        "Messaging": {"EmailAddress": "staff@example.com"}},
                                       msg_holidays=[f"{today},Restarted,Body,"]))
         case.write("versions.idx", "[Versions]\nIniVersion=1\n")
-        server.files["/kalmora/versions.idx.new"] = (dos(f"[Versions]\nExeVersion={nxt}\nIniVersion=1\n"), "whole", 0)
-        server.files["/kalmora/kalmora.exe.new"] = (open(case.tool("next/kalmora.exe"), "rb").read(), "whole", 0)
+        key = os.path.join(case.workdir, "update.key")
+        subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key], check=True)
+        subprocess.run(["openssl", "ec", "-in", key, "-pubout", "-out", case.file("system\\update-key.pem")],
+                       check=True, capture_output=True)
+        program = open(case.tool("next/kalmora.exe"), "rb").read()
+        expires = datetime.date.today() + datetime.timedelta(days=30)
+        index = dos(f"[Versions]\nExeVersion={nxt}\nIniVersion=NO_UPDATE\n"
+                    f"ExeSha256={hashlib.sha256(program).hexdigest()}\nExpires={expires}\n")
+        signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=index, capture_output=True,
+                                   check=True).stdout
+        server.files["/kalmora/versions.idx.new"] = (index, "whole", 0)
+        server.files["/kalmora/versions.idx.sig"] = (signature, "whole", 0)
+        server.files["/kalmora/kalmora.exe.new"] = (program, "whole", 0)
         _, session = case.sleeper(display=case.own_display())
         rc, out = case.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
         case.require(rc == 0, f"sc create: {out}")
@@ -201,6 +213,8 @@ def test_update_service(case):
         case.equal(code, "0", "exit code of the stopped new program")
         poll(lambda: not kalmora_processes(case), 15, "no kalmora.exe left after sc stop")
         case.equal([e.text for e in events(session) if e.type == 1], [], "error entries")
+        case.check(any(f"Local  ExeVersion = {nxt}\r\nServer ExeVersion = {nxt}\r\n" in e.text
+                       for e in events(session) if e.type == 4), "the new program's report of its version")
     finally:
         server.shutdown()
         server.server_close()

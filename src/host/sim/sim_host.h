@@ -9,6 +9,7 @@
 
 #include "host/host.h"
 #include "host/sim/sim_world.h"
+#include "update/signature.h"
 
 namespace kalmora::sim {
 
@@ -68,6 +69,7 @@ class SimHost : public Host, public ServiceManager, public Desktops {
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
   ServiceManager& Services() override { return *this; }
+  SignatureVerifier& Signatures() override { return PlatformSignatureVerifier(); }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
   Desktops& Desks() override { return *this; }

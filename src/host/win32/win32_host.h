@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "update/signature.h"
 
 namespace kalmora::win32 {
 
@@ -92,6 +93,7 @@ class Win32Host : public Host, public ServiceManager, public Desktops {
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
   ServiceManager& Services() override { return *this; }
+  SignatureVerifier& Signatures() override { return PlatformSignatureVerifier(); }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
   Desktops& Desks() override { return *this; }
