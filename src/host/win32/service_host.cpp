@@ -31,20 +31,6 @@ std::string OwnPath() {
   return n == 0 || n >= sizeof(buffer) ? std::string() : std::string(buffer, n);
 }
 
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ~ScHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
-
 // The Application log's entry for our source: Event Viewer takes the texts
 // from the message table compiled into the program file.
 Status RegisterEventSourceKey(const std::string& exe) {

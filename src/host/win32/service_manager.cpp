@@ -30,20 +30,6 @@ uint32_t HolderOf(HANDLE mapping) {
   return pid;
 }
 
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ~ScHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
-
 ServiceState StateOf(DWORD state) {
   switch (state) {
     case SERVICE_STOPPED:

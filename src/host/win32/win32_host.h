@@ -33,6 +33,21 @@ namespace kalmora::win32 {
 // default), without the line end.
 std::string LastErrorText(DWORD error = GetLastError());
 
+// A handle of the service manager or of a service, closed when it goes.
+class ScHandle {
+ public:
+  explicit ScHandle(SC_HANDLE h) : h_(h) {}
+  ~ScHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  ScHandle(const ScHandle&) = delete;
+  ScHandle& operator=(const ScHandle&) = delete;
+  SC_HANDLE get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
 class Win32Host : public Host, public ServiceManager, public Desktops {
  public:
   struct Options {
