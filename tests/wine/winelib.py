@@ -63,12 +63,18 @@ class Case:
 
     def own_display(self):
         # An X display of this test's own, so that windows titled "Kalmora"
-        # of tests running side by side are never mistaken for its own.
-        number = next(n for n in range(90, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}")
-                      and not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.processes.append(subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten",
-                                                "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        poll(lambda: os.path.exists(f"/tmp/.X11-unix/X{number}"), 30, f"the display :{number}")
+        # of tests running side by side are never mistaken for its own. Xvfb
+        # picks a free number itself and tells it through a pipe, so that two
+        # tests starting at once never share one.
+        read, write = os.pipe()
+        self.processes.append(subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
+                                                "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
+                                               stderr=subprocess.DEVNULL))
+        os.close(write)
+        with os.fdopen(read) as f:
+            number = f.readline().strip()
+        if not number.isdigit():
+            raise AssertionError("Xvfb did not start")
         self.display = f":{number}"
         return self.display
 
