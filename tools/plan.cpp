@@ -126,11 +126,11 @@ sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
 // LatestShutdown or (without one) until the halt is given up at midnight.
 void LatestHalt(const Configuration& c, Day& d) {
   const float halt = ScheduledMoment(d.halt_at.substr(0, 5)).value_or(0) + std::stoi(d.halt_at.substr(6, 2));
-  const auto latest = c.LatestShutdown.size() == 5 ? ScheduledMoment(c.LatestShutdown) : std::nullopt;
-  const double postpone = IsOn(c.CountdownWindow) ? ParseNumber(c.PostponeMinutes).value_or(0) : 0;
-  const double times = postpone > 0 ? ParseNumber(c.MaxPostpones).value_or(1) : 0;
-  double moment = halt + std::max(0.0, times) * postpone * 60;
-  if (ParseNumber(c.IdleMinutes).value_or(0) > 0) moment = kDayMs / 1000.0;
+  const auto latest = LatestShutdownMoment(c.LatestShutdown);
+  const int postpone = IsOn(c.CountdownWindow) ? DesktopCount(c.PostponeMinutes).value_or(0) : 0;
+  const int times = postpone > 0 ? DesktopCount(c.MaxPostpones).value_or(1) : 0;
+  double moment = halt + times * postpone * 60.0;
+  if (DesktopCount(c.IdleMinutes).value_or(0) > 0) moment = kDayMs / 1000.0;
   if (latest) moment = std::min<double>(moment, std::max(*latest, halt));
   if (moment >= kDayMs / 1000.0) {
     d.may_give_up = true;

@@ -363,8 +363,7 @@ void Checker::Desktop() {
       {"MaxPostpones", &c.MaxPostpones, "1"},
       {"IdleMinutes", &c.IdleMinutes, "0 (no idle wait)"}};
   for (const auto& [key, value, fallback] : numbers) {
-    auto v = ParseNumber(*value);
-    if (int line = KeyAt("Desktop", key); line && (!v || *v < 0 || *v > 24 * 60 || *v != static_cast<int>(*v))) {
+    if (int line = KeyAt("Desktop", key); line && !DesktopCount(*value)) {
       Add(line, "desktop",
           {std::string(key) + "=" + *value +
            " is not a whole number of minutes from 0 to 1440 and "
@@ -373,15 +372,15 @@ void Checker::Desktop() {
     }
   }
   if (int line = KeyAt("Desktop", "PostponeMinutes");
-      line && ParseNumber(c.PostponeMinutes).value_or(0) > 0 && !IsOn(c.CountdownWindow)) {
+      line && DesktopCount(c.PostponeMinutes).value_or(0) > 0 && !IsOn(c.CountdownWindow)) {
     Add(line, "desktop",
         {"PostponeMinutes has no effect without CountdownWindow=1: the postpone button is in the "
          "countdown window"});
   }
   const int latest_line = KeyAt("Desktop", "LatestShutdown");
   if (!latest_line || c.LatestShutdown.empty()) return;
-  auto latest = ScheduledMoment(c.LatestShutdown);
-  if (c.LatestShutdown.size() != 5 || c.LatestShutdown[2] != ':' || !latest || *latest >= 86400) {
+  const auto latest = LatestShutdownMoment(c.LatestShutdown);
+  if (!latest) {
     Add(latest_line, "desktop", {"LatestShutdown=" + c.LatestShutdown + " is not HH:MM, so there is no latest time"});
     return;
   }

@@ -7,12 +7,6 @@
 namespace kalmora {
 
 namespace {
-// The warning's lead time; a value that is not a number counts as the
-// default 900 seconds.
-constexpr double kDefaultWarningDelay = 900.0;
-// Likewise ShutdownDelay, as the daily check counts it.
-constexpr double kDefaultShutdownDelay = 180.0;
-constexpr float kDaySeconds = 86400.0f;
 constexpr uint32_t kTickMs = 10000;
 // Ticks come every ten seconds; one that comes more than a minute late
 // means the host was asleep, not busy.

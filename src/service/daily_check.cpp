@@ -21,14 +21,6 @@ namespace kalmora {
 //   nothing that day; ScheduledShutdownDelay counts as 900 (countdown.cpp);
 // - a holiday date not in the DD.MM.YYYY form never matches.
 
-namespace {
-
-// A ShutdownDelay that is not a number counts as the default 180 seconds,
-// so that the halt never comes sooner than people were told to expect.
-constexpr double kDefaultShutdownDelay = 180.0;
-
-}  // namespace
-
 // "An email has been sent to inform ADDRESS." when it was; otherwise what
 // became of it, so that the entry never claims more than happened.
 std::string NoticeSentence(const std::string& what, const std::string& address, const Status& sent) {

@@ -17,21 +17,10 @@ constexpr int64_t kIdleAnswerMs = 5000;
 constexpr uint32_t kAnswerCycleMs = 100;
 // A halt that waits for people at work is tried again this often.
 constexpr float kIdleRetrySeconds = 60;
-constexpr float kDaySeconds = 86400;
 
-// A whole number from a key, or the fallback.
-int WholeOr(const std::string& text, int fallback) {
-  auto v = ParseNumber(text);
-  return v && *v >= 0 && *v <= 24 * 60 && *v == static_cast<int>(*v) ? static_cast<int>(*v) : fallback;
-}
 }  // namespace
 
-std::optional<float> frmMain::LatestMoment() const {
-  const std::string& t = cfg_.LatestShutdown;
-  auto moment = t.size() == 5 && t[2] == ':' ? ScheduledMoment(t) : std::nullopt;
-  if (!moment || *moment >= kDaySeconds) return std::nullopt;
-  return moment;
-}
+std::optional<float> frmMain::LatestMoment() const { return LatestShutdownMoment(cfg_.LatestShutdown); }
 
 std::string frmMain::SessionName(const DeskSession& s) const {
   return "session " + std::to_string(s.id) + (s.user.empty() ? "" : " (user " + s.user + ")");
@@ -57,9 +46,10 @@ void frmMain::StartDeskWindows() {
   c.reason = desk_reason_;
   c.halt_at = ClockText(TimeToShutdown_);
   c.seconds_left = TimeToShutdown_ > now ? static_cast<uint32_t>(TimeToShutdown_ - now) : 0;
-  const int postpone = WholeOr(cfg_.PostponeMinutes, 0);
+  const int postpone = DesktopCount(cfg_.PostponeMinutes).value_or(0);
   const auto latest = LatestMoment();
-  if (postpone > 0 && postpones_ < WholeOr(cfg_.MaxPostpones, 1) && (!latest || TimeToShutdown_ < *latest)) {
+  if (postpone > 0 && postpones_ < DesktopCount(cfg_.MaxPostpones).value_or(1) &&
+      (!latest || TimeToShutdown_ < *latest)) {
     c.postpone_minutes = static_cast<uint32_t>(postpone);
   }
   if (latest) c.latest = cfg_.LatestShutdown;
@@ -102,10 +92,11 @@ void frmMain::TendDeskWindows() {
 // LatestShutdown; every window then shows the new moment. The notices by
 // mail and NET SEND are not sent again.
 void frmMain::Postpone(const DeskSession& from) {
-  const int minutes = WholeOr(cfg_.PostponeMinutes, 0);
+  const int minutes = DesktopCount(cfg_.PostponeMinutes).value_or(0);
   const auto latest = LatestMoment();
   const std::string due = ClockText(TimeToShutdown_);
-  if (minutes <= 0 || postpones_ >= WholeOr(cfg_.MaxPostpones, 1) || (latest && TimeToShutdown_ >= *latest)) {
+  if (minutes <= 0 || postpones_ >= DesktopCount(cfg_.MaxPostpones).value_or(1) ||
+      (latest && TimeToShutdown_ >= *latest)) {
     host_.LogEvent(EventType::Information, EventId::Report,
                    "Kalmora: A postpone of the shutdown due at " + due + " from " + SessionName(from) +
                        " was refused: no postpone is left.");
@@ -138,7 +129,7 @@ void frmMain::CloseDeskWindows() {
 // the answers; without one, a wait that reaches midnight gives the halt up.
 // True when the halt does not happen now.
 bool frmMain::HoldHalt() {
-  const int idle_minutes = WholeOr(cfg_.IdleMinutes, 0);
+  const int idle_minutes = DesktopCount(cfg_.IdleMinutes).value_or(0);
   const auto latest = LatestMoment();
   const float now = host_.SecondsSinceMidnight();
   const std::string due = ClockText(due_at_ ? due_at_ : TimeToShutdown_);

@@ -16,6 +16,13 @@
 
 namespace kalmora {
 
+// The defaults that a ShutdownDelay or ScheduledShutdownDelay that is not a
+// number counts as, so that a halt never comes sooner than people were told
+// to expect; and the seconds of a day on the clock of TimeToShutdown.
+inline constexpr double kDefaultShutdownDelay = 180.0;
+inline constexpr double kDefaultWarningDelay = 900.0;
+inline constexpr float kDaySeconds = 86400.0f;
+
 class frmMain : public EventSink {
  public:
   explicit frmMain(Host& host);

@@ -97,6 +97,19 @@ bool ScheduledOnWeekday(std::string_view days, int weekday) {
   return days.find(static_cast<char>('0' + weekday)) != std::string_view::npos;
 }
 
+std::optional<int> DesktopCount(const std::string& text) {
+  auto v = ParseNumber(text);
+  if (!v || *v < 0 || *v > 24 * 60 || *v != static_cast<int>(*v)) return std::nullopt;
+  return static_cast<int>(*v);
+}
+
+std::optional<float> LatestShutdownMoment(std::string_view hhmm) {
+  if (hhmm.size() != 5 || hhmm[2] != ':') return std::nullopt;
+  auto moment = ScheduledMoment(hhmm);
+  if (!moment || *moment >= 86400) return std::nullopt;
+  return moment;
+}
+
 std::string ClockText(float seconds) {
   const long s = static_cast<long>(seconds) % 86400;
   char buf[16];

@@ -38,6 +38,15 @@ std::string ReplaceAll(std::string_view text, std::string_view what, std::string
 // does not read as a number.
 std::optional<float> ScheduledMoment(std::string_view time);
 
+// The [Desktop] counts (PostponeMinutes, MaxPostpones, IdleMinutes): a whole
+// number from 0 to 1440, or nothing.
+std::optional<int> DesktopCount(const std::string& text);
+
+// LatestShutdown's moment in seconds since midnight: strictly HH:MM within
+// a day, since a latest time the administrator did not mean must never move
+// a halt; nothing otherwise.
+std::optional<float> LatestShutdownMoment(std::string_view hhmm);
+
 // HH:MM:SS of a moment in seconds since midnight (within its day).
 std::string ClockText(float seconds);
 
