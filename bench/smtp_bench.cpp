@@ -11,7 +11,7 @@ void BM_PrepareSmtpMail(benchmark::State& state) {
   std::string body;
   for (int64_t i = 0; i < state.range(0); ++i) body += "A line of the holiday letter, with %VER% in it.\n";
   const std::string composed =
-      kalmora::MailHeaderLines({"Kalmora <kalmora@example.com>", "1", "7", true, "1.0.5"},
+      kalmora::MailHeaderLines({"Kalmora <kalmora@example.com>", true, "7", true, "1.0.5"},
                                "a@example.com; b@example.com, Team <c@example.com>", "Holidays") +
       kalmora::MailFileBody(body, "1.0.5");
   for (auto _ : state) {

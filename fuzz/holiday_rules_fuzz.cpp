@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "config/config.h"
+#include "config/rules.h"
 #include "fuzz_input.h"
-#include "service/rules.h"
 
 using kalmora::CivilDate;
 using namespace std::chrono;

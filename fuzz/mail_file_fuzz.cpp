@@ -45,7 +45,8 @@ void Smtp(const std::string& composed, const std::string& server) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto [sender, bcc, ini, address, subject, body] = kalmora::fuzz::Fields<6>(data, size);
   // No value may add a header or end the header block early.
-  const std::string head = kalmora::MailHeaderLines({sender, bcc, ini, size % 2 == 1, "1.0.5"}, address, subject);
+  const std::string head =
+      kalmora::MailHeaderLines({sender, kalmora::UseBlindCopy(bcc), ini, size % 2 == 1, "1.0.5"}, address, subject);
   const auto lines = std::count(head.begin(), head.end(), '\n');
   Check(Bare(head, '\r') + Bare(head, '\n') == 0 && lines == (kalmora::UseBlindCopy(bcc) ? 8 : 7) &&
         head.find("\r\n\r\n") == head.size() - 4);

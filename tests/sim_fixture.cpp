@@ -6,7 +6,7 @@
 #include <regex>
 #include <stdexcept>
 
-#include "service/rules.h"
+#include "config/rules.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;

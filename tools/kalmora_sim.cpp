@@ -12,7 +12,7 @@
 #include <optional>
 #include <random>
 
-#include "config/config_check.h"
+#include "check/config_check.h"
 #include "config/numbers.h"
 #include "host/sim/sim_host.h"
 #include "host/sim/sim_world.h"

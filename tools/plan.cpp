@@ -8,8 +8,10 @@
 
 #include "config/config.h"
 #include "config/numbers.h"
+#include "config/rules.h"
 #include "host/sim/sim_host.h"
-#include "service/rules.h"
+#include "service/day_state.h"
+#include "service/desk.h"
 
 namespace fs = std::filesystem;
 
@@ -89,26 +91,24 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight, bo
   return d;
 }
 
-// Whether kalmora.ini, as the day left it, lists the date as a shutdown
-// holiday.
-bool ListsShutdownHoliday(sim::World& world, sim::LocalMs midnight) {
+// kalmora.ini as it stands in the work directory, read as the service reads it.
+ConfigReadResult ReadConfiguration(const std::string& work) {
+  sim::World world(sim::Options{.work_dir = work});
   sim::SimHost host(world, "kalmora", "", false);
+  return ParseConfiguration(host, host, work + "/kalmora.ini", KALMORA_VERSION_MAJOR);
+}
+
+// Whether the reading lists the date as a shutdown holiday.
+bool ListsShutdownHoliday(const HolidayTables& tables, sim::LocalMs midnight) {
   const LocalTime lt = sim::ToLocalTime(midnight);
   const CivilDate date{lt.year, lt.month, lt.day};
-  const auto read = ParseConfiguration(host, world.options().work_dir + "/kalmora.ini", 1);
-  const auto& dates = read.tables.lstShutdownHolidaysDates;
-  return std::any_of(dates.begin(), dates.end(), [&](const std::string& d) { return DateMatches(d, date); });
+  const auto& dates = tables.lstShutdownHolidaysDates;
+  return std::any_of(dates.begin(), dates.end(), [&](const HolidayDate& d) { return d.Matches(date); });
 }
 
 }  // namespace
 
 namespace {
-
-Configuration ReadConfiguration(const std::string& work) {
-  sim::World world(sim::Options{.work_dir = work});
-  sim::SimHost host(world, "kalmora", "", false);
-  return ParseConfiguration(host, work + "/kalmora.ini", KALMORA_VERSION_MAJOR).values;
-}
 
 sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
   sim::Options so;
@@ -121,18 +121,12 @@ sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
   return so;
 }
 
-// How far people at the desk can move a halt: each postpone, clicked at the
-// last moment, by PostponeMinutes; a wait while someone works, to
-// LatestShutdown or (without one) until the halt is given up at midnight.
-void LatestHalt(const Configuration& c, Day& d) {
+// How far people at the desk can move the day's halt, as the service's own
+// postpone policy allows.
+void LatestHalt(const Settings& c, Day& d) {
   const float halt = ScheduledMoment(d.halt_at.substr(0, 5)).value_or(0) + std::stoi(d.halt_at.substr(6, 2));
-  const auto latest = LatestShutdownMoment(c.LatestShutdown);
-  const int postpone = IsOn(c.CountdownWindow) ? DesktopCount(c.PostponeMinutes).value_or(0) : 0;
-  const int times = postpone > 0 ? DesktopCount(c.MaxPostpones).value_or(1) : 0;
-  double moment = halt + times * postpone * 60.0;
-  if (DesktopCount(c.IdleMinutes).value_or(0) > 0) moment = kDayMs / 1000.0;
-  if (latest) moment = std::min<double>(moment, std::max(*latest, halt));
-  if (moment >= kDayMs / 1000.0) {
+  const double moment = LatestReach(c, halt);
+  if (moment >= kDaySeconds) {
     d.may_give_up = true;
   } else if (moment > halt) {
     d.latest_at = ClockText(static_cast<float>(moment));
@@ -145,13 +139,19 @@ std::vector<Day> Run(const Options& o) {
   std::error_code ec;
   sim::CopyTree(o.dir, o.work, ec);
   std::vector<Day> days;
-  const Configuration c = ReadConfiguration(o.work);
+  // Read once: only an online update changes the file while the plan runs,
+  // and a day that ran one reads it again.
+  ConfigReadResult read = ReadConfiguration(o.work);
   for (int i = 0; i < o.days; ++i) {
     const sim::LocalMs midnight = o.from + i * kDayMs;
     sim::World world(DayOptions(o, midnight));
     world.Run();
-    days.push_back(Summarize(world.records(), midnight, ListsShutdownHoliday(world, midnight)));
-    if (!days.back().halt_at.empty()) LatestHalt(c, days.back());
+    if (std::any_of(world.records().begin(), world.records().end(),
+                    [](const sim::Record& r) { return r["kind"] == "file" && r.value("to", "") == "kalmora.ini"; })) {
+      read = ReadConfiguration(o.work);
+    }
+    days.push_back(Summarize(world.records(), midnight, ListsShutdownHoliday(*read.tables, midnight)));
+    if (!days.back().halt_at.empty()) LatestHalt(*read.values, days.back());
   }
   return days;
 }

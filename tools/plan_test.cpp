@@ -8,7 +8,7 @@
 #include <iterator>
 #include <set>
 
-#include "service/rules.h"
+#include "config/rules.h"
 #include "sim_fixture.h"
 
 namespace kalmora::testing {

@@ -9,12 +9,12 @@
 #include <iostream>
 #include <optional>
 
-#include "config/config_check.h"
+#include "check/config_check.h"
 #include "config/numbers.h"
+#include "host/signature.h"
 #include "host/sim/digest.h"
 #include "host/sim/sim_host.h"
 #include "host/sim/sim_world.h"
-#include "update/signature.h"
 #include "update/versions.h"
 
 namespace kalmora {

@@ -79,7 +79,7 @@ void frmZorvane::tmrUpdate_Timer() {
 // exists (Kalmora ran by hand) is the program file started directly.
 void frmZorvane::RestartProgram(const std::string& program) {
   const std::string path = host_.ProgramDirectory() + "\\" + program;
-  auto service = host_.Services().QueryService(kServiceName);
+  auto service = host_.QueryService(kServiceName);
   if (!service) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: The update helper could not ask the service manager for the service " +
@@ -97,14 +97,14 @@ void frmZorvane::StartService() {
   // The old program reports the service stopped before it ends; the
   // service manager may take a moment to see its process gone.
   for (uint32_t waited = 0; waited < kStopWaitMs; waited += kStopPollMs) {
-    auto service = host_.Services().QueryService(kServiceName);
+    auto service = host_.QueryService(kServiceName);
     if (!service || !*service || (*service)->state == ServiceState::Stopped) break;
     host_.Sleep(kStopPollMs);
   }
-  Status started = host_.Services().StartService(kServiceName);
+  Status started = host_.StartService(kServiceName);
   if (!started) {
     host_.Sleep(kRetryStartMs);
-    started = host_.Services().StartService(kServiceName);
+    started = host_.StartService(kServiceName);
   }
   if (!started) {
     host_.LogEvent(EventType::Error, EventId::Failure,

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/rules.h"
+#include "config/rules.h"
 #include "sim_fixture.h"
 #include "update/versions.h"
 

@@ -3,96 +3,14 @@
 
 #include "config/config.h"
 #include "config/numbers.h"
-#include "host/host.h"
+#include "host/files.h"
+#include "host/profile.h"
 
 namespace kalmora {
 
-const std::vector<ConfigKey>& ConfigKeys() {
-  using C = Configuration;
-  static const std::vector<ConfigKey> keys = {
-      {"GeneralOptions", "ShutdownEnabled", "0", &C::ShutdownEnabled},
-      {"GeneralOptions", "DontShutdownAfter", "23:59", &C::DontShutdownAfter},
-      {"GeneralOptions", "ShutdownDelay", "180", &C::ShutdownDelay},
-      {"GeneralOptions", "BeepOnShutdown", "0", &C::BeepOnShutdown},
-      {"GeneralOptions", "ExitAfterCheck", "0", &C::ExitAfterCheck},
-      {"GeneralOptions", "ForceExitAfterCheck", "0", &C::ForceExitAfterCheck},
-      {"GeneralOptions", "MsgOnShutdownEmail", "0", &C::MsgOnShutdownEmail},
-      {"GeneralOptions", "MsgOnShutdownNet", "0", &C::MsgOnShutdownNet},
-      {"GeneralOptions", "ShutdownMsg", "", &C::ShutdownMsg},
-      {"GeneralOptions", "HldyPlaceholder", "Holiday", &C::HldyPlaceholder},
-      {"GeneralOptions", "WeekendPlaceholder", "Weekend", &C::WeekendPlaceholder},
-      {"GeneralOptions", "MsgOnHolidayEmail", "0", &C::MsgOnHolidayEmail},
-      {"GeneralOptions", "UpdateServer", "", &C::UpdateServer},
-      {"GeneralOptions", "UpdateEnabled", "0", &C::UpdateEnabled},
-      {"GeneralOptions", "UpdateTimeout", "120", &C::UpdateTimeout},
-      {"GeneralOptions", "DecideDaily", "0", &C::DecideDaily},
-      {"GeneralOptions", "MsgOnShutdownSession", "0", &C::MsgOnShutdownSession},
-      {"GeneralOptions", "WeekendShutdown", "0", &C::WeekendShutdown},
-      {"GeneralOptions", "MsgOnWeekendShutdownEmail", "0", &C::MsgOnWeekendShutdownEmail},
-      {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", &C::MsgOnWeekendShutdownNet},
-      {"Messaging", "NetAddress", "", &C::NetAddress},
-      {"Messaging", "EmailAddress", "", &C::DefaultEmailAddress},
-      {"Messaging", "EmailSubject", "", &C::DefaultEmailSubject},
-      {"Messaging", "EmailSender", "", &C::EmailSender},
-      {"Messaging", "EmailUseBcc", "0", &C::EmailUseBcc},
-      {"Messaging", "SmtpServer", "", &C::SmtpServer},
-      {"Messaging", "SmtpRequireTls", "0", &C::SmtpRequireTls},
-      {"Messaging", "MsgHolidaysComputer", "", &C::MsgHolidaysComputer},
-      {"ScheduledShutdown", "ScheduledShutdown", "0", &C::ScheduledShutdown},
-      {"ScheduledShutdown", "ScheduledShutdownTime", "", &C::ScheduledShutdownTime},
-      {"ScheduledShutdown", "ScheduledShutdownDays", "", &C::ScheduledShutdownDays},
-      {"ScheduledShutdown", "ScheduledShutdownTime1", "", &C::ScheduledShutdownTime1},
-      {"ScheduledShutdown", "ScheduledShutdownTime2", "", &C::ScheduledShutdownTime2},
-      {"ScheduledShutdown", "ScheduledShutdownTime3", "", &C::ScheduledShutdownTime3},
-      {"ScheduledShutdown", "ScheduledShutdownTime4", "", &C::ScheduledShutdownTime4},
-      {"ScheduledShutdown", "ScheduledShutdownTime5", "", &C::ScheduledShutdownTime5},
-      {"ScheduledShutdown", "ScheduledShutdownTime6", "", &C::ScheduledShutdownTime6},
-      {"ScheduledShutdown", "ScheduledShutdownTime7", "", &C::ScheduledShutdownTime7},
-      {"ScheduledShutdown", "ScheduledShutdownMsg", "", &C::ScheduledShutdownMsg},
-      {"ScheduledShutdown", "ScheduledShutdownSubject", "", &C::ScheduledShutdownSubject},
-      {"ScheduledShutdown", "ScheduledShutdownDelay", "900", &C::ScheduledShutdownDelay},
-      {"Desktop", "CountdownWindow", "0", &C::CountdownWindow},
-      {"Desktop", "PostponeMinutes", "0", &C::PostponeMinutes},
-      {"Desktop", "MaxPostpones", "1", &C::MaxPostpones},
-      {"Desktop", "IdleMinutes", "0", &C::IdleMinutes},
-      {"Desktop", "LatestShutdown", "", &C::LatestShutdown},
-  };
-  return keys;
-}
-
-namespace {
-std::string Configuration::*const kWeekdayTimes[7] = {
-    &Configuration::ScheduledShutdownTime1, &Configuration::ScheduledShutdownTime2,
-    &Configuration::ScheduledShutdownTime3, &Configuration::ScheduledShutdownTime4,
-    &Configuration::ScheduledShutdownTime5, &Configuration::ScheduledShutdownTime6,
-    &Configuration::ScheduledShutdownTime7};
-}  // namespace
-
-const std::string& ScheduledTimeOf(const Configuration& c, int weekday) {
-  if (weekday >= 1 && weekday <= 7 && !(c.*kWeekdayTimes[weekday - 1]).empty()) return c.*kWeekdayTimes[weekday - 1];
-  return c.ScheduledShutdownTime;
-}
-
-bool AnyScheduledTime(const Configuration& c) {
-  if (!c.ScheduledShutdownTime.empty()) return true;
-  for (auto field : kWeekdayTimes) {
-    if (!(c.*field).empty()) return true;
-  }
-  return false;
-}
-
-void HolidayTables::Clear() {
-  lstShutdownHolidaysDates.clear();
-  lstShutdownHolidaysDescr.clear();
-  lstMsgHolidaysDates.clear();
-  lstMsgHolidaysSubject.clear();
-  lstMsgHolidaysBody.clear();
-  lstMsgHolidaysAddress.clear();
-}
-
-std::string ReadProfileString(Host& host, const std::string& section, const std::string& key, const std::string& path,
-                              const std::string& default_value) {
-  return host.GetProfileString(section, AsciiLower(key), default_value, path, 750);
+std::string ReadProfileString(Profile& profile, const std::string& section, const std::string& key,
+                              const std::string& path, const std::string& default_value) {
+  return profile.GetProfileString(section, AsciiLower(key), default_value, path, 750);
 }
 
 namespace {
@@ -209,10 +127,10 @@ bool SkipPastHeader(TextCursor& in, const char* header) {
 void AddShutdownHoliday(const std::string& line, HolidayTables& tables) {
   const size_t eq = line.find('=');
   if (eq == std::string::npos) {
-    tables.lstShutdownHolidaysDates.push_back(line);
+    tables.lstShutdownHolidaysDates.push_back(ParseHolidayDate(line));
     tables.lstShutdownHolidaysDescr.emplace_back();
   } else {
-    tables.lstShutdownHolidaysDates.push_back(TrimSpaces(std::string_view(line).substr(0, eq)));
+    tables.lstShutdownHolidaysDates.push_back(ParseHolidayDate(TrimSpaces(std::string_view(line).substr(0, eq))));
     tables.lstShutdownHolidaysDescr.push_back(TrimSpaces(std::string_view(line).substr(eq + 1)));
   }
 }
@@ -271,7 +189,7 @@ bool ReadMsgHolidays(TextCursor& in, HolidayTables& tables, std::string& failure
     if (EndsMsgHolidays(got, first, in)) return true;
     std::string rest[3];
     if (!ReadRestOfEntry(in, rest, failure)) return false;
-    tables.lstMsgHolidaysDates.push_back(first.substr(0, 10));
+    tables.lstMsgHolidaysDates.push_back(ParseHolidayDate(std::string_view(first).substr(0, 10)));
     tables.lstMsgHolidaysSubject.push_back(std::move(rest[0]));
     tables.lstMsgHolidaysBody.push_back(std::move(rest[1]));
     tables.lstMsgHolidaysAddress.push_back(std::move(rest[2]));
@@ -352,35 +270,57 @@ bool ReadHolidayLists(TextCursor& in, HolidayTables& tables, std::string& failur
 
 }  // namespace
 
-ConfigReadResult ParseConfiguration(Host& host, const std::string& path, int program_major) {
+namespace {
+
+// The last file read cleanly, and what it gave.
+struct LastReading {
+  std::string bytes;
+  int program_major = 0;
+  ConfigReadResult result;
+};
+LastReading& Last() {
+  static LastReading last;
+  return last;
+}
+int parses = 0;
+
+}  // namespace
+
+int ConfigurationParses() { return parses; }
+
+ConfigReadResult ParseConfiguration(Files& files, Profile& profile, const std::string& path, int program_major) {
   ConfigReadResult r;
   // Open it once up front: a missing or locked file fails before any key is
   // read, because the profile lookup would quietly give defaults.
-  if (!host.ReadFile(path)) {
-    r.failure = "the file cannot be opened";
-    return r;
-  }
-  std::string version = ReadProfileString(host, "GeneralOptions", "Version", path, "0");
-  auto v = ParseNumber(version);
-  if (!v) {
-    r.failure = "Version is not a number";
-    if (auto bytes = host.ReadFile(path)) r.failure_line = KeyLine(*bytes, "GeneralOptions", "Version");
-    return r;
-  }
-  if (*v == 0 || *v > program_major) r.incompatible_version = true;
-
-  for (const ConfigKey& k : ConfigKeys()) {
-    r.values.*k.field = ReadProfileString(host, k.section, k.key, path, k.default_value);
-  }
-
-  r.tables.Clear();
-  auto bytes = host.ReadFile(path);
+  auto bytes = files.ReadFile(path);
   if (!bytes) {
     r.failure = "the file cannot be opened";
     return r;
   }
-  if (!ParseHolidayLists(*bytes, r.tables, r.failure, &r.failure_line)) return r;
+  LastReading& last = Last();
+  if (last.program_major == program_major && last.bytes == *bytes) return last.result;
+  ++parses;
+  std::string version = ReadProfileString(profile, "GeneralOptions", "Version", path, "0");
+  auto v = ParseNumber(version);
+  if (!v) {
+    r.failure = "Version is not a number";
+    r.failure_line = KeyLine(*bytes, "GeneralOptions", "Version");
+    return r;
+  }
+  if (*v == 0 || *v > program_major) r.incompatible_version = true;
+
+  std::vector<std::string> texts;
+  texts.reserve(SettingKeys().size());
+  for (const SettingKey& k : SettingKeys()) {
+    texts.push_back(ReadProfileString(profile, k.section, k.key, path, k.default_value));
+  }
+  r.values = std::make_shared<Settings>(MakeSettings(std::move(texts)));
+  auto tables = std::make_shared<HolidayTables>();
+  const bool listed = ParseHolidayLists(*bytes, *tables, r.failure, &r.failure_line);
+  r.tables = std::move(tables);
+  if (!listed) return r;
   r.status = 0;
+  last = LastReading{std::move(*bytes), program_major, r};
   return r;
 }
 

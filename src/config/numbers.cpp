@@ -81,4 +81,10 @@ std::string HexLower(std::string_view bytes) {
   return out;
 }
 
+bool UseBlindCopy(std::string_view email_use_bcc) {
+  auto n = ParseNumber(email_use_bcc);
+  if (n) return *n != 0;
+  return !TrimBlanks(email_use_bcc).empty();
+}
+
 }  // namespace kalmora

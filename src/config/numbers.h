@@ -27,6 +27,11 @@ bool IsOn(std::string_view value);
 // BeepOnShutdown alone is on when it reads as -1, the Boolean true.
 bool IsTrueBoolean(std::string_view value);
 
+// Whether EmailUseBcc asks for a blind copy: any number but 0 does; so does
+// any other text but the empty one, so that a mistyped switch hides the
+// recipients rather than showing them.
+bool UseBlindCopy(std::string_view email_use_bcc);
+
 // `seconds` divided by 60, rounded to the nearest whole number with an exact
 // half going to the even neighbour (90 and 150 give 2).
 long long MinutesRoundedHalfEven(double seconds);

@@ -30,6 +30,10 @@ const char* ExitReasonName(ExitReason r) {
   return "unknown";
 }
 
+std::string VersionText(const ProgramVersion& v) {
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
+}
+
 namespace {
 char FoldPathChar(char c) {
   if (c == '/') return '\\';

@@ -1,15 +1,9 @@
 #include "notify/mail_file.h"
 
 #include "config/numbers.h"
-#include "service/rules.h"
+#include "config/rules.h"
 
 namespace kalmora {
-
-bool UseBlindCopy(const std::string& email_use_bcc) {
-  auto n = ParseNumber(email_use_bcc);
-  if (n) return *n != 0;
-  return !TrimBlanks(email_use_bcc).empty();
-}
 
 std::string HeaderValue(const std::string& value) { return value.substr(0, value.find_first_of("\r\n")); }
 
@@ -20,7 +14,7 @@ std::string MailHeaderLines(const MailHeaders& h, const std::string& address, co
   const std::string sender = HeaderValue(h.sender);
   std::string out;
   out += "From: " + sender + "\r\n";
-  if (UseBlindCopy(h.use_bcc)) {
+  if (h.use_bcc) {
     out += "To: " + sender + "\r\n";
     out += "Bcc: " + HeaderValue(address) + "\r\n";
   } else {

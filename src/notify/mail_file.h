@@ -9,16 +9,11 @@ namespace kalmora {
 
 struct MailHeaders {
   std::string sender;       // EmailSender
-  std::string use_bcc;      // EmailUseBcc as read
+  bool use_bcc = false;     // EmailUseBcc: the recipient in Bcc:, the sender in To:
   std::string ini_version;  // GlobalIniVersion
   bool running_as_service = false;
   std::string version_text;  // e.g. 1.0.5
 };
-
-// Whether EmailUseBcc asks for a blind copy: any number but 0 does; so does
-// any other text but the empty one, so that a mistyped switch hides the
-// recipients rather than showing them.
-bool UseBlindCopy(const std::string& email_use_bcc);
 
 // A header value up to its first line end.
 std::string HeaderValue(const std::string& value);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/numbers.h"
+
 namespace kalmora {
 namespace {
 
@@ -10,7 +12,7 @@ const std::string kVer = "1.0.5";
 
 TEST(MailHeaders, BlindCopyAndNoHeadersFromValues) {
   // An empty sender is written as it is.
-  EXPECT_EQ(MailHeaderLines({"", "1", "7", true, kVer}, "it@example.com", "Christmas Eve"),
+  EXPECT_EQ(MailHeaderLines({"", true, "7", true, kVer}, "it@example.com", "Christmas Eve"),
             "From: \r\nTo: \r\nBcc: it@example.com\r\nSubject: Christmas Eve\r\nX-Mailer: Kalmora Service 1.0.5"
             "\r\nX-Kalmora-IniVersion: 7\r\nX-Kalmora-RunningAsService: 1\r\n\r\n");
   // Any number but 0 hides the recipient; so does text that is not a number.
@@ -20,7 +22,7 @@ TEST(MailHeaders, BlindCopyAndNoHeadersFromValues) {
   for (auto [value, bcc] : cases) EXPECT_EQ(UseBlindCopy(value), bcc) << '"' << value << '"';
   // A quoted message-holiday field may span lines in kalmora.ini, and the
   // IniVersion comes from the update server: a value ends at its first line end.
-  for (const char* use_bcc : {"0", "1"}) {
+  for (bool use_bcc : {false, true}) {
     MailHeaders h{"kalmora@example.com\r\nCc: injected@example.com", use_bcc, "7\nCc: injected", false, kVer};
     const std::string mail = MailHeaderLines(h, "it@example.com\r\nCc: injected", "Party\nCc: injected");
     EXPECT_EQ(mail.find("injected"), std::string::npos) << mail;

@@ -1,30 +1,31 @@
 #include "service/frm_main.h"
 
-#include <algorithm>
-
-#include "config/numbers.h"
-
 namespace kalmora {
 
 namespace {
 constexpr uint32_t kWaitExitMs = 4500;
-constexpr uint32_t kDelayMs = 10000;
 constexpr int64_t kStartWaitMs = 10000;
 constexpr int64_t kSettlingWaitMs = 120000;
 constexpr uint32_t kWaitCycleMs = 500;
-constexpr uint32_t kChildWaitCycleMs = 100;
 }  // namespace
 
-frmMain::frmMain(Host& host) : host_(host) {
+frmMain::frmMain(Host& host)
+    : host_(host),
+      waits_(host, host, host),
+      notices_(host, waits_, config_, facts_),
+      desk_(host, waits_, config_, day_),
+      decision_(host, config_, day_, notices_, desk_),
+      countdown_(host, config_, day_, decision_, desk_, [this] { RunStartup(); }),
+      updater_(host, waits_, config_, [this] {
+        if (ReadConfiguration() != 0) {
+          host_.ReportServiceStopped();
+          host_.ExitProgram(ExitReason::Config);
+        }
+      }) {
   host_.SetTimerInterval(TimerId::WaitExit, kWaitExitMs);
-  host_.SetTimerInterval(TimerId::Delay, kDelayMs);
+  host_.SetTimerInterval(TimerId::Delay, kTickMs);
   host_.EnableTimer(TimerId::WaitExit, false);
   host_.EnableTimer(TimerId::Delay, false);
-}
-
-std::string frmMain::VersionText() {
-  ProgramVersion v = host_.Version();
-  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
 }
 
 void frmMain::RunStartup() {
@@ -48,29 +49,17 @@ void frmMain::RunStartup() {
 // A service that decides daily hears when the host resumes from sleep,
 // hibernation or Fast Startup.
 void frmMain::AcceptPowerEvents() {
-  const bool wanted = IsOn(cfg_.DecideDaily);
+  const bool wanted = settings().DecideDaily;
   if (wanted == power_events_accepted_) return;
   power_events_accepted_ = wanted;
   host_.SetAcceptedControls(wanted ? ServiceControls::StopAndPowerEvents : ServiceControls::Stop);
 }
 
 void frmMain::ClearDayState() {
-  // A new decision: yesterday's windows, postpones and waits are gone.
-  CloseDeskWindows();
-  desk_reason_.clear();
-  desk_dismissed_.clear();
-  postpones_ = 0;
-  due_at_ = 0;
-  waiting_for_idle_ = false;
-  TimeToShutdown_ = 0;
+  desk_.Forget();
   host_.EnableTimer(TimerId::WaitExit, false);
   host_.EnableTimer(TimerId::Delay, false);
-  DoShutdown_ = false;
-  DoScheduledShutdown_ = false;
-  TooLate_ = false;
-  IsHoliday_ = false;
-  IsMsgHoliday_ = false;
-  IsWeekend_ = false;
+  day_.ClearDecision();
 }
 
 // The whole argument string, exactly: "-INSTALL" or "-install x" are not
@@ -124,47 +113,45 @@ void frmMain::EnsureOnlyInstance() {
     // so that it hears of the end at once instead of after its time-out.
     host_.SetAcceptedControls(ServiceControls::Stop);
     host_.ConnectServiceManager();
-    WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); });
+    waits_.WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); });
   }
   host_.ExitProgram(ExitReason::AlreadyRunning);
 }
 
 void frmMain::StartAndSettle() {
   // A re-run after midnight is already the running service.
-  if (!RunningAsService_) {
+  if (!facts_.RunningAsService) {
     host_.SetAcceptedControls(ServiceControls::Stop);
     host_.ConnectServiceManager();
   }
   // Start wait: the service manager's start request arrives while events are
   // processed; without a service manager this costs the full ten seconds.
-  if (WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); })) {
-    RunningAsService_ = true;
+  if (waits_.WaitProcessingEvents(0, kStartWaitMs, kWaitCycleMs, [&] { return host_.IsServiceRunning(); })) {
+    facts_.RunningAsService = true;
   }
   // The settling wait gives the service manager and the rest of the boot
   // time to finish before we read files and start programs.
-  if (RunningAsService_) WaitProcessingEvents(kSettlingWaitMs, kSettlingWaitMs, kWaitCycleMs);
+  if (facts_.RunningAsService) waits_.WaitProcessingEvents(kSettlingWaitMs, kSettlingWaitMs, kWaitCycleMs);
 }
 
 int frmMain::ReadConfiguration() {
-  ++configuration_reads_;
-  IniPath_ = host_.ProgramDirectory() + "\\kalmora.ini";
-  ConfigReadResult r = ParseConfiguration(host_, IniPath_, host_.Version().major);
+  const std::string IniPath = host_.ProgramDirectory() + "\\kalmora.ini";
+  ConfigReadResult r = ParseConfiguration(host_, host_, IniPath, host_.Version().major);
   if (r.incompatible_version) {
     host_.LogEvent(EventType::Warning, EventId::Report,
                    "Kalmora: Warning: The file kalmora.ini is not compatible with this version of Kalmora. "
                    "Dazed and confused, but trying to continue.");
   }
-  cfg_ = std::move(r.values);
-  tables_ = std::move(r.tables);
-  if (r.status != 0) {
+  const ConfigReadResult read = config_ = std::move(r);
+  if (read.status != 0) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "
                    "The service will now terminate.");
     // The entry above says that it failed; Event Viewer shows this one too,
     // so that it also says why, and where.
     host_.LogEvent(EventType::Error, EventId::Failure,
-                   "Kalmora: kalmora.ini" + (r.failure_line ? " line " + std::to_string(r.failure_line) : "") + ": " +
-                       r.failure + ".");
+                   "Kalmora: kalmora.ini" + (read.failure_line ? " line " + std::to_string(read.failure_line) : "") +
+                       ": " + read.failure + ".");
     return 1;
   }
   return 0;
@@ -172,9 +159,13 @@ int frmMain::ReadConfiguration() {
 
 void frmMain::OnServiceStartRequested(bool& success) { success = true; }
 
+void frmMain::OnlineUpdate() { updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion); }
+
+void frmMain::OnPowerResume() { countdown_.OnPowerResume(); }
+
 void frmMain::OnServiceStopRequested() {
   // The countdown is cancelled: no window goes on counting down to nothing.
-  CloseDeskWindows();
+  desk_.Close();
   host_.ExitProgram(ExitReason::Stop);
 }
 
@@ -190,60 +181,6 @@ void frmMain::OnTimer(TimerId id) {
     case TimerId::Update:
       break;
   }
-}
-
-bool frmMain::WaitProcessingEvents(int64_t at_least_ms, int64_t at_most_ms, uint32_t step_ms,
-                                   const std::function<bool()>& done) {
-  const int64_t noted = host_.ElapsedMs();
-  for (;;) {
-    const int64_t waited = host_.ElapsedMs() - noted;
-    if (waited >= at_least_ms && done && done()) return true;
-    if (waited >= std::max(at_least_ms, at_most_ms)) return false;
-    host_.DoEvents();
-    host_.Sleep(step_ms);
-  }
-}
-
-frmMain::ChildEnd frmMain::RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
-                                    std::optional<ChildProcess>* slot) {
-  ChildEnd end;
-  auto child = host_.StartChild(command_line);
-  if (!child) {
-    end.start = child.status();
-    return end;
-  }
-  if (slot) *slot = *child;
-  // A stop request during the wait still ends the program at once; the
-  // child is then left to finish on its own.
-  WaitProcessingEvents(at_least_ms, bound_ms, kChildWaitCycleMs,
-                       [&] { return host_.ChildExitStatus(*child).has_value(); });
-  end.status = host_.ChildExitStatus(*child);
-  host_.ReleaseChild(*child, true);
-  if (slot) slot->reset();
-  return end;
-}
-
-Status frmMain::HandedTo(const std::string& program, const ChildEnd& end, int64_t bound_ms) {
-  if (!end.start) {
-    return Status::Failure("could not be sent: " + program + " could not be started (" + end.start.reason() + ")");
-  }
-  if (!end.status) {
-    return Status::Failure("was handed to " + program + ", which did not end within " +
-                           std::to_string(bound_ms / 1000) + " s and was ended");
-  }
-  if (*end.status != 0) {
-    return Status::Failure("was handed to " + program + ", which reported failure (status " +
-                           std::to_string(*end.status) + ")");
-  }
-  return Status();
-}
-
-void frmMain::BeepPattern() {
-  if (!IsTrueBoolean(cfg_.BeepOnShutdown)) return;
-  host_.Beep(1000, 500);
-  host_.Beep(500, 500);
-  host_.Beep(1000, 500);
-  host_.Beep(500, 500);
 }
 
 [[noreturn]] void RunKalmora(Host& host) {

@@ -1,13 +1,13 @@
+#include "update/online_update.h"
+
 #include "config/numbers.h"
-#include "service/frm_main.h"
-#include "update/signature.h"
 #include "update/signed_index.h"
 #include "update/versions.h"
 
 namespace kalmora {
 
 // What one update run found and did.
-struct frmMain::UpdateRun {
+struct Updater::UpdateRun {
   std::string LocalIniVersion;
   std::string ServerExeVersion;
   std::string ServerIniVersion;
@@ -25,11 +25,10 @@ namespace {
 
 // The download pause: curl gets at least this long, as it always has.
 constexpr int64_t kDownloadPauseMs = 3000;
-constexpr double kDefaultUpdateTimeoutSeconds = 120;
 
 // An index without a pin for the file accepts it as before; with one, the
 // file's SHA-256 must match it (hexadecimal in either case).
-bool MatchesPin(Host& host, const std::string& file, const std::string& pin) {
+bool MatchesPin(Files& host, const std::string& file, const std::string& pin) {
   if (pin.empty()) return true;
   auto digest = host.Sha256OfFile(file);
   return digest && HexLower(*digest) == AsciiLower(TrimBlanks(pin));
@@ -52,19 +51,16 @@ bool IndexMissing(bool signed_index, bool arrived, const std::string& ini_versio
   return ini_version == kNoUpdate || exe_version == kNoUpdate;
 }
 
-std::string VersionString(const ProgramVersion& v) {
-  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.revision);
-}
-
 }  // namespace
 
 // curl is judged by its own exit status, never by a file that merely exists:
 // a transfer that broke off leaves a file too.
-Status frmMain::Download(const std::string& files) {
-  double seconds = ParseNumber(cfg_.UpdateTimeout).value_or(kDefaultUpdateTimeoutSeconds);
-  if (!(seconds > 0) || seconds > 86400) seconds = kDefaultUpdateTimeoutSeconds;
+Status Updater::Download(const std::string& files) {
+  double seconds = settings().UpdateTimeout.value();
+  if (!(seconds > 0) || seconds > 86400) seconds = settings().UpdateTimeout.fallback;
   const auto bound_ms = static_cast<int64_t>(seconds * 1000);
-  ChildEnd end = RunChild("system\\curl -O -s " + cfg_.UpdateServer + "kalmora/" + files, kDownloadPauseMs, bound_ms);
+  ChildEnd end =
+      waits_.RunChild("system\\curl -O -s " + settings().UpdateServer + "kalmora/" + files, kDownloadPauseMs, bound_ms);
   if (!end.start) return Status::Failure("system\\curl could not be started (" + end.start.reason() + ")");
   if (!end.status) return Status::Failure("the transfer timed out after " + std::to_string(bound_ms / 1000) + " s");
   if (*end.status != 0) return Status::Failure(CurlFailureText(*end.status));
@@ -74,12 +70,13 @@ Status frmMain::Download(const std::string& files) {
 // A configuration from the network replaces the live one only when it reads
 // cleanly: an error page or a truncated file must never cost a host its
 // working kalmora.ini.
-Status frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha) {
+Status Updater::AcceptDownloadedConfiguration(const std::string& pinned_sha) {
   if (!host_.FileExists("kalmora.ini.new")) return Status::Failure("the download is missing");
   if (!MatchesPin(host_, "kalmora.ini.new", pinned_sha)) {
     return Status::Failure("its SHA-256 does not match IniSha256 of the version index");
   }
-  ConfigReadResult r = ParseConfiguration(host_, host_.ProgramDirectory() + "\\kalmora.ini.new", host_.Version().major);
+  ConfigReadResult r =
+      ParseConfiguration(host_, host_, host_.ProgramDirectory() + "\\kalmora.ini.new", host_.Version().major);
   if (r.status != 0) return Status::Failure("it is not a readable configuration file (" + r.failure + ")");
   return Status();
 }
@@ -88,7 +85,7 @@ Status frmMain::AcceptDownloadedConfiguration(const std::string& pinned_sha) {
 // executable stamped with the offered version: a host must never be left
 // with a kalmora.exe that cannot start, nor with one that would be offered
 // the same update again as soon as it runs.
-Status frmMain::AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha) {
+Status Updater::AcceptDownloadedProgram(const std::string& offered_version, const std::string& pinned_sha) {
   if (!host_.FileExists("kalmora.exe.new")) return Status::Failure("the download is missing");
   if (!MatchesPin(host_, "kalmora.exe.new", pinned_sha)) {
     return Status::Failure("its SHA-256 does not match ExeSha256 of the version index");
@@ -98,24 +95,17 @@ Status frmMain::AcceptDownloadedProgram(const std::string& offered_version, cons
   if (Status whole = CheckWindowsExecutable(*bytes); !whole) return whole;
   auto stamped = StampedVersion(*bytes);
   if (!stamped) return Status::Failure("it carries no version stamp");
-  if (VersionString(*stamped) != VersionString(ParseServerVersion(offered_version).value_or(ProgramVersion{}))) {
-    return Status::Failure("it is stamped as version " + VersionString(*stamped) + ", not " + offered_version);
+  if (VersionText(*stamped) != VersionText(ParseServerVersion(offered_version).value_or(ProgramVersion{}))) {
+    return Status::Failure("it is stamped as version " + VersionText(*stamped) + ", not " + offered_version);
   }
   return Status();
 }
 
-void frmMain::SwapVersionIndex() {
+void Updater::SwapVersionIndex() {
   if (host_.FileExists("versions.idx.new")) (void)host_.ReplaceFile("versions.idx.new", "versions.idx");
 }
 
-void frmMain::RereadConfiguration() {
-  if (ReadConfiguration() != 0) {
-    host_.ReportServiceStopped();
-    host_.ExitProgram(ExitReason::Config);
-  }
-}
-
-void frmMain::ReadServerIndex(UpdateRun& run) {
+void Updater::ReadServerIndex(UpdateRun& run) {
   const std::string server_index = host_.ProgramDirectory() + "\\versions.idx.new";
   // Part of an index could offer a program without its configuration line:
   // only a whole one is read.
@@ -136,7 +126,7 @@ void frmMain::ReadServerIndex(UpdateRun& run) {
 // Without the key file the update works as it always has. A key file that
 // cannot be used stops the update: falling back to unsigned updates would
 // hand the hosts to whoever can spoil one file.
-Result<std::optional<std::string>> frmMain::ReadUpdateKey() {
+Result<std::optional<std::string>> Updater::ReadUpdateKey() {
   using R = Result<std::optional<std::string>>;
   // Read first: a key file marked hidden is still the administrator's key,
   // though the directory search would not count it.
@@ -153,14 +143,14 @@ Result<std::optional<std::string>> frmMain::ReadUpdateKey() {
 
 // Until its signature verifies, the index is only bytes from the network:
 // nothing in it is read before.
-Status frmMain::CheckSignedIndex(const std::string& key) {
+Status Updater::CheckSignedIndex(const std::string& key) {
   auto index = host_.ReadFile("versions.idx.new");
   if (!index) return Status::Failure("versions.idx.new could not be read");
   auto der = host_.ReadFile("versions.idx.sig");
   if (!der) return Status::Failure("it is not signed (no versions.idx.sig arrived)");
   auto rs = P256SignatureFromDer(*der);
   if (!rs) return Status::Failure("it is not signed: versions.idx.sig is no signature (" + rs.reason() + ")");
-  auto verified = host_.Signatures().VerifyP256Sha256(*index, key, *rs);
+  auto verified = host_.VerifyP256Sha256(*index, key, *rs);
   if (!verified) {
     return Status::Failure("the key file " + std::string(kUpdateKeyFile) + " is not a P-256 public key (" +
                            verified.reason() + ")");
@@ -181,7 +171,7 @@ Status frmMain::CheckSignedIndex(const std::string& key) {
 // What a verified index offers must be pinned, and must not take a host
 // back to an older program or configuration (an older signed index sent
 // again before it expired).
-Status frmMain::CheckSignedOffer(const UpdateRun& run) {
+Status Updater::CheckSignedOffer(const UpdateRun& run) {
   if (run.ServerExeVersion != kNoUpdate && run.exe_sha.empty()) {
     return Status::Failure("it offers a program without ExeSha256");
   }
@@ -191,7 +181,7 @@ Status frmMain::CheckSignedOffer(const UpdateRun& run) {
   if (run.ServerExeVersion != kNoUpdate &&
       CompareProgramVersion(run.ServerExeVersion, host_.Version()).value_or(0) < 0) {
     return Status::Failure("it offers program version " + run.ServerExeVersion + ", older than the running " +
-                           VersionText());
+                           VersionText(host_.Version()));
   }
   if (run.ServerIniVersion != kNoUpdate && run.ServerIniVersion.compare(run.LocalIniVersion) < 0) {
     return Status::Failure("it offers configuration version " + run.ServerIniVersion + ", older than the installed " +
@@ -202,15 +192,15 @@ Status frmMain::CheckSignedOffer(const UpdateRun& run) {
 
 // One error entry says why; nothing is installed and the local index stays,
 // and the day goes on.
-void frmMain::RefuseIndex(const std::string& why) {
+void Updater::RefuseIndex(const std::string& why) {
   (void)host_.DeleteFile("versions.idx.new");
   if (host_.FileExists("versions.idx.sig")) (void)host_.DeleteFile("versions.idx.sig");
   host_.LogEvent(EventType::Error, EventId::Failure,
-                 "Kalmora: The version index " + cfg_.UpdateServer + "kalmora/versions.idx.new was refused: " + why +
-                     ". Nothing was installed, and versions.idx is kept.");
+                 "Kalmora: The version index " + settings().UpdateServer + "kalmora/versions.idx.new was refused: " +
+                     why + ". Nothing was installed, and versions.idx is kept.");
 }
 
-void frmMain::InstallConfiguration(UpdateRun& run, const Status& transfer) {
+void Updater::InstallConfiguration(UpdateRun& run, const Status& transfer) {
   Status ready = transfer ? AcceptDownloadedConfiguration(run.ini_sha) : transfer;
   if (ready) {
     Status replaced = host_.ReplaceFile("kalmora.ini.new", "kalmora.ini");
@@ -224,7 +214,7 @@ void frmMain::InstallConfiguration(UpdateRun& run, const Status& transfer) {
 
 // Without a hand-over the run goes on with the daily check and the old
 // program file, and a later start tries again.
-void frmMain::HandOverProgram(UpdateRun& run, const Status& ready) {
+void Updater::HandOverProgram(UpdateRun& run, const Status& ready) {
   Status handed = ready;
   if (ready) {
     Status started = host_.StartProcess("zorvane.exe -updateexe kalmora");
@@ -236,24 +226,24 @@ void frmMain::HandOverProgram(UpdateRun& run, const Status& ready) {
   RefuseDownload(host_, "program file", "kalmora.exe.new", run.ServerExeVersion, run.exe_why, "kalmora.exe");
 }
 
-void frmMain::InstallConfigurationOnly(UpdateRun& run) {
+void Updater::InstallConfigurationOnly(UpdateRun& run) {
   InstallConfiguration(run, Download("kalmora.ini.new"));
   // The local index records what was installed, so a refused download is
   // tried again at the next start.
   if (run.ini_installed) {
     SwapVersionIndex();
-    RereadConfiguration();
+    reread_();
   }
 }
 
-void frmMain::InstallProgramOnly(UpdateRun& run) {
+void Updater::InstallProgramOnly(UpdateRun& run) {
   Status transfer = Download("kalmora.exe.new");
   Status ready = transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer;
   if (ready) SwapVersionIndex();
   HandOverProgram(run, ready);
 }
 
-void frmMain::InstallBoth(UpdateRun& run) {
+void Updater::InstallBoth(UpdateRun& run) {
   // One curl run fetches both; when it fails, neither file can be trusted.
   Status transfer = Download("{kalmora.exe,kalmora.ini}.new");
   InstallConfiguration(run, transfer);
@@ -263,12 +253,12 @@ void frmMain::InstallBoth(UpdateRun& run) {
   HandOverProgram(run, transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer);
   // Without a hand-over the daily check must work from the configuration
   // just put in place.
-  if (!run.exe_handed_over && run.ini_installed) RereadConfiguration();
+  if (!run.exe_handed_over && run.ini_installed) reread_();
 }
 
-std::string frmMain::UpdateReport(const UpdateRun& run) {
+std::string Updater::UpdateReport(const UpdateRun& run) {
   std::string report = "Kalmora: Online update finished. Results:\r\n\r\n";
-  report += "Local  ExeVersion = " + VersionText() + "\r\n";
+  report += "Local  ExeVersion = " + VersionText(host_.Version()) + "\r\n";
   report += "Server ExeVersion = " + run.ServerExeVersion + "\r\n\r\n";
   report += "Local  IniVersion = " + run.LocalIniVersion + "\r\n";
   report += "Server IniVersion = " + run.ServerIniVersion + "\r\n\r\n";
@@ -297,8 +287,8 @@ std::string frmMain::UpdateReport(const UpdateRun& run) {
   return report;
 }
 
-void frmMain::OnlineUpdate() {
-  if (!IsOn(cfg_.UpdateEnabled)) return;
+void Updater::OnlineUpdate(bool running_as_service, std::string& GlobalIniVersion) {
+  if (!settings().UpdateEnabled) return;
 
   // Leftovers of an earlier run that was stopped or refused.
   (void)host_.DeleteFile("versions.idx.new");
@@ -313,7 +303,7 @@ void frmMain::OnlineUpdate() {
   // above every numeric one and block configuration updates for good; it
   // means no configuration version, like a missing key.
   if (run.LocalIniVersion == kNoUpdate) run.LocalIniVersion = "0";
-  GlobalIniVersion_ = run.LocalIniVersion;
+  GlobalIniVersion = run.LocalIniVersion;
 
   auto key = ReadUpdateKey();
   if (!key) {
@@ -353,12 +343,12 @@ void frmMain::OnlineUpdate() {
   // service stopped, so that the update helper can start it again through
   // the service manager.
   if (run.exe_handed_over) {
-    if (RunningAsService_) host_.ReportServiceStopped();
+    if (running_as_service) host_.ReportServiceStopped();
     host_.ExitProgram(ExitReason::Update);
   }
   if (IndexMissing(run.signed_index, run.index.ok(), run.ServerIniVersion, run.ServerExeVersion)) {
     host_.LogEvent(EventType::Error, EventId::Failure,
-                   "Kalmora: Error while downloading Version Index file from " + cfg_.UpdateServer +
+                   "Kalmora: Error while downloading Version Index file from " + settings().UpdateServer +
                        "kalmora/versions.idx.new\r\n\r\nPlease check network connectivity and make sure the update "
                        "server is reachable." +
                        (run.index ? "" : "\r\n\r\nThe transfer failed: " + run.index.reason() + "."));

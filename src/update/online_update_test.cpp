@@ -7,7 +7,7 @@
 #include <numeric>
 #include <regex>
 
-#include "service/rules.h"
+#include "config/rules.h"
 #include "sim_fixture.h"
 #include "update/signed_index.h"
 #include "update/versions.h"

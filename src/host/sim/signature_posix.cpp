@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "update/signature.h"
+#include "host/signature.h"
 #include "update/signed_index.h"
 
 namespace kalmora {

@@ -583,7 +583,11 @@ Status SimHost::ReplaceFile(const std::string& from, const std::string& to) {
 
 bool SimHost::FileExists(const std::string& name) { return FileExistsQuiet(name); }
 
-std::optional<std::string> SimHost::ReadFile(const std::string& name) { return ReadWhole(world_.Resolve(name, cwd_)); }
+std::optional<std::string> SimHost::ReadFile(const std::string& name) {
+  const std::string full = world_.Resolve(name, cwd_);
+  world_.Count("read " + fs::path(full).filename().string());
+  return ReadWhole(full);
+}
 
 Status SimHost::WriteFile(const std::string& name, const std::string& bytes) {
   std::ofstream out(world_.Resolve(name, cwd_), std::ios::binary | std::ios::trunc);
@@ -605,13 +609,21 @@ std::string SimHost::GetProfileString(const std::string& section, const std::str
   std::error_code ec1, ec2;
   const auto written = fs::last_write_time(full, ec1);
   const auto size = fs::file_size(full, ec2);
-  // A file that changed since (the time of the last write with its
-  // nanoseconds, or its size, differ) is read again.
-  if (ec1 || ec2 || full != profile_cache_.path || written != profile_cache_.written || size != profile_cache_.size) {
-    profile_cache_ = {full, written, size, ReadWhole(full)};
-    if (ec1 || ec2) profile_cache_.path.clear();
+  // A file whose time of the last write (with its nanoseconds) or size
+  // changed is read again, and split again only when its bytes differ.
+  if (!profile_cache_.index || ec1 || ec2 || full != profile_cache_.path || written != profile_cache_.written ||
+      size != profile_cache_.size) {
+    auto bytes = ReadWhole(full);
+    const bool same = profile_cache_.index && full == profile_cache_.path && bytes == profile_cache_.index->bytes();
+    if (!same) {
+      world_.Count("index " + fs::path(full).filename().string());
+      profile_cache_.index = std::make_unique<ProfileIndex>(std::move(bytes));
+    }
+    profile_cache_.path = ec1 || ec2 ? std::string() : full;
+    profile_cache_.written = written;
+    profile_cache_.size = size;
   }
-  return LookupProfileString(profile_cache_.bytes, section, key, default_value, buffer_size);
+  return profile_cache_.index->Lookup(section, key, default_value, buffer_size);
 }
 
 // As the Windows host asks: EWX_SHUTDOWN | EWX_FORCE, every reason bit set.

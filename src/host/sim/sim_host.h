@@ -4,12 +4,14 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "host/host.h"
+#include "host/signature.h"
+#include "host/sim/profile_lookup.h"
 #include "host/sim/sim_world.h"
-#include "update/signature.h"
 
 namespace kalmora::sim {
 
@@ -22,7 +24,7 @@ struct Transfer {
   std::optional<double> cut;  // the fraction after which it breaks off
 };
 
-class SimHost : public Host, public ServiceManager, public Desktops {
+class SimHost : public Host {
  public:
   SimHost(World& world, std::string program, std::string args, bool started_by_service_manager);
 
@@ -68,11 +70,12 @@ class SimHost : public Host, public ServiceManager, public Desktops {
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
-  ServiceManager& Services() override { return *this; }
-  SignatureVerifier& Signatures() override { return PlatformSignatureVerifier(); }
+  Result<bool> VerifyP256Sha256(std::string_view message, std::string_view public_key,
+                                std::string_view signature) override {
+    return PlatformSignatureVerifier().VerifyP256Sha256(message, public_key, signature);
+  }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
-  Desktops& Desks() override { return *this; }
   Result<std::vector<DeskSession>> ActiveSessions() override;
   Result<ChildProcess> StartInSession(uint32_t session, const std::string& args) override;
 
@@ -134,13 +137,14 @@ class SimHost : public Host, public ServiceManager, public Desktops {
   bool stop_delivered_ = false;
   bool power_events_ = false;
   std::map<std::string, std::optional<LocalMs>> locked_;
-  // The last file the profile lookup read, while it is unchanged: the
-  // configuration is looked up key by key, each time in the whole file.
+  // The last file the profile lookup read, split into its sections once
+  // and made again only when the file's bytes change, as Windows keeps a
+  // profile file it has read.
   struct CachedFile {
     std::string path;
     std::filesystem::file_time_type written;
     uintmax_t size = 0;
-    std::optional<std::string> bytes;
+    std::unique_ptr<ProfileIndex> index;
   };
   CachedFile profile_cache_;
 };

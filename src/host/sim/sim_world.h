@@ -126,6 +126,13 @@ class World {
   // How often a program's timer fired: the cost of idling.
   int64_t timer_wakeups() const { return timer_wakeups_; }
   void CountTimerWakeup() { ++timer_wakeups_; }
+  // How often something was done, by name ("read kalmora.ini", "index
+  // kalmora.ini"): what the counted guards of the tests look at.
+  void Count(const std::string& what) { ++counts_[what]; }
+  int count(const std::string& what) const {
+    auto it = counts_.find(what);
+    return it == counts_.end() ? 0 : it->second;
+  }
   std::string Resolve(const std::string& name, const std::string& cwd) const;
 
   struct Launch {
@@ -171,6 +178,7 @@ class World {
   std::string running_;  // the program that runs now
   bool resume_pending_ = false;
   int64_t timer_wakeups_ = 0;
+  std::map<std::string, int> counts_;
   uint64_t next_child_ = 1;
   uint32_t next_pid_ = 4096;
   uint32_t instance_holder_ = 0;

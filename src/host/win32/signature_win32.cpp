@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "update/signature.h"
+#include "host/signature.h"
 
 namespace kalmora {
 namespace {

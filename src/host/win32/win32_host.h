@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "update/signature.h"
+#include "host/signature.h"
 
 namespace kalmora::win32 {
 
@@ -48,7 +48,7 @@ class ScHandle {
   SC_HANDLE h_;
 };
 
-class Win32Host : public Host, public ServiceManager, public Desktops {
+class Win32Host : public Host {
  public:
   struct Options {
     // The title of the program's window (the service's and the event
@@ -107,11 +107,12 @@ class Win32Host : public Host, public ServiceManager, public Desktops {
   void ReportServiceStopped() override;
   void LogEvent(EventType type, EventId id, const std::string& text) override;
   Result<int> ShowSessionMessage(const std::string& title, const std::string& text, uint32_t timeout_s) override;
-  ServiceManager& Services() override { return *this; }
-  SignatureVerifier& Signatures() override { return PlatformSignatureVerifier(); }
+  Result<bool> VerifyP256Sha256(std::string_view message, std::string_view public_key,
+                                std::string_view signature) override {
+    return PlatformSignatureVerifier().VerifyP256Sha256(message, public_key, signature);
+  }
   Result<std::optional<RegisteredService>> QueryService(const std::string& name) override;
   Status StartService(const std::string& name) override;
-  Desktops& Desks() override { return *this; }
   // The sessions and the desk program (desktops.cpp).
   Result<std::vector<DeskSession>> ActiveSessions() override;
   Result<ChildProcess> StartInSession(uint32_t session, const std::string& args) override;

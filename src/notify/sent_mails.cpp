@@ -6,7 +6,7 @@
 // In the three fields a backslash, tab, CR and LF are written as \\, \t, \r
 // and \n (a quoted subject may hold line ends). Only today's mails are kept:
 // the first mail of a new day replaces the file.
-#include "service/sent_mails.h"
+#include "notify/sent_mails.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "service/rules.h"
+#include "config/rules.h"
 
 #include <chrono>
 #include <cstdio>
@@ -36,36 +36,55 @@ std::optional<CivilDate> CombineDate(long long year, long long month, long long 
                    static_cast<int>(static_cast<unsigned>(ymd.day()))};
 }
 
-bool DateMatches(std::string_view entry, const CivilDate& today) {
-  std::string d(entry);
-  if (d.size() >= 4 && d.compare(d.size() - 4, 4, "####") == 0) {
-    char year[16];
-    std::snprintf(year, sizeof year, "%04d", today.year);
-    d = d.substr(0, 6) + year;
-  }
-  if (d.size() < 5) return false;
-  auto day = WholeNumber(std::string_view(d).substr(0, 2));
-  auto month = WholeNumber(std::string_view(d).substr(3, 2));
-  auto year = d.size() >= 4 ? WholeNumber(std::string_view(d).substr(d.size() - 4)) : std::nullopt;
-  if (!day || !month || !year) return false;
-  // No day up to 28 of a month from 1 to 12 carries over: the common case
-  // needs no calendar arithmetic (the checks of long lists run through here).
-  const long long dd = *day, mm = *month, yy = *year;
-  if (dd >= 1 && dd <= 28 && mm >= 1 && mm <= 12) return dd == today.day && mm == today.month && yy == today.year;
-  auto date = CombineDate(yy, mm, dd);
-  return date && date->year == today.year && date->month == today.month && date->day == today.day;
+HolidayDate ParseHolidayDate(std::string_view entry) {
+  HolidayDate d;
+  d.text = std::string(entry);
+  // "####" stands for the year of the day it is matched against; the day
+  // and the month stay where the entry has them.
+  d.every_year = entry.size() >= 4 && entry.substr(entry.size() - 4) == "####";
+  if (entry.size() < 5) return d;
+  auto day = WholeNumber(entry.substr(0, 2));
+  auto month = WholeNumber(entry.substr(3, 2));
+  auto year = d.every_year ? std::optional<long long>(0) : WholeNumber(entry.substr(entry.size() - 4));
+  if (!day || !month || !year) return d;
+  d.valid = true;
+  d.day = static_cast<int>(*day);
+  d.month = static_cast<int>(*month);
+  d.year = static_cast<int>(*year);
+  return d;
 }
 
-bool IsTooLate(int hour, int minute, std::string_view dont_shutdown_after) {
+bool HolidayDate::Matches(const CivilDate& today) const {
+  if (!valid) return false;
+  const int y = every_year ? today.year : year;
+  // No day up to 28 of a month from 1 to 12 carries over: the common case
+  // needs no calendar arithmetic (the checks of long lists run through here).
+  if (day >= 1 && day <= 28 && month >= 1 && month <= 12)
+    return day == today.day && month == today.month && y == today.year;
+  auto date = CombineDate(y, month, day);
+  return date && *date == today;
+}
+
+bool DateMatches(std::string_view entry, const CivilDate& today) { return ParseHolidayDate(entry).Matches(today); }
+
+std::optional<float> CutOffMoment(std::string_view dont_shutdown_after) {
   size_t colon = dont_shutdown_after.find(':');
-  if (colon == std::string_view::npos) return false;
+  if (colon == std::string_view::npos) return std::nullopt;
   std::string_view rest = dont_shutdown_after.substr(colon + 1);
   size_t colon2 = rest.find(':');  // seconds, if any, are ignored
   if (colon2 != std::string_view::npos) rest = rest.substr(0, colon2);
   auto h = WholeNumber(dont_shutdown_after.substr(0, colon));
   auto m = WholeNumber(rest);
-  if (!h || !m) return false;
-  return hour * 60 + minute > *h * 60 + *m;
+  if (!h || !m) return std::nullopt;
+  return static_cast<float>(*h * 3600 + *m * 60);
+}
+
+bool IsTooLate(int hour, int minute, const std::optional<float>& cut_off) {
+  return cut_off && static_cast<float>(hour * 3600 + minute * 60) > *cut_off;
+}
+
+bool IsTooLate(int hour, int minute, std::string_view dont_shutdown_after) {
+  return IsTooLate(hour, minute, CutOffMoment(dont_shutdown_after));
 }
 
 std::string ReplaceAll(std::string_view text, std::string_view what, std::string_view with) {
@@ -97,7 +116,7 @@ bool ScheduledOnWeekday(std::string_view days, int weekday) {
   return days.find(static_cast<char>('0' + weekday)) != std::string_view::npos;
 }
 
-std::optional<int> DesktopCount(const std::string& text) {
+std::optional<int> DesktopCount(std::string_view text) {
   auto v = ParseNumber(text);
   if (!v || *v < 0 || *v > 24 * 60 || *v != static_cast<int>(*v)) return std::nullopt;
   return static_cast<int>(*v);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "service/rules.h"
+#include "config/rules.h"
 
 namespace kalmora {
 

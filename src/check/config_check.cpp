@@ -1,17 +1,13 @@
-#include "config/config_check.h"
+#include "check/config_check.h"
 
 #include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
 
-#include "config/config.h"
+#include "check/checker.h"
 #include "config/numbers.h"
-#include "host/host.h"
-#include "notify/mail_file.h"
 #include "notify/smtp.h"
-#include "service/rules.h"
-#include "update/signature.h"
 #include "update/signed_index.h"
 
 namespace kalmora {
@@ -109,10 +105,7 @@ std::string Fill(const CheckRule& rule, const std::vector<std::string>& parts) {
   return out + s.substr(pos);
 }
 
-struct Line {
-  int number;
-  std::string text;
-};
+}  // namespace
 
 // The file's lines as the reader splits them (CR LF, CR or LF), without a
 // UTF-8 byte-order mark.
@@ -135,57 +128,15 @@ std::vector<Line> SplitLines(const std::string& bytes) {
   return lines;
 }
 
-class Checker {
- public:
-  Checker(Host& host, const std::string& bytes, const ConfigReadResult& read)
-      : host_(host), lines_(SplitLines(bytes)), read_(read) {}
+void Checker::Add(int line, const std::string& rule, const std::vector<std::string>& parts) {
+  const CheckRule& r = Rule(rule);
+  findings_.push_back({line, &r, Fill(r, parts)});
+}
 
-  void Add(int line, const std::string& rule, const std::vector<std::string>& parts = {}) {
-    const CheckRule& r = Rule(rule);
-    findings_.push_back({line, &r, Fill(r, parts)});
-  }
-  std::vector<Finding> Take() {
-    std::stable_sort(findings_.begin(), findings_.end(),
-                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
-    return std::move(findings_);
-  }
-
-  void Encoding();
-  void KeyedSections();
-  void Values(int program_major);
-  void Files();
-  void Desktop();
-  void ScheduledTimes();
-  void UpdateKey();
-  void ShutdownHolidays();
-  void MsgHolidays();
-
- private:
-  int KeyAt(const std::string& section, const std::string& key) const {
-    auto it = key_lines_.find(AsciiLower(section) + "/" + AsciiLower(key));
-    return it == key_lines_.end() ? 0 : it->second;
-  }
-  // Only keys that stand in the file are judged: a default is always fine.
-  void Switch(const char* section, const char* key, const std::string& value);
-  void DateRow(int line, const std::string& date, std::map<std::string, int>& seen, const char* later_wins);
-
-  Host& host_;
-  std::vector<Line> lines_;
-  const ConfigReadResult& read_;
-  std::map<std::string, int> key_lines_;  // "section/key" in lower case -> line of the one read
-  std::vector<Finding> findings_;
-};
-
-void Checker::Encoding() {
-  for (const Line& l : lines_) {
-    for (size_t i = 0; i + 1 < l.text.size(); ++i) {
-      const auto c = static_cast<unsigned char>(l.text[i]), d = static_cast<unsigned char>(l.text[i + 1]);
-      if (c >= 0xC2 && c <= 0xF4 && d >= 0x80 && d <= 0xBF) {
-        Add(l.number, "utf8");
-        return;
-      }
-    }
-  }
+std::vector<Finding> Checker::Take() {
+  std::stable_sort(findings_.begin(), findings_.end(),
+                   [](const Finding& a, const Finding& b) { return a.line < b.line; });
+  return std::move(findings_);
 }
 
 // Sections and keys as the profile lookup sees them: names without regard to
@@ -193,7 +144,7 @@ void Checker::Encoding() {
 void Checker::KeyedSections() {
   std::set<std::string> keyed = {"generaloptions", "messaging", "scheduledshutdown", "desktop"};
   std::map<std::string, std::string> home;  // lower-case key -> its section
-  for (const ConfigKey& k : ConfigKeys()) home[AsciiLower(k.key)] = k.section;
+  for (const SettingKey& k : SettingKeys()) home[AsciiLower(k.key)] = k.section;
   home["version"] = "GeneralOptions";
   std::map<std::string, int> first_section;
   std::string section, section_name;
@@ -236,7 +187,7 @@ void Checker::KeyedSections() {
         }
       }
       std::string hint;
-      for (const ConfigKey& k : ConfigKeys()) {
+      for (const SettingKey& k : SettingKeys()) {
         if (AsciiLower(k.key) == best) hint = "; did you mean " + std::string(k.key) + "?";
       }
       if (best == "version") hint = "; did you mean Version?";
@@ -249,13 +200,46 @@ void Checker::KeyedSections() {
   }
 }
 
-void Checker::Switch(const char* section, const char* key, const std::string& value) {
-  const int line = KeyAt(section, key);
-  if (line && !IsOn(value) && ParseNumber(value).value_or(1) != 0) Add(line, "switch", {key, value});
+int Checker::KeyAt(const std::string& section, const std::string& key) const {
+  auto it = key_lines_.find(AsciiLower(section) + "/" + AsciiLower(key));
+  return it == key_lines_.end() ? 0 : it->second;
+}
+
+// What each key's kind makes of a text that does not fit it.
+void Checker::Kinds() {
+  const auto& keys = SettingKeys();
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const SettingKey& k = keys[i];
+    const std::string& text = settings().texts.at(i);
+    const int line = KeyAt(k.section, k.key);
+    if (!line) continue;
+    const auto number = ParseNumber(text);
+    const std::string counts_as = k.counts_as ? k.default_value + std::string(k.counts_as) : "";
+    switch (k.kind) {
+      case KeyKind::Switch:
+        if (!IsOn(text) && number.value_or(1) != 0) Add(line, "switch", {k.key, text});
+        break;
+      case KeyKind::Beep:
+        if (!IsTrueBoolean(text) && number.value_or(1) != 0) Add(line, "beep", {text});
+        break;
+      case KeyKind::Number:
+        if (k.counts_as && !number) Add(line, "number", {k.key, text, counts_as});
+        break;
+      case KeyKind::Minutes:
+        if (k.counts_as && !DesktopCount(text)) {
+          Add(line, "desktop",
+              {std::string(k.key) + "=" + text + " is not a whole number of minutes from 0 to 1440 and counts as " +
+               counts_as});
+        }
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 void Checker::Values(int program_major) {
-  const Configuration& c = read_.values;
+  const Settings& c = settings();
   const int version_line = KeyAt("GeneralOptions", "Version");
   if (read_.incompatible_version) {
     Add(version_line, "version",
@@ -265,62 +249,37 @@ void Checker::Values(int program_major) {
                         "every start; add Version=" +
                             std::to_string(program_major)});
   }
-  const std::pair<const char*, const std::string Configuration::*> switches[] = {
-      {"ShutdownEnabled", &Configuration::ShutdownEnabled},
-      {"ForceExitAfterCheck", &Configuration::ForceExitAfterCheck},
-      {"MsgOnShutdownEmail", &Configuration::MsgOnShutdownEmail},
-      {"MsgOnShutdownNet", &Configuration::MsgOnShutdownNet},
-      {"UpdateEnabled", &Configuration::UpdateEnabled},
-      {"WeekendShutdown", &Configuration::WeekendShutdown},
-      {"MsgOnWeekendShutdownEmail", &Configuration::MsgOnWeekendShutdownEmail},
-      {"MsgOnWeekendShutdownNet", &Configuration::MsgOnWeekendShutdownNet},
-      {"DecideDaily", &Configuration::DecideDaily},
-      {"MsgOnShutdownSession", &Configuration::MsgOnShutdownSession},
-  };
-  for (const auto& [key, field] : switches) Switch("GeneralOptions", key, c.*field);
-  Switch("ScheduledShutdown", "ScheduledShutdown", c.ScheduledShutdown);
-  Switch("Messaging", "SmtpRequireTls", c.SmtpRequireTls);
+  Kinds();
   if (int line = KeyAt("Messaging", "SmtpServer"); line && !c.SmtpServer.empty()) {
     if (auto problem = SmtpServerProblem(c.SmtpServer)) Add(line, "smtp-server", {*problem});
     if (c.EmailSender.empty()) Add(line, "smtp-server", {"SmtpServer is set but EmailSender is empty"});
   }
-  if (int line = KeyAt("GeneralOptions", "BeepOnShutdown");
-      line && !IsTrueBoolean(c.BeepOnShutdown) && ParseNumber(c.BeepOnShutdown).value_or(1) != 0) {
-    Add(line, "beep", {c.BeepOnShutdown});
-  }
-  const std::tuple<const char*, const char*, const std::string*, const char*> numbers[] = {
-      {"GeneralOptions", "ShutdownDelay", &c.ShutdownDelay, "180 seconds"},
-      {"GeneralOptions", "UpdateTimeout", &c.UpdateTimeout, "120 seconds"},
-      {"ScheduledShutdown", "ScheduledShutdownDelay", &c.ScheduledShutdownDelay, "900 seconds"},
-  };
-  for (const auto& [section, key, value, fallback] : numbers) {
-    if (int line = KeyAt(section, key); line && !ParseNumber(*value)) Add(line, "number", {key, *value, fallback});
-  }
   // Minutes typed where seconds are meant leave nobody the time to save
   // their work. A scheduled delay of 0 is the documented way to send no
   // warning.
-  if (int line = KeyAt("GeneralOptions", "ShutdownDelay"); line && ParseNumber(c.ShutdownDelay).value_or(60) < 60) {
-    Add(line, "short-delay",
-        {"ShutdownDelay", c.ShutdownDelay, "the host halts " + c.ShutdownDelay + " seconds after the notice"});
+  if (int line = KeyAt("GeneralOptions", "ShutdownDelay"); line && c.ShutdownDelay.parsed.value_or(60) < 60) {
+    const std::string& t = c.ShutdownDelay.text;
+    Add(line, "short-delay", {"ShutdownDelay", t, "the host halts " + t + " seconds after the notice"});
   }
   if (int line = KeyAt("ScheduledShutdown", "ScheduledShutdownDelay")) {
-    const double d = ParseNumber(c.ScheduledShutdownDelay).value_or(60);
+    const double d = c.ScheduledShutdownDelay.parsed.value_or(60);
+    const std::string& t = c.ScheduledShutdownDelay.text;
     if (d != 0 && d < 60) {
       Add(line, "short-delay",
-          {"ScheduledShutdownDelay", c.ScheduledShutdownDelay,
-           "the warning goes out only " + c.ScheduledShutdownDelay + " seconds before the halt"});
+          {"ScheduledShutdownDelay", t, "the warning goes out only " + t + " seconds before the halt"});
     }
   }
-  if (int line = KeyAt("Messaging", "MsgHolidaysComputer"); line && !TrimBlanks(c.MsgHolidaysComputer).empty()) {
-    Add(line, "one-sender", {std::string(TrimBlanks(c.MsgHolidaysComputer))});
+  if (int line = KeyAt("Messaging", "MsgHolidaysComputer"); line && !c.MsgHolidaysComputer.empty()) {
+    Add(line, "one-sender", {c.MsgHolidaysComputer});
   }
   if (int line = KeyAt("GeneralOptions", "DontShutdownAfter")) {
-    auto moment = ScheduledMoment(c.DontShutdownAfter);
-    if (c.DontShutdownAfter.size() != 5 || !moment) {
-      Add(line, "cut-off", {"DontShutdownAfter=" + c.DontShutdownAfter + " is not HH:MM, so there is no cut-off"});
+    const std::string& t = c.DontShutdownAfter.text;
+    auto moment = ScheduledMoment(t);
+    if (t.size() != 5 || !moment) {
+      Add(line, "cut-off", {"DontShutdownAfter=" + t + " is not HH:MM, so there is no cut-off"});
     } else if (*moment < 6 * 3600) {
       Add(line, "cut-off",
-          {"DontShutdownAfter=" + c.DontShutdownAfter +
+          {"DontShutdownAfter=" + t +
            " is earlier than any plausible boot: no holiday or weekend shutdown will start"});
     }
   }
@@ -339,80 +298,64 @@ void Checker::Values(int program_major) {
   if (int line = KeyAt("GeneralOptions", "UpdateServer"); line && !c.UpdateServer.empty()) {
     if (c.UpdateServer.back() != '/') Add(line, "update-server", {c.UpdateServer});
     // With the update on, UpdateKey() says how much http matters.
-    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0 && !IsOn(c.UpdateEnabled)) Add(line, "plain-http");
+    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0 && !c.UpdateEnabled) Add(line, "plain-http");
   }
-  const bool mail = IsOn(c.MsgOnShutdownEmail) || IsOn(c.MsgOnWeekendShutdownEmail);
-  const bool net = IsOn(c.MsgOnShutdownNet) || IsOn(c.MsgOnWeekendShutdownNet);
+  const bool mail = c.MsgOnShutdownEmail || c.MsgOnWeekendShutdownEmail;
+  const bool net = c.MsgOnShutdownNet || c.MsgOnWeekendShutdownNet;
   if (mail && c.DefaultEmailAddress.empty()) {
-    const int line =
-        KeyAt("GeneralOptions", IsOn(c.MsgOnShutdownEmail) ? "MsgOnShutdownEmail" : "MsgOnWeekendShutdownEmail");
+    const int line = KeyAt("GeneralOptions", c.MsgOnShutdownEmail ? "MsgOnShutdownEmail" : "MsgOnWeekendShutdownEmail");
     Add(line, "no-address", {"an e-mail notice", "EmailAddress"});
   }
   if (net && c.NetAddress.empty()) {
-    const int line = KeyAt("GeneralOptions", IsOn(c.MsgOnShutdownNet) ? "MsgOnShutdownNet" : "MsgOnWeekendShutdownNet");
+    const int line = KeyAt("GeneralOptions", c.MsgOnShutdownNet ? "MsgOnShutdownNet" : "MsgOnWeekendShutdownNet");
     Add(line, "no-address", {"a NET SEND notice", "NetAddress"});
   }
 }
 
-// [Desktop]: the countdown window, postpones and the idle wait.
+// [Desktop]: postpones without their window, and a latest time that cannot
+// move anything.
 void Checker::Desktop() {
-  const Configuration& c = read_.values;
-  Switch("Desktop", "CountdownWindow", c.CountdownWindow);
-  const std::tuple<const char*, const std::string*, const char*> numbers[] = {
-      {"PostponeMinutes", &c.PostponeMinutes, "0 (no postpone)"},
-      {"MaxPostpones", &c.MaxPostpones, "1"},
-      {"IdleMinutes", &c.IdleMinutes, "0 (no idle wait)"}};
-  for (const auto& [key, value, fallback] : numbers) {
-    if (int line = KeyAt("Desktop", key); line && !DesktopCount(*value)) {
-      Add(line, "desktop",
-          {std::string(key) + "=" + *value +
-           " is not a whole number of minutes from 0 to 1440 and "
-           "counts as " +
-           fallback});
-    }
-  }
-  if (int line = KeyAt("Desktop", "PostponeMinutes");
-      line && DesktopCount(c.PostponeMinutes).value_or(0) > 0 && !IsOn(c.CountdownWindow)) {
+  const Settings& c = settings();
+  if (int line = KeyAt("Desktop", "PostponeMinutes"); line && c.PostponeMinutes > 0 && !c.CountdownWindow) {
     Add(line, "desktop",
         {"PostponeMinutes has no effect without CountdownWindow=1: the postpone button is in the "
          "countdown window"});
   }
   const int latest_line = KeyAt("Desktop", "LatestShutdown");
-  if (!latest_line || c.LatestShutdown.empty()) return;
-  const auto latest = LatestShutdownMoment(c.LatestShutdown);
-  if (!latest) {
-    Add(latest_line, "desktop", {"LatestShutdown=" + c.LatestShutdown + " is not HH:MM, so there is no latest time"});
+  const TimeOfDay& latest = c.LatestShutdown;
+  if (!latest_line || latest.text.empty()) return;
+  if (!latest.moment) {
+    Add(latest_line, "desktop", {"LatestShutdown=" + latest.text + " is not HH:MM, so there is no latest time"});
     return;
   }
-  auto scheduled = ScheduledMoment(c.ScheduledShutdownTime);
-  if (IsOn(c.ScheduledShutdown) && scheduled && *latest <= *scheduled) {
+  const TimeOfDay& scheduled = c.ScheduledShutdownTime;
+  if (IsOn(c.Text("ScheduledShutdown")) && scheduled.moment && *latest.moment <= *scheduled.moment) {
     Add(latest_line, "desktop",
-        {"LatestShutdown=" + c.LatestShutdown + " is not after ScheduledShutdownTime=" + c.ScheduledShutdownTime +
+        {"LatestShutdown=" + latest.text + " is not after ScheduledShutdownTime=" + scheduled.text +
          ": no postpone or idle wait can move the scheduled shutdown"});
   }
 }
 
 // The common time and each weekday's own, as the decision reads them.
 void Checker::ScheduledTimes() {
-  const Configuration& c = read_.values;
   static const char* kDays[] = {"Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
-  for (const ConfigKey& k : ConfigKeys()) {
+  const Settings& c = settings();
+  for (const SettingKey& k : SettingKeys()) {
+    if (k.kind != KeyKind::Clock) continue;
     const std::string key = k.key;
-    if (key.rfind("ScheduledShutdownTime", 0) != 0) continue;
     const int day = key.size() > 21 ? key.back() - '0' : 0;
-    const std::string& t = c.*k.field;
+    const TimeOfDay& t = c.*std::get<TimeOfDay Settings::*>(k.field);
     const int line = KeyAt("ScheduledShutdown", key);
-    if (!line || t.empty()) continue;
-    auto moment = ScheduledMoment(t);
-    if (!moment) {
+    if (!line || t.text.empty()) continue;
+    if (!t.moment) {
       Add(line, "scheduled-time",
-          {key + "=" + t +
-           " arms nothing: the hours are the first two and the "
-           "minutes the last two characters; write it as HH:MM (07:30)"});
-    } else if (t.size() != 5 || *moment >= 86400) {
+          {key + "=" + t.text +
+           " arms nothing: the hours are the first two and the minutes the last two characters; write it as HH:MM "
+           "(07:30)"});
+    } else if (t.text.size() != 5 || *t.moment >= 86400) {
       Add(line, "scheduled-time",
-          {key + "=" + t + " is read as " + std::to_string(int(*moment) / 3600) + " hours and " +
-           std::to_string(int(*moment) / 60 % 60) + " minutes; write it as HH:MM"});
+          {key + "=" + t.text + " is read as " + std::to_string(int(*t.moment) / 3600) + " hours and " +
+           std::to_string(int(*t.moment) / 60 % 60) + " minutes; write it as HH:MM"});
     }
     if (day && !ScheduledOnWeekday(c.ScheduledShutdownDays, day)) {
       Add(line, "unused-day-time", {key, std::to_string(day) + " (" + kDays[day - 1] + ")", c.ScheduledShutdownDays});
@@ -421,12 +364,11 @@ void Checker::ScheduledTimes() {
 }
 
 void Checker::Files() {
-  const Configuration& c = read_.values;
-  const bool mail =
-      IsOn(c.MsgOnShutdownEmail) || IsOn(c.MsgOnWeekendShutdownEmail) || !read_.tables.lstMsgHolidaysDates.empty();
+  const Settings& c = settings();
+  const bool mail = c.MsgOnShutdownEmail || c.MsgOnWeekendShutdownEmail || !read_.tables->lstMsgHolidaysDates.empty();
   const char* sender = c.SmtpServer.empty() ? "system\\send.bat" : "system\\curl.exe";
   if (mail && !host_.FileExists(sender)) Add(0, "missing-file", {"Sending e-mail", sender});
-  if (IsOn(c.UpdateEnabled) && !host_.FileExists("system\\curl.exe")) {
+  if (c.UpdateEnabled && !host_.FileExists("system\\curl.exe")) {
     Add(KeyAt("GeneralOptions", "UpdateEnabled"), "missing-file", {"UpdateEnabled=1", "system\\curl.exe"});
   }
 }
@@ -434,8 +376,8 @@ void Checker::Files() {
 // Whether the hosts accept only signed updates, and whether they can: a key
 // file the service cannot use stops every update.
 void Checker::UpdateKey() {
-  const Configuration& c = read_.values;
-  if (!IsOn(c.UpdateEnabled)) return;
+  const Settings& c = settings();
+  if (!c.UpdateEnabled) return;
   const int enabled = KeyAt("GeneralOptions", "UpdateEnabled");
   auto pem = host_.ReadFile(kUpdateKeyFile);
   if (!pem && !host_.FileExists(kUpdateKeyFile)) {
@@ -445,7 +387,7 @@ void Checker::UpdateKey() {
   }
   Result<std::string> key = pem ? ReadP256PublicKeyPem(*pem) : Result<std::string>::Failure("it cannot be read");
   // Any signature will do: only the key's own failure counts here.
-  Result<bool> usable = key ? host_.Signatures().VerifyP256Sha256("", *key, std::string(64, '\x01')) : key.status();
+  Result<bool> usable = key ? host_.VerifyP256Sha256("", *key, std::string(64, '\x01')) : key.status();
   if (!usable) {
     Add(0, "update-key", {usable.reason()});
   } else {
@@ -453,92 +395,9 @@ void Checker::UpdateKey() {
   }
 }
 
-// A date as DD.MM.YYYY or DD.MM.####; one that the calendar carries over is
-// possible but surely not meant.
-void Checker::DateRow(int line, const std::string& date, std::map<std::string, int>& seen, const char* later_wins) {
-  const bool form = date.size() == 10 && date[2] == '.' && date[5] == '.' &&
-                    std::all_of(date.begin(), date.begin() + 2, ::isdigit) &&
-                    std::all_of(date.begin() + 3, date.begin() + 5, ::isdigit) &&
-                    (date.substr(6) == "####" || std::all_of(date.begin() + 6, date.end(), ::isdigit));
-  if (!form) {
-    Add(line, "date-form", {date});
-    return;
-  }
-  const int day = std::stoi(date.substr(0, 2)), month = std::stoi(date.substr(3, 2));
-  const int year = date.substr(6) == "####" ? 2027 : std::stoi(date.substr(6));
-  if (date.substr(6) != "####" && year < host_.Now().year) Add(line, "past-year", {date, date.substr(6)});
-  auto combined = CombineDate(year, month, day);
-  if (combined && (combined->day != day || combined->month != month) && !(day == 29 && month == 2)) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d.%02d", combined->day, combined->month);
-    Add(line, "impossible-date", {date, buf});
-  }
-  if (auto [it, fresh] = seen.emplace(date, line); !fresh) {
-    Add(line, "duplicate-date", {date, std::to_string(it->second), later_wins});
-  }
-}
-
-void Checker::ShutdownHolidays() {
-  auto header =
-      std::find_if(lines_.begin(), lines_.end(), [](const Line& l) { return l.text == "[ShutdownHolidays]"; });
-  if (header == lines_.end()) return;
-  std::map<std::string, int> seen;
-  auto it = header + 1;
-  for (; it != lines_.end() && it + 1 != lines_.end(); ++it) {
-    const std::string& t = it->text;
-    if (t.empty() || t[0] == '[' || t[0] == ';') break;
-    const size_t eq = t.find('=');
-    DateRow(it->number, eq == std::string::npos ? t : TrimSpaces(std::string_view(t).substr(0, eq)), seen,
-            "; the later row names the day");
-  }
-  if (it == lines_.end() || it + 1 == lines_.end() || (!it->text.empty() && it->text[0] == '[')) return;
-  // Rows that look like more holidays after the line that ended the list.
-  int more = 0;
-  for (auto next = it + 1; next != lines_.end() && (next->text.empty() || next->text[0] != '['); ++next) {
-    if (next->text.size() >= 6 && isdigit(static_cast<unsigned char>(next->text[0])) && next->text[2] == '.') ++more;
-  }
-  if (more > 0) Add(it->number, "list-ended", {it->text.empty() ? "empty" : "comment", std::to_string(more)});
-}
-
-// The message holidays' rows, for dates and for fields that an unquoted
-// comma shifted. A row begins on a line that starts outside quotes; the
-// lines of a quoted field that runs on belong to its row, even a blank one.
-void Checker::MsgHolidays() {
-  auto header = std::find_if(lines_.begin(), lines_.end(), [](const Line& l) { return l.text == "[MsgHolidays]"; });
-  if (header == lines_.end()) return;
-  std::map<std::string, int> seen;
-  int row_line = 0, fields = 0;
-  bool quoted = false;
-  auto end_row = [&] {
-    if (fields > 4) Add(row_line, "shifted-fields", {std::to_string(fields)});
-  };
-  for (auto it = header + 1; it != lines_.end(); ++it) {
-    const std::string t(TrimBlanks(it->text));
-    if (!quoted) {
-      if (t.empty() || t[0] == '[' || t[0] == ';' || t[0] == ',') break;
-      end_row();
-      row_line = it->number;
-      fields = 1;
-      DateRow(it->number, t.substr(0, std::min(t.find(','), size_t{10})), seen, "; each row sends its own mail");
-    }
-    for (char ch : t) {
-      if (ch == '"') quoted = !quoted;
-      if (ch == ',' && !quoted) ++fields;
-    }
-  }
-  end_row();
-  for (size_t i = 0; i < read_.tables.lstMsgHolidaysBody.size(); ++i) {
-    if (auto file = BodyFileName(read_.tables.lstMsgHolidaysBody[i]); file && !host_.FileExists(*file)) {
-      Add(0, "missing-file", {"The message holiday " + read_.tables.lstMsgHolidaysDates[i] + "'s body", *file});
-    }
-  }
-}
-
-}  // namespace
-
 std::vector<Finding> CheckConfiguration(Host& host, const std::string& path, int program_major) {
   auto bytes = host.ReadFile(path);
-  ConfigReadResult read = ParseConfiguration(host, path, program_major);
+  ConfigReadResult read = ParseConfiguration(host, host, path, program_major);
   Checker check(host, bytes.value_or(""), read);
   const std::string b = bytes.value_or("");
   const bool utf16 = b.compare(0, 2, "\xFF\xFE") == 0 || b.compare(0, 2, "\xFE\xFF") == 0 ||

@@ -1,6 +1,6 @@
 // The daily decision's pure rules: date matching with calendar overflow, the
 // cut-off minute, text replacement and the scheduled moment.
-#include "service/rules.h"
+#include "config/rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The checker on a file that holds every trap at once, on the bundled
 // examples (clean), and against the service's own verdict.
-#include "config/config_check.h"
+#include "check/config_check.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -108,7 +108,7 @@ TEST(Check, AnErrorIsExactlyWhatTheServiceRefuses) {
     ScratchDir dir;
     dir.Write("kalmora.ini", bytes);
     DirectHost d(dir, "2026-12-24 10:00");
-    const bool refused = ParseConfiguration(d.host, dir.path() + "/kalmora.ini", 1).status != 0;
+    const bool refused = ParseConfiguration(d.host, d.host, dir.path() + "/kalmora.ini", 1).status != 0;
     EXPECT_EQ(CheckExitStatus(CheckConfiguration(d.host, dir.path() + "/kalmora.ini", 1)) == 2, refused) << bytes;
   }
 }

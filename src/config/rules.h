@@ -1,5 +1,5 @@
 // The daily decision's pure rules: date matching, the cut-off, text
-// replacement and the scheduled moment.
+// replacement and the moments that kalmora.ini's times stand for.
 #pragma once
 
 #include <optional>
@@ -21,12 +21,28 @@ struct CivilDate {
 // of the next year).
 std::optional<CivilDate> CombineDate(long long year, long long month, long long day);
 
-// A holiday entry DD.MM.YYYY (or DD.MM.####, every year) against today.
-// Entries whose day, month or year are not whole numbers never match.
+// A holiday entry DD.MM.YYYY (or DD.MM.####, every year), read once when
+// the list is read: the day in characters 1 and 2, the month in 4 and 5,
+// the year in the last four. Entries whose day, month or year are not whole
+// numbers never match.
+struct HolidayDate {
+  std::string text;  // as listed
+  bool valid = false;
+  bool every_year = false;
+  int day = 0, month = 0, year = 0;
+
+  bool Matches(const CivilDate& today) const;
+};
+HolidayDate ParseHolidayDate(std::string_view entry);
 bool DateMatches(std::string_view entry, const CivilDate& today);
 
-// True when hour:minute is later than the cut-off "HH:MM"; a cut-off that
-// does not read as hours and minutes never makes it too late.
+// The cut-off "HH:MM" (seconds, if any, ignored) as a moment in seconds
+// since midnight; nothing when it does not read as hours and minutes, which
+// never makes it too late.
+std::optional<float> CutOffMoment(std::string_view dont_shutdown_after);
+// True when hour:minute is later than the cut-off; within the cut-off
+// minute itself it is not.
+bool IsTooLate(int hour, int minute, const std::optional<float>& cut_off);
 bool IsTooLate(int hour, int minute, std::string_view dont_shutdown_after);
 
 // Every occurrence, left to right, case-sensitive; replaced text is not
@@ -40,7 +56,7 @@ std::optional<float> ScheduledMoment(std::string_view time);
 
 // The [Desktop] counts (PostponeMinutes, MaxPostpones, IdleMinutes): a whole
 // number from 0 to 1440, or nothing.
-std::optional<int> DesktopCount(const std::string& text);
+std::optional<int> DesktopCount(std::string_view text);
 
 // LatestShutdown's moment in seconds since midnight: strictly HH:MM within
 // a day, since a latest time the administrator did not mean must never move

@@ -1,0 +1,31 @@
+// Child programs: started with a hidden window in the working directory,
+// never through a shell; some left to run on their own, some waited for.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "host/result.h"
+
+namespace kalmora {
+
+// A child program that was started and is waited for.
+struct ChildProcess {
+  uint64_t id = 0;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  // Starts a command line and lets it run on its own.
+  virtual Status StartProcess(const std::string& command_line) = 0;
+  // The same for a child whose end is waited for: ChildExitStatus tells
+  // whether it has ended and with which status; ReleaseChild forgets it, and
+  // first ends it (with everything it started) when asked to.
+  virtual Result<ChildProcess> StartChild(const std::string& command_line) = 0;
+  virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
+  virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
+};
+
+}  // namespace kalmora
