@@ -7,6 +7,7 @@ find_package(GTest REQUIRED)
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
   src/host/sim/sim_world.cpp
+  tools/sim_programs.cpp
   src/host/sim/digest_posix.cpp
   src/host/sim/signature_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)

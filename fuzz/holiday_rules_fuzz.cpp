@@ -44,10 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string failure;
   Check(kalmora::ParseHolidayLists(input, t, failure) == failure.empty() &&
         t.lstShutdownHolidaysDates.size() == t.lstShutdownHolidaysDescr.size());
-  for (const std::string& d : t.lstShutdownHolidaysDates) kalmora::DateMatches(d, today);
-  for (const std::string& d : t.lstMsgHolidaysDates) {
-    Check(d.size() <= 10);
-    kalmora::DateMatches(d, today);
+  for (const kalmora::HolidayDate& d : t.lstShutdownHolidaysDates) d.Matches(today);
+  for (const kalmora::HolidayDate& d : t.lstMsgHolidaysDates) {
+    Check(d.text.size() <= 10);
+    d.Matches(today);
   }
   kalmora::DateMatches(input, today);
 

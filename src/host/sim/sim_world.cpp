@@ -9,8 +9,6 @@
 #include <utility>
 
 #include "host/sim/sim_host.h"
-#include "service/frm_main.h"
-#include "updater/frm_zorvane.h"
 
 namespace kalmora::sim {
 
@@ -234,11 +232,7 @@ void World::RunProgram(const Launch& l) {
   const std::string outer = std::exchange(running_, l.program);
   Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
   try {
-    if (l.program == "zorvane") {
-      RunZorvane(host);
-    } else {
-      RunKalmora(host);
-    }
+    RunSimulatedProgram(l.program, host);
   } catch (const ProgramEnded& end) {
     if (end.reason == ExitReason::Killed && host.connected()) ServiceFailed();
   }

@@ -193,6 +193,12 @@ class World {
   void SettleChildren(LocalMs t);
 };
 
+// Runs the program the simulation starts ("kalmora" or "zorvane") on its
+// host until it ends. The programs live above the hosts, so the world finds
+// them at link time (tools/sim_programs.cpp).
+class SimHost;
+void RunSimulatedProgram(const std::string& program, SimHost& host);
+
 // Copies a directory's files and folders into another, which may exist;
 // files there are overwritten.
 void CopyTree(const std::string& from, const std::string& to, std::error_code& ec);
