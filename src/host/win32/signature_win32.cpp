@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/sim/digest.h"
 #include "update/signature.h"
 
 namespace kalmora {
@@ -21,20 +22,6 @@ struct Owned {
   }
 };
 NTSTATUS WINAPI CloseProvider(BCRYPT_ALG_HANDLE h) { return BCryptCloseAlgorithmProvider(h, 0); }
-
-std::optional<std::string> Sha256(std::string_view bytes) {
-  Owned<BCRYPT_ALG_HANDLE, CloseProvider> alg;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return std::nullopt;
-  Owned<BCRYPT_HASH_HANDLE, BCryptDestroyHash> hash;
-  std::string copy(bytes), digest(32, '\0');
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(alg.h, &hash.h, nullptr, 0, nullptr, 0, 0)) ||
-      !BCRYPT_SUCCESS(
-          BCryptHashData(hash.h, reinterpret_cast<PUCHAR>(copy.data()), static_cast<ULONG>(copy.size()), 0)) ||
-      !BCRYPT_SUCCESS(BCryptFinishHash(hash.h, reinterpret_cast<PUCHAR>(digest.data()), 32, 0))) {
-    return std::nullopt;
-  }
-  return digest;
-}
 
 class CngVerifier final : public SignatureVerifier {
  public:
@@ -56,7 +43,7 @@ class CngVerifier final : public SignatureVerifier {
                                             0))) {
       return Result<bool>::Failure("CNG refused its point");
     }
-    auto digest = Sha256(message);
+    auto digest = sim::Sha256Digest(message);
     if (!digest) return Result<bool>::Failure("CNG could not compute SHA-256");
     std::string rs(signature);
     // CNG takes r||s as it is; any status but success means "does not verify".

@@ -1,11 +1,10 @@
 #include "host/win32/win32_host.h"
 
-#include <bcrypt.h>
-
 #include <algorithm>
 #include <utility>
 #include <vector>
 
+#include "host/sim/digest.h"
 #include "host/win32/mod_api.h"
 
 namespace kalmora::win32 {
@@ -391,18 +390,7 @@ Status Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
 std::optional<std::string> Win32Host::Sha256OfFile(const std::string& name) {
   auto bytes = ReadFile(name);
   if (!bytes) return std::nullopt;
-  BCRYPT_ALG_HANDLE alg = nullptr;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return std::nullopt;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  unsigned char digest[32];
-  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0)) &&
-            BCRYPT_SUCCESS(
-                BCryptHashData(hash, reinterpret_cast<PUCHAR>(bytes->data()), static_cast<ULONG>(bytes->size()), 0)) &&
-            BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof(digest), 0));
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(alg, 0);
-  if (!ok) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
+  return sim::Sha256Digest(*bytes);
 }
 
 std::string Win32Host::GetProfileString(const std::string& section, const std::string& key,
