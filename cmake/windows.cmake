@@ -46,15 +46,21 @@ function(kalmora_resources out program description version main_rc)
   set(${out} ${obj} PARENT_SCOPE)
 endfunction()
 
+# SHA-256 and ECDSA P-256 with CNG: the same code in kalmora.exe, zorvane.exe
+# and kalmora-sim.exe.
+add_library(kalmora_win32_cng STATIC
+  src/host/sim/digest_win32.cpp
+  src/host/win32/signature_win32.cpp)
+target_link_libraries(kalmora_win32_cng PUBLIC kalmora_core bcrypt)
+
 add_library(kalmora_win32_host STATIC
   src/host/win32/win32_host.cpp
   src/host/win32/service_host.cpp
   src/host/win32/service_manager.cpp
   src/host/win32/desktops.cpp
-  src/host/win32/mod_api.cpp
-  src/host/win32/signature_win32.cpp)
+  src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
-target_link_libraries(kalmora_win32_host PUBLIC kalmora_core advapi32 user32 version bcrypt wtsapi32 userenv)
+target_link_libraries(kalmora_win32_host PUBLIC kalmora_core kalmora_win32_cng advapi32 user32 version wtsapi32 userenv)
 
 function(kalmora_windows_program target)
   cmake_parse_arguments(P "" "OUTPUT_NAME;DIRECTORY" "SOURCES" ${ARGN})
@@ -134,10 +140,9 @@ foreach(dir nlohmann CLI)
 endforeach()
 add_executable(kalmora_sim_exe
   tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
-  src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp src/host/sim/digest_win32.cpp
-  src/host/win32/signature_win32.cpp)
+  src/host/sim/sim_host.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
 target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
 target_compile_definitions(kalmora_sim_exe PRIVATE KALMORA_EXAMPLE_DIR=".")
-target_link_libraries(kalmora_sim_exe PRIVATE kalmora_core bcrypt)
+target_link_libraries(kalmora_sim_exe PRIVATE kalmora_core kalmora_win32_cng)
 target_link_options(kalmora_sim_exe PRIVATE -s)

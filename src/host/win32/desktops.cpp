@@ -30,21 +30,6 @@ std::wstring Wide(const std::string& ansi) {
   return out;
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE h = nullptr) : h_(h) {}
-  ~Handle() {
-    if (h_) CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE* out() { return &h_; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
 }  // namespace
 
 Result<std::vector<DeskSession>> Win32Host::ActiveSessions() {
@@ -74,7 +59,7 @@ Result<ChildProcess> Win32Host::StartInSession(uint32_t session, const std::stri
   std::wstring command = L"\"" + program + L"\" " + Wide(args);
   // The session's user, never the service's rights; a Kalmora run by hand
   // in that very session starts it as itself.
-  Handle token;
+  UniqueHandle token;
   DWORD own = 0;
   const bool ours = ProcessIdToSessionId(GetCurrentProcessId(), &own) && own == session;
   if (!WTSQueryUserToken(session, token.out()) && !ours) {
@@ -82,29 +67,20 @@ Result<ChildProcess> Win32Host::StartInSession(uint32_t session, const std::stri
                            ")");
   }
   void* environment = nullptr;
-  if (token.get()) CreateEnvironmentBlock(&environment, token.get(), FALSE);
+  if (token) CreateEnvironmentBlock(&environment, token.get(), FALSE);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
   PROCESS_INFORMATION pi{};
   const DWORD flags = CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
-  const BOOL started = token.get() ? CreateProcessAsUserW(token.get(), program.c_str(), command.data(), nullptr,
-                                                          nullptr, FALSE, flags, environment, nullptr, &si, &pi)
-                                   : CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, flags,
-                                                    nullptr, nullptr, &si, &pi);
+  const BOOL started = token ? CreateProcessAsUserW(token.get(), program.c_str(), command.data(), nullptr, nullptr,
+                                                    FALSE, flags, environment, nullptr, &si, &pi)
+                             : CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                                              nullptr, &si, &pi);
   const DWORD error = GetLastError();
   if (environment) DestroyEnvironmentBlock(environment);
   if (!started) return Status::Failure(LastErrorText(error));
-  Child c{pi.hProcess, CreateJobObjectA(nullptr, nullptr)};
-  if (c.job && !AssignProcessToJobObject(c.job, c.process)) {
-    CloseHandle(c.job);
-    c.job = nullptr;
-  }
-  ResumeThread(pi.hThread);
-  CloseHandle(pi.hThread);
-  const uint64_t id = next_child_++;
-  children_[id] = c;
-  return ChildProcess{id};
+  return AdoptSuspended(pi);
 }
 
 }  // namespace kalmora::win32

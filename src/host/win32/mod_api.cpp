@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "host/win32/handles.h"
+
 namespace kalmora::modAPI {
 
 // One entry: count (4 bytes), LUID (8) and attributes (4).
@@ -11,8 +13,8 @@ static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "the privilege record is 16 bytes"
 
 void EnableShutdownPrivilege() {
   HANDLE process = GetCurrentProcess();
-  HANDLE token = nullptr;
-  OpenProcessToken(process, 0x28, &token);  // TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY
+  win32::UniqueHandle token;
+  OpenProcessToken(process, 0x28, token.out());  // TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY
 
   LUID luid{};
   LookupPrivilegeValueA("", "SeShutdownPrivilege", &luid);  // "" is the local system
@@ -23,9 +25,7 @@ void EnableShutdownPrivilege() {
   wanted.Privileges[0].Attributes = 2;  // SE_PRIVILEGE_ENABLED
   TOKEN_PRIVILEGES previous{};
   DWORD returned = 0;
-  AdjustTokenPrivileges(token, FALSE, &wanted, 16, &previous, &returned);
-
-  if (token) CloseHandle(token);
+  AdjustTokenPrivileges(token.get(), FALSE, &wanted, 16, &previous, &returned);
 }
 
 std::string ReadIniString(const std::string& section, const std::string& key, const std::string& default_value,

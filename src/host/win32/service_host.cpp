@@ -34,17 +34,16 @@ std::string OwnPath() {
 // The Application log's entry for our source: Event Viewer takes the texts
 // from the message table compiled into the program file.
 Status RegisterEventSourceKey(const std::string& exe) {
-  HKEY key = nullptr;
+  KeyHandle key;
   LSTATUS e = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                              nullptr, &key, nullptr);
+                              nullptr, key.out(), nullptr);
   if (e != ERROR_SUCCESS) return Status::Failure(LastErrorText(static_cast<DWORD>(e)));
   const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-  e = RegSetValueExA(key, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
+  e = RegSetValueExA(key.get(), "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe.c_str()),
                      static_cast<DWORD>(exe.size() + 1));
   if (e == ERROR_SUCCESS) {
-    e = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof(types));
+    e = RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof(types));
   }
-  RegCloseKey(key);
   return e == ERROR_SUCCESS ? Status() : Status::Failure(LastErrorText(static_cast<DWORD>(e)));
 }
 
@@ -118,8 +117,8 @@ void Win32Host::ConnectServiceManager() {
   if (debug_mode_ || connect_tried_) return;
   connect_tried_ = true;
   g_service_host = this;
-  HANDLE thread = CreateThread(nullptr, 0, &Win32Host::DispatcherThread, this, 0, nullptr);
-  if (thread) CloseHandle(thread);
+  // The thread runs by itself; its handle is not kept.
+  const UniqueHandle thread(CreateThread(nullptr, 0, &Win32Host::DispatcherThread, this, 0, nullptr));
 }
 
 DWORD WINAPI Win32Host::DispatcherThread(LPVOID) {
@@ -238,13 +237,13 @@ void Win32Host::SetStatus(DWORD state, DWORD exit_code, DWORD wait_hint) {
 void Win32Host::ReportServiceStopped() { SetStatus(SERVICE_STOPPED, NO_ERROR, 0); }
 
 void Win32Host::LogEvent(EventType type, EventId id, const std::string& text) {
-  if (!event_source_) event_source_ = RegisterEventSourceA(nullptr, kEventSource);
+  if (!event_source_) event_source_.reset(RegisterEventSourceA(nullptr, kEventSource));
   if (!event_source_) return;
   const WORD kind = type == EventType::Error     ? EVENTLOG_ERROR_TYPE
                     : type == EventType::Warning ? EVENTLOG_WARNING_TYPE
                                                  : EVENTLOG_INFORMATION_TYPE;
   const char* strings[1] = {text.c_str()};
-  ReportEventA(event_source_, kind, 0, static_cast<DWORD>(id), nullptr, 1, 0, strings, nullptr);
+  ReportEventA(event_source_.get(), kind, 0, static_cast<DWORD>(id), nullptr, 1, 0, strings, nullptr);
 }
 
 }  // namespace kalmora::win32

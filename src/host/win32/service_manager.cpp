@@ -5,6 +5,7 @@
 // After windows.h, which it needs.
 #include <sddl.h>
 
+#include <utility>
 #include <vector>
 
 namespace kalmora::win32 {
@@ -49,10 +50,8 @@ ServiceState StateOf(DWORD state) {
 
 std::optional<uint32_t> Win32Host::ClaimInstance() {
   if (instance_) return std::nullopt;
-  if (HANDLE existing = OpenFileMappingA(FILE_MAP_READ, FALSE, kInstanceName)) {
-    const uint32_t holder = HolderOf(existing);
-    CloseHandle(existing);
-    return holder;
+  if (const UniqueHandle existing(OpenFileMappingA(FILE_MAP_READ, FALSE, kInstanceName)); existing) {
+    return HolderOf(existing.get());
   }
   // SYSTEM and administrators may make it; everyone may read who holds it,
   // so that a start by hand learns of the service and the other way round.
@@ -62,23 +61,19 @@ std::optional<uint32_t> Win32Host::ClaimInstance() {
                                                            &sd, nullptr)) {
     sa.lpSecurityDescriptor = sd;
   }
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4096, kInstanceName);
+  UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 4096, kInstanceName));
   const DWORD error = GetLastError();
   if (sd) LocalFree(sd);
-  if (mapping && error == ERROR_ALREADY_EXISTS) {
-    const uint32_t holder = HolderOf(mapping);
-    CloseHandle(mapping);
-    return holder;
-  }
+  if (mapping && error == ERROR_ALREADY_EXISTS) return HolderOf(mapping.get());
   // Where the claim cannot be made at all (a user without the right to make
   // global objects), this start goes on rather than leave the host without
   // its Kalmora.
   if (!mapping) return std::nullopt;
-  if (auto* view = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(LONG)))) {
+  if (auto* view = static_cast<volatile LONG*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, sizeof(LONG)))) {
     InterlockedExchange(const_cast<LONG*>(view), static_cast<LONG>(GetCurrentProcessId()));
     UnmapViewOfFile(const_cast<LONG*>(view));
   }
-  instance_ = mapping;
+  instance_ = std::move(mapping);
   return std::nullopt;
 }
 

@@ -1,48 +1,22 @@
 // ECDSA P-256 verification with CNG (bcrypt), for kalmora.exe and
 // kalmora-sim.exe on Windows.
-#include <windows.h>
-// bcrypt.h needs the types windows.h declares.
-#include <bcrypt.h>
-
 #include <cstring>
 #include <string>
 
 #include "host/signature.h"
+#include "host/sim/digest.h"
+#include "host/win32/cng.h"
 
 namespace kalmora {
 namespace {
-
-// Closes a CNG handle when the scope ends.
-template <class H, NTSTATUS(WINAPI* Close)(H)>
-struct Owned {
-  H h = nullptr;
-  ~Owned() {
-    if (h) Close(h);
-  }
-};
-NTSTATUS WINAPI CloseProvider(BCRYPT_ALG_HANDLE h) { return BCryptCloseAlgorithmProvider(h, 0); }
-
-std::optional<std::string> Sha256(std::string_view bytes) {
-  Owned<BCRYPT_ALG_HANDLE, CloseProvider> alg;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return std::nullopt;
-  Owned<BCRYPT_HASH_HANDLE, BCryptDestroyHash> hash;
-  std::string copy(bytes), digest(32, '\0');
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(alg.h, &hash.h, nullptr, 0, nullptr, 0, 0)) ||
-      !BCRYPT_SUCCESS(
-          BCryptHashData(hash.h, reinterpret_cast<PUCHAR>(copy.data()), static_cast<ULONG>(copy.size()), 0)) ||
-      !BCRYPT_SUCCESS(BCryptFinishHash(hash.h, reinterpret_cast<PUCHAR>(digest.data()), 32, 0))) {
-    return std::nullopt;
-  }
-  return digest;
-}
 
 class CngVerifier final : public SignatureVerifier {
  public:
   Result<bool> VerifyP256Sha256(std::string_view message, std::string_view public_key,
                                 std::string_view signature) override {
     if (public_key.size() != 64 || signature.size() != 64) return Result<bool>::Failure("wrong lengths");
-    Owned<BCRYPT_ALG_HANDLE, CloseProvider> alg;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg.h, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+    win32::CngAlgorithm alg;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(alg.out(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
       return Result<bool>::Failure("CNG offers no ECDSA P-256");
     }
     // The public blob: magic, the length of one coordinate, then X and Y.
@@ -50,18 +24,18 @@ class CngVerifier final : public SignatureVerifier {
     BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
     std::memcpy(blob.data(), &header, sizeof(header));
     blob += public_key;
-    Owned<BCRYPT_KEY_HANDLE, BCryptDestroyKey> key;
-    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(alg.h, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key.h,
+    win32::CngKey key;
+    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(alg.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.out(),
                                             reinterpret_cast<PUCHAR>(blob.data()), static_cast<ULONG>(blob.size()),
                                             0))) {
       return Result<bool>::Failure("CNG refused its point");
     }
-    auto digest = Sha256(message);
+    auto digest = sim::Sha256Digest(message);
     if (!digest) return Result<bool>::Failure("CNG could not compute SHA-256");
     std::string rs(signature);
     // CNG takes r||s as it is; any status but success means "does not verify".
     const NTSTATUS status =
-        BCryptVerifySignature(key.h, nullptr, reinterpret_cast<PUCHAR>(digest->data()), 32,
+        BCryptVerifySignature(key.get(), nullptr, reinterpret_cast<PUCHAR>(digest->data()), 32,
                               reinterpret_cast<PUCHAR>(rs.data()), static_cast<ULONG>(rs.size()), 0);
     return BCRYPT_SUCCESS(status);
   }

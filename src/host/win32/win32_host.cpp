@@ -1,10 +1,10 @@
 #include "host/win32/win32_host.h"
 
-#include <bcrypt.h>
-
 #include <algorithm>
+#include <utility>
 #include <vector>
 
+#include "host/sim/digest.h"
 #include "host/win32/mod_api.h"
 
 namespace kalmora::win32 {
@@ -42,21 +42,6 @@ namespace {
 // Names with wildcards would make the directory search match other files.
 bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
 
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  ~FileHandle() {
-    if (ok()) CloseHandle(h_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
-
 }  // namespace
 
 Win32Host::Win32Host(const Options& options) {
@@ -85,7 +70,6 @@ Win32Host::Win32Host(const Options& options) {
 
 Win32Host::~Win32Host() {
   if (window_) DestroyWindow(window_);
-  if (event_source_) DeregisterEventSource(event_source_);
   DeleteCriticalSection(&status_lock_);
 }
 
@@ -291,8 +275,8 @@ Result<PROCESS_INFORMATION> CreateHidden(const std::string& command_line, DWORD 
 Status Win32Host::StartProcess(const std::string& command_line) {
   auto pi = CreateHidden(command_line, 0);
   if (!pi) return pi.status();
-  CloseHandle(pi->hThread);
-  CloseHandle(pi->hProcess);
+  // Nobody waits for it: both handles go at once, the thread's first.
+  UniqueHandle process(pi->hProcess), thread(pi->hThread);
   return Status();
 }
 
@@ -301,23 +285,24 @@ Result<ChildProcess> Win32Host::StartChild(const std::string& command_line) {
   // anything of its own.
   auto pi = CreateHidden(command_line, CREATE_SUSPENDED);
   if (!pi) return pi.status();
-  Child c{pi->hProcess, CreateJobObjectA(nullptr, nullptr)};
-  if (c.job && !AssignProcessToJobObject(c.job, c.process)) {
-    CloseHandle(c.job);
-    c.job = nullptr;
-  }
-  ResumeThread(pi->hThread);
-  CloseHandle(pi->hThread);
+  return AdoptSuspended(*pi);
+}
+
+ChildProcess Win32Host::AdoptSuspended(const PROCESS_INFORMATION& pi) {
+  Child c{UniqueHandle(pi.hProcess), UniqueHandle(CreateJobObjectA(nullptr, nullptr))};
+  if (c.job && !AssignProcessToJobObject(c.job.get(), c.process.get())) c.job.reset();
+  UniqueHandle thread(pi.hThread);
+  ResumeThread(thread.get());
   const uint64_t id = next_child_++;
-  children_[id] = c;
+  children_[id] = std::move(c);
   return ChildProcess{id};
 }
 
 std::optional<uint32_t> Win32Host::ChildExitStatus(ChildProcess child) {
   auto it = children_.find(child.id);
-  if (it == children_.end() || WaitForSingleObject(it->second.process, 0) != WAIT_OBJECT_0) return std::nullopt;
+  if (it == children_.end() || WaitForSingleObject(it->second.process.get(), 0) != WAIT_OBJECT_0) return std::nullopt;
   DWORD code = 0;
-  if (!GetExitCodeProcess(it->second.process, &code)) return std::nullopt;
+  if (!GetExitCodeProcess(it->second.process.get(), &code)) return std::nullopt;
   return code;
 }
 
@@ -325,12 +310,11 @@ void Win32Host::ReleaseChild(ChildProcess child, bool end_if_running) {
   auto it = children_.find(child.id);
   if (it == children_.end()) return;
   Child& c = it->second;
-  if (end_if_running && WaitForSingleObject(c.process, 0) == WAIT_TIMEOUT) {
-    if (!c.job || !TerminateJobObject(c.job, 1)) TerminateProcess(c.process, 1);
-    WaitForSingleObject(c.process, 5000);
+  if (end_if_running && WaitForSingleObject(c.process.get(), 0) == WAIT_TIMEOUT) {
+    if (!c.job || !TerminateJobObject(c.job.get(), 1)) TerminateProcess(c.process.get(), 1);
+    WaitForSingleObject(c.process.get(), 5000);
   }
-  if (c.job) CloseHandle(c.job);
-  CloseHandle(c.process);
+  // Closes the job's handle, then the process's.
   children_.erase(it);
 }
 
@@ -367,16 +351,15 @@ Status Win32Host::ReplaceFile(const std::string& from, const std::string& to) {
 bool Win32Host::FileExists(const std::string& name) {
   if (name.empty() || HasWildcard(name)) return false;
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(name.c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
+  const SearchHandle search(FindFirstFileA(name.c_str(), &fd));
+  if (!search) return false;
   return (fd.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
 std::optional<std::string> Win32Host::ReadFile(const std::string& name) {
-  FileHandle f(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f.ok()) return std::nullopt;
+  UniqueHandle f(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return std::nullopt;
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -389,9 +372,9 @@ std::optional<std::string> Win32Host::ReadFile(const std::string& name) {
 }
 
 Status Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
-  FileHandle f(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr));
-  if (!f.ok()) return Status::Failure(LastErrorText());
+  UniqueHandle f(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return Status::Failure(LastErrorText());
   size_t done = 0;
   while (done < bytes.size()) {
     DWORD put = 0;
@@ -407,18 +390,7 @@ Status Win32Host::WriteFile(const std::string& name, const std::string& bytes) {
 std::optional<std::string> Win32Host::Sha256OfFile(const std::string& name) {
   auto bytes = ReadFile(name);
   if (!bytes) return std::nullopt;
-  BCRYPT_ALG_HANDLE alg = nullptr;
-  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&alg, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return std::nullopt;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  unsigned char digest[32];
-  bool ok = BCRYPT_SUCCESS(BCryptCreateHash(alg, &hash, nullptr, 0, nullptr, 0, 0)) &&
-            BCRYPT_SUCCESS(
-                BCryptHashData(hash, reinterpret_cast<PUCHAR>(bytes->data()), static_cast<ULONG>(bytes->size()), 0)) &&
-            BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof(digest), 0));
-  if (hash) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(alg, 0);
-  if (!ok) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(digest), sizeof(digest));
+  return sim::Sha256Digest(*bytes);
 }
 
 std::string Win32Host::GetProfileString(const std::string& section, const std::string& key,

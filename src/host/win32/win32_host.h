@@ -26,27 +26,13 @@
 
 #include "host/host.h"
 #include "host/signature.h"
+#include "host/win32/handles.h"
 
 namespace kalmora::win32 {
 
 // The system's own words for an error code (the thread's last error by
 // default), without the line end.
 std::string LastErrorText(DWORD error = GetLastError());
-
-// A handle of the service manager or of a service, closed when it goes.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE h) : h_(h) {}
-  ~ScHandle() {
-    if (h_) CloseServiceHandle(h_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return h_; }
-
- private:
-  SC_HANDLE h_;
-};
 
 class Win32Host : public Host {
  public:
@@ -158,11 +144,14 @@ class Win32Host : public Host {
 
   // Children that are waited for: the process, and the job that holds it
   // with whatever it starts (send.bat's mail program, say), so that ending
-  // it ends them all.
+  // it ends them all. The job's handle, declared last, is closed first.
   struct Child {
-    HANDLE process = nullptr;
-    HANDLE job = nullptr;
+    UniqueHandle process;
+    UniqueHandle job;
   };
+  // Takes over a child that CreateProcess started suspended: puts it in a
+  // job of its own, lets it run and keeps it for the waiting.
+  ChildProcess AdoptSuspended(const PROCESS_INFORMATION& pi);
   std::map<uint64_t, Child> children_;
   uint64_t next_child_ = 1;
 
@@ -182,9 +171,10 @@ class Win32Host : public Host {
   std::atomic<SERVICE_STATUS_HANDLE> status_handle_{nullptr};
   CRITICAL_SECTION status_lock_;
   DWORD reported_state_ = 0;
-  HANDLE event_source_ = nullptr;
-  // Held for the life of the process: the claim to be the host's one Kalmora.
-  HANDLE instance_ = nullptr;
+  EventSourceHandle event_source_;
+  // Held for the life of the host, which is the process's: the claim to be
+  // the host's one Kalmora.
+  UniqueHandle instance_;
 };
 
 }  // namespace kalmora::win32
