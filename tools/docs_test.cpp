@@ -22,7 +22,7 @@ const fs::path kRoot = KALMORA_SOURCE_DIR;
 // Every key of kalmora.ini, as (section, key).
 std::vector<std::pair<std::string, std::string>> ReaderKeys() {
   std::vector<std::pair<std::string, std::string>> keys = {{"GeneralOptions", "Version"}};
-  for (const ConfigKey& k : ConfigKeys()) keys.emplace_back(k.section, k.key);
+  for (const SettingKey& k : SettingKeys()) keys.emplace_back(k.section, k.key);
   return keys;
 }
 
