@@ -104,7 +104,7 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   }
   sim::World world(o);
   world.Run();
-  return {world.records(), world.timer_wakeups()};
+  return {world.records(), world.timer_wakeups(), world.counts()};
 }
 
 SimRun RunIni(const std::string& ini, const SimSetup& run_setup) {

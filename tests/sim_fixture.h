@@ -50,6 +50,7 @@ Strings Lines(const std::vector<sim::Record>& records, const std::set<std::strin
 struct SimRun {
   std::vector<sim::Record> records;
   int64_t timer_wakeups = 0;
+  std::map<std::string, int> counts;  // what the world counted ("read kalmora.ini", …)
 
   std::vector<sim::Record> Of(const std::string& kind) const;
   Strings Lines(const std::set<std::string>& kinds = {}) const { return testing::Lines(records, kinds); }

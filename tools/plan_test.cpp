@@ -8,6 +8,7 @@
 #include <iterator>
 #include <set>
 
+#include "config/config.h"
 #include "config/rules.h"
 #include "sim_fixture.h"
 
@@ -143,6 +144,27 @@ TEST(Plan, KindsOfAWeekUidsAndSelections) {
   EXPECT_TRUE(weekdays_only[5].halt_at.empty());
   EXPECT_EQ(Uids(plan::Ics(plan::Select(week, {.mails = false}), "X")).size(), 7u);
   EXPECT_TRUE(Uids(plan::Ics(plan::Select(week, {.shutdowns = false}), "X")).empty());
+}
+
+// Reading kalmora.ini is counted, not timed: a start reads it once and
+// splits and parses it once, and a year's plan parses it once, so that a new
+// key cannot quietly make every reading scan the whole file again.
+TEST(Reading, OnceAStartAndOnceAPlan) {
+  ScratchDir dir;
+  std::string ini = ExampleIni();
+  const std::string marker = "; counted " + std::to_string(ConfigurationParses()) + "\r\n";
+  dir.Write("kalmora.ini", marker + ini);
+  std::error_code ec;
+  sim::CopyTree(kExample + "/system", dir.path() + "/system", ec);
+  int parses = ConfigurationParses();
+  const SimRun run = RunSim(dir, {.start = "2027-03-02 10:00"});
+  EXPECT_EQ(std::pair(run.counts.at("read kalmora.ini"), run.counts.at("index kalmora.ini")), std::pair(1, 1));
+  EXPECT_EQ(ConfigurationParses() - parses, 1);
+
+  dir.Write("kalmora.ini", "; another\r\n" + marker + ini);
+  parses = ConfigurationParses();
+  EXPECT_EQ(Plan(dir.path(), "2027-01-01 00:00", 365).size(), 365u);
+  EXPECT_EQ(ConfigurationParses() - parses, 1);
 }
 
 }  // namespace

@@ -129,10 +129,7 @@ class World {
   // How often something was done, by name ("read kalmora.ini", "index
   // kalmora.ini"): what the counted guards of the tests look at.
   void Count(const std::string& what) { ++counts_[what]; }
-  int count(const std::string& what) const {
-    auto it = counts_.find(what);
-    return it == counts_.end() ? 0 : it->second;
-  }
+  const std::map<std::string, int>& counts() const { return counts_; }
   std::string Resolve(const std::string& name, const std::string& cwd) const;
 
   struct Launch {
