@@ -6,6 +6,7 @@ find_package(GTest REQUIRED)
 
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
+  src/host/sim/sim_children.cpp
   src/host/sim/sim_world.cpp
   tools/sim_programs.cpp
   src/host/sim/digest_posix.cpp

@@ -46,6 +46,7 @@ class Checker {
   // Only keys that stand in the file are judged: a default is always fine.
   void Kinds();
   void ScheduledTimes();
+  void Addresses();
   void DateRow(int line, const std::string& date, std::map<std::string, int>& seen, const char* later_wins);
 
   Host& host_;

@@ -295,11 +295,12 @@ void Checker::Values(int program_major) {
       Add(line, "scheduled-days", {d, meant.empty() ? "no day at all" : meant});
     }
   }
-  if (int line = KeyAt("GeneralOptions", "UpdateServer"); line && !c.UpdateServer.empty()) {
-    if (c.UpdateServer.back() != '/') Add(line, "update-server", {c.UpdateServer});
-    // With the update on, UpdateKey() says how much http matters.
-    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0 && !c.UpdateEnabled) Add(line, "plain-http");
-  }
+  Addresses();
+}
+
+// Notices switched on for nobody, and an update server that is never found.
+void Checker::Addresses() {
+  const Settings& c = settings();
   const bool mail = c.MsgOnShutdownEmail || c.MsgOnWeekendShutdownEmail;
   const bool net = c.MsgOnShutdownNet || c.MsgOnWeekendShutdownNet;
   if (mail && c.DefaultEmailAddress.empty()) {
@@ -309,6 +310,11 @@ void Checker::Values(int program_major) {
   if (net && c.NetAddress.empty()) {
     const int line = KeyAt("GeneralOptions", c.MsgOnShutdownNet ? "MsgOnShutdownNet" : "MsgOnWeekendShutdownNet");
     Add(line, "no-address", {"a NET SEND notice", "NetAddress"});
+  }
+  if (int line = KeyAt("GeneralOptions", "UpdateServer"); line && !c.UpdateServer.empty()) {
+    if (c.UpdateServer.back() != '/') Add(line, "update-server", {c.UpdateServer});
+    // With the update on, UpdateKey() says how much http matters.
+    if (AsciiLower(c.UpdateServer).rfind("http://", 0) == 0 && !c.UpdateEnabled) Add(line, "plain-http");
   }
 }
 

@@ -287,6 +287,40 @@ std::string Updater::UpdateReport(const UpdateRun& run) {
   return report;
 }
 
+// The server's index, verified when a key is installed, and what it offers;
+// false when the update stops here (its entry is written).
+bool Updater::FetchIndex(UpdateRun& run) {
+  auto key = ReadUpdateKey();
+  if (!key) {
+    host_.LogEvent(EventType::Error, EventId::Failure,
+                   "Kalmora: The online update was stopped: " + key.reason() + ". Nothing was downloaded.");
+    return false;
+  }
+  run.signed_index = key->has_value();
+  if (run.signed_index) {
+    (void)host_.DeleteFile("versions.idx.sig");
+    // One transfer for both, so that the signature belongs to this index.
+    run.index = Download("versions.idx{.new,.sig}");
+    if (run.index) {
+      if (Status trusted = CheckSignedIndex(**key); !trusted) {
+        RefuseIndex(trusted.reason());
+        return false;
+      }
+    }
+    (void)host_.DeleteFile("versions.idx.sig");
+  } else {
+    run.index = Download("versions.idx.new");
+  }
+  ReadServerIndex(run);
+  if (run.signed_index && run.index) {
+    if (Status offer = CheckSignedOffer(run); !offer) {
+      RefuseIndex(offer.reason());
+      return false;
+    }
+  }
+  return true;
+}
+
 void Updater::OnlineUpdate(bool running_as_service, std::string& GlobalIniVersion) {
   if (!settings().UpdateEnabled) return;
 
@@ -305,28 +339,7 @@ void Updater::OnlineUpdate(bool running_as_service, std::string& GlobalIniVersio
   if (run.LocalIniVersion == kNoUpdate) run.LocalIniVersion = "0";
   GlobalIniVersion = run.LocalIniVersion;
 
-  auto key = ReadUpdateKey();
-  if (!key) {
-    host_.LogEvent(EventType::Error, EventId::Failure,
-                   "Kalmora: The online update was stopped: " + key.reason() + ". Nothing was downloaded.");
-    return;
-  }
-  run.signed_index = key->has_value();
-  if (run.signed_index) {
-    (void)host_.DeleteFile("versions.idx.sig");
-    // One transfer for both, so that the signature belongs to this index.
-    run.index = Download("versions.idx{.new,.sig}");
-    if (run.index) {
-      if (Status trusted = CheckSignedIndex(**key); !trusted) return RefuseIndex(trusted.reason());
-    }
-    (void)host_.DeleteFile("versions.idx.sig");
-  } else {
-    run.index = Download("versions.idx.new");
-  }
-  ReadServerIndex(run);
-  if (run.signed_index && run.index) {
-    if (Status offer = CheckSignedOffer(run); !offer) return RefuseIndex(offer.reason());
-  }
+  if (!FetchIndex(run)) return;
   if (run.UpdateIni && !run.UpdateExe) {
     InstallConfigurationOnly(run);
   } else if (run.UpdateExe && !run.UpdateIni) {

@@ -29,6 +29,7 @@ class Updater {
   struct UpdateRun;
   const Settings& settings() const { return *config_.values; }
   Status Download(const std::string& files);
+  bool FetchIndex(UpdateRun& run);
   void ReadServerIndex(UpdateRun& run);
   Result<std::optional<std::string>> ReadUpdateKey();
   Status CheckSignedIndex(const std::string& key);

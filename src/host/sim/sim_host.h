@@ -24,6 +24,9 @@ struct Transfer {
   std::optional<double> cut;  // the fraction after which it breaks off
 };
 
+// A file's bytes, or nothing when it is not a readable regular file.
+std::optional<std::string> ReadWhole(const std::string& path);
+
 class SimHost : public Host {
  public:
   SimHost(World& world, std::string program, std::string args, bool started_by_service_manager);
