@@ -44,19 +44,6 @@ std::string UtcStamp() {
   return buf;
 }
 
-sim::LocalMs LocalNow() {
-  const std::time_t t = std::time(nullptr);
-  std::tm lt{};
-#ifdef _WIN32
-  localtime_s(&lt, &t);
-#else
-  localtime_r(&t, &lt);
-#endif
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &lt);
-  return *sim::ParseTime(buf);
-}
-
 // Kalmora's argument string is taken here, not by the option parser: the
 // next argument is the value even when it begins with a dash ("--args
 // -debug") or is empty, and "--args=VALUE" works too. Nothing else of the
@@ -251,7 +238,7 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   };
   o.args = c.args;
   o.service = c.service;
-  o.start = LocalNow();
+  o.start = sim::MachineNow();
   if (!c.start.empty() && !time("--start", c.start, o.start)) return false;
   o.until = o.start + 48LL * 3600 * 1000;
   if (!c.until.empty()) {
@@ -433,7 +420,7 @@ int Check(int argc, char** argv) {
   const fs::path path = fs::absolute(file, ec);
   sim::Options o;
   o.work_dir = path.parent_path().string();
-  o.start = LocalNow();  // today's date tells which dated rows have passed
+  o.start = sim::MachineNow();  // today's date tells which dated rows have passed
   sim::World world(o);
   sim::SimHost host(world, "kalmora", "", false);
   const auto findings = CheckConfiguration(host, path.string(), KALMORA_VERSION_MAJOR);
@@ -497,7 +484,7 @@ int Plan(int argc, char** argv) {
     if (year < 1601 || year > 9999) return Unusable("plan: --year: " + std::to_string(year) + " is not a year");
     if (from.empty()) from = std::to_string(year) + "-01-01";
   }
-  auto start = sim::ParseTime((from.empty() ? sim::FormatTime(LocalNow()).substr(0, 10) : from) + " 00:00");
+  auto start = sim::ParseTime((from.empty() ? sim::FormatTime(sim::MachineNow()).substr(0, 10) : from) + " 00:00");
   if (!start) return Unusable("plan: --from: '" + from + "' is not YYYY-MM-DD");
   o.from = *start;
   if (year) {

@@ -51,14 +51,8 @@ bool WriteAll(const fs::path& path, const std::string& bytes) {
 }
 
 IndexDate Today() {
-  const std::time_t t = std::time(nullptr);
-  std::tm lt{};
-#ifdef _WIN32
-  localtime_s(&lt, &t);
-#else
-  localtime_r(&t, &lt);
-#endif
-  return {lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday};
+  const LocalTime lt = sim::ToLocalTime(sim::MachineNow());
+  return {lt.year, lt.month, lt.day};
 }
 
 // The service's own checker; a file it rates 2 would stop every host.

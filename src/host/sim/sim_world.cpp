@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -86,6 +87,19 @@ LocalTime ToLocalTime(LocalMs t) {
   lt.second = static_cast<int>(in_day / 1000 % 60);
   lt.millisecond = static_cast<int>(in_day % 1000);
   return lt;
+}
+
+LocalMs MachineNow() {
+  const std::time_t t = std::time(nullptr);
+  std::tm lt{};
+#ifdef _WIN32
+  localtime_s(&lt, &t);
+#else
+  localtime_r(&t, &lt);
+#endif
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &lt);
+  return *ParseTime(buf);
 }
 
 std::string FormatTime(LocalMs t) {

@@ -28,6 +28,9 @@ using LocalMs = int64_t;
 std::optional<LocalMs> ParseTime(const std::string& text);
 std::string FormatTime(LocalMs t);
 LocalTime ToLocalTime(LocalMs t);
+// This machine's own local time now, to the second: where the tools' days
+// begin when none is given.
+LocalMs MachineNow();
 
 struct Options {
   std::string work_dir;  // the program directory; must exist
