@@ -13,7 +13,7 @@ add_library(kalmora_sim_host STATIC
   src/host/sim/signature_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
-add_executable(kalmora-sim tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp)
+add_executable(kalmora-sim tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp)
 target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11)
 target_compile_definitions(kalmora-sim PRIVATE KALMORA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/program")
 

@@ -139,7 +139,7 @@ foreach(dir nlohmann CLI)
   endif()
 endforeach()
 add_executable(kalmora_sim_exe
-  tools/kalmora_sim.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
+  tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
   src/host/sim/sim_host.cpp src/host/sim/sim_children.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
 target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
