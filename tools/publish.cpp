@@ -85,8 +85,49 @@ int AddProgram(const std::string& file, Offer& offer, std::string& exe_version) 
   if (Status whole = CheckWindowsExecutable(*exe); !whole) return Say(kRefused, "--exe: " + whole.reason());
   auto v = StampedVersion(*exe);
   if (!v) return Say(kRefused, "--exe: it carries no version stamp");
-  exe_version = std::to_string(v->major) + "." + std::to_string(v->minor) + "." + std::to_string(v->revision);
+  exe_version = VersionText(*v);
   offer.exe = *exe;
+  return 0;
+}
+
+// versions.idx.new as the hosts read it: the versions, a pin for each
+// offered file, and the date after which hosts refuse it.
+Result<std::string> IndexText(const Offer& offer, const std::string& exe_version, const std::string& ini_version,
+                              const std::string& expires) {
+  std::string index = "[Versions]\r\nExeVersion=" + exe_version + "\r\nIniVersion=" + ini_version + "\r\n";
+  for (const auto& [file, pin] : {std::pair{&offer.exe, "ExeSha256="}, {&offer.ini, "IniSha256="}}) {
+    if (file->empty()) continue;
+    auto digest = sim::Sha256Digest(*file);
+    if (!digest) return Result<std::string>::Failure("SHA-256 could not be computed");
+    index += pin + HexLower(*digest) + "\r\n";
+  }
+  return index + "Expires=" + expires + "\r\n";
+}
+
+// Signs the index, checks the signature as a host would, and writes the
+// offer to the update server's directory.
+int SignAndWrite(const std::string& pem, const P256PrivateKey& key, const Offer& offer, const std::string& index,
+                 const std::string& out, const std::string& summary) {
+  auto der = SignP256Sha256(pem, key, index);
+  if (!der) return Say(kRefused, "--key: " + der.reason());
+  // A key file whose public half does not belong to its private half would
+  // sign what no host accepts: check as a host checks.
+  auto rs = P256SignatureFromDer(*der);
+  auto verified = rs ? PlatformSignatureVerifier().VerifyP256Sha256(index, key.public_key, *rs) : Result<bool>(false);
+  if (!verified || !*verified) return Say(kRefused, "--key: its signature does not verify with its own public key");
+
+  const fs::path dir = fs::path(out) / "kalmora";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  // The server offers exactly what the index names.
+  for (const char* name : {"kalmora.exe.new", "kalmora.ini.new"}) fs::remove(dir / name, ec);
+  const bool written = (offer.exe.empty() || WriteAll(dir / "kalmora.exe.new", offer.exe)) &&
+                       (offer.ini.empty() || WriteAll(dir / "kalmora.ini.new", offer.ini)) &&
+                       WriteAll(dir / "versions.idx.new", index) && WriteAll(dir / "versions.idx.sig", *der);
+  if (!written) return Say(kUnusable, "--out: cannot write to '" + dir.string() + "'");
+  std::cout << "kalmora-sim publish: " << (dir / "versions.idx.new").string() << ": " << summary
+            << "; signed in versions.idx.sig" << (offer.exe.empty() ? "" : "; kalmora.exe.new")
+            << (offer.ini.empty() ? "" : "; kalmora.ini.new") << "\n";
   return 0;
 }
 
@@ -137,38 +178,11 @@ int Publish(int argc, char** argv) {
     offer.ini = *ini;
   }
   const std::string expires = FormatIndexDate(AddDays(Today(), days));
-  std::string index = "[Versions]\r\nExeVersion=" + exe_version +
-                      "\r\nIniVersion=" + (ini_file.empty() ? std::string(kNoUpdate) : ini_version) + "\r\n";
-  for (const auto& [file, pin] : {std::pair{&offer.exe, "ExeSha256="}, {&offer.ini, "IniSha256="}}) {
-    if (file->empty()) continue;
-    auto digest = sim::Sha256Digest(*file);
-    if (!digest) return Say(kRefused, "SHA-256 could not be computed");
-    index += pin + HexLower(*digest) + "\r\n";
-  }
-  index += "Expires=" + expires + "\r\n";
-
-  auto der = SignP256Sha256(*pem, *key, index);
-  if (!der) return Say(kRefused, "--key: " + der.reason());
-  // A key file whose public half does not belong to its private half would
-  // sign what no host accepts: check as a host checks.
-  auto rs = P256SignatureFromDer(*der);
-  auto verified = rs ? PlatformSignatureVerifier().VerifyP256Sha256(index, key->public_key, *rs) : Result<bool>(false);
-  if (!verified || !*verified) return Say(kRefused, "--key: its signature does not verify with its own public key");
-
-  const fs::path dir = fs::path(out) / "kalmora";
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  // The server offers exactly what the index names.
-  for (const char* name : {"kalmora.exe.new", "kalmora.ini.new"}) fs::remove(dir / name, ec);
-  const bool written = (offer.exe.empty() || WriteAll(dir / "kalmora.exe.new", offer.exe)) &&
-                       (offer.ini.empty() || WriteAll(dir / "kalmora.ini.new", offer.ini)) &&
-                       WriteAll(dir / "versions.idx.new", index) && WriteAll(dir / "versions.idx.sig", *der);
-  if (!written) return Say(kUnusable, "--out: cannot write to '" + dir.string() + "'");
-  std::cout << "kalmora-sim publish: " << (dir / "versions.idx.new").string() << ": ExeVersion " << exe_version
-            << ", IniVersion " << (ini_file.empty() ? std::string(kNoUpdate) : ini_version) << ", Expires " << expires
-            << "; signed in versions.idx.sig" << (offer.exe.empty() ? "" : "; kalmora.exe.new")
-            << (offer.ini.empty() ? "" : "; kalmora.ini.new") << "\n";
-  return 0;
+  if (ini_file.empty()) ini_version = kNoUpdate;
+  auto index = IndexText(offer, exe_version, ini_version, expires);
+  if (!index) return Say(kRefused, index.reason());
+  return SignAndWrite(*pem, *key, offer, *index, out,
+                      "ExeVersion " + exe_version + ", IniVersion " + ini_version + ", Expires " + expires);
 }
 
 }  // namespace kalmora
