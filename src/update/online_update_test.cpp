@@ -220,34 +220,31 @@ TEST_F(OnlineUpdate, OnlyAnUpdateEnabledOfOneUpdates) {
 }
 
 TEST_F(OnlineUpdate, Timelines) {
-  // Kalmora ends after the report, before any holiday check; Zorvane swaps
-  // three seconds later and starts the new program.
-  server_.Write("versions.idx.new", Index("1.0.6 7"));
-  server_.Write("kalmora.exe.new", kNewExe);
-  EXPECT_EQ(Run().run.Lines({"start", "exit"}),
-            (Strings{"07:58:00.000 start", "07:58:16.000 exit update", "07:58:16.000 zorvane start -updateexe kalmora",
-                     "07:58:19.000 zorvane exit done", "07:58:19.000 start", "08:01:32.000 exit halt"}));
-  // Under the service manager the service is reported stopped before the
-  // hand-over and started again by the service manager, so a later stop
-  // request still reaches the new program.
-  SetUp();
-  server_.Write("versions.idx.new", Index("1.0.6 7"));
-  server_.Write("kalmora.exe.new", kNewExe);
-  Strings lines;
-  for (const std::string& line :
-       Run({.service = true, .stop_at = "2026-12-24 08:05"}).run.Lines({"start", "exit", "service"})) {
-    if (line.find("service Set") == std::string::npos && line.find("ConnectServiceManager") == std::string::npos) {
-      lines.push_back(line);
-    }
+  const std::pair<SimSetup, Strings> hand_overs[] = {
+      // Kalmora ends after the report, before any holiday check; Zorvane
+      // swaps three seconds later and starts the new program.
+      {{},
+       {"07:58:00.000 start", "07:58:16.000 exit update", "07:58:16.000 zorvane start -updateexe kalmora",
+        "07:58:19.000 zorvane exit done", "07:58:19.000 start", "08:01:32.000 exit halt"}},
+      // Under the service manager the service is reported stopped before the
+      // hand-over and started again by the service manager, so a later stop
+      // request still reaches the new program.
+      {{.service = true, .stop_at = "2026-12-24 08:05"},
+       {"07:58:00.000 start", "08:00:06.500 service ReportServiceStopped", "08:00:06.500 exit update",
+        "08:00:06.500 zorvane start -updateexe kalmora", "08:00:09.500 zorvane service StartService Kalmora",
+        "08:00:09.500 zorvane exit done", "08:00:09.500 start", "08:05:00.000 exit stop"}},
+  };
+  for (const auto& [run_setup, lines] : hand_overs) {
+    Offer(Index("1.0.6 7"), "", kNewExe);
+    Strings got = Run(run_setup).run.Lines({"start", "exit", "service"});
+    std::erase_if(got, [](const std::string& line) {
+      return line.find("service Set") != std::string::npos || line.find("ConnectServiceManager") != std::string::npos;
+    });
+    EXPECT_EQ(got, lines);
   }
-  EXPECT_EQ(lines, (Strings{"07:58:00.000 start", "08:00:06.500 service ReportServiceStopped",
-                            "08:00:06.500 exit update", "08:00:06.500 zorvane start -updateexe kalmora",
-                            "08:00:09.500 zorvane service StartService Kalmora", "08:00:09.500 zorvane exit done",
-                            "08:00:09.500 start", "08:05:00.000 exit stop"}));
   // Under the service manager the update starts at 08:00:00.5, after the
   // settling wait; a stop inside the index's pause ends the program there.
-  SetUp();
-  server_.Write("versions.idx.new", Index("1.0.6 8"));
+  Offer(Index("1.0.6 8"));
   Update u = Run({.service = true, .stop_at = "2026-12-24 08:00:02"});
   EXPECT_EQ(u.run.Lines({"exit"}), Strings{"08:00:02.000 exit stop"});
   EXPECT_TRUE(u.reports.empty() && prog_.Exists("versions.idx.new"));
