@@ -256,7 +256,6 @@ TEST_F(OnlineUpdate, Timelines) {
 // writes it, and DER signatures as `openssl dgst -sha256 -sign` makes them.
 class TestKey {
  public:
-  TestKey() : key_(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"), EVP_PKEY_free) {}
   std::string PublicPem() const {
     std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
     PEM_write_bio_PUBKEY(bio.get(), key_.get());
@@ -266,18 +265,17 @@ class TestKey {
   }
   std::string Sign(const std::string& bytes) const {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    size_t len = 0;
+    std::string sig(80, '\0');  // a P-256 signature in DER takes at most 72 bytes
+    size_t len = sig.size();
     EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_.get());
-    EVP_DigestSign(ctx.get(), nullptr, &len, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    std::string sig(len, '\0');
     EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(sig.data()), &len,
                    reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    sig.resize(len);
-    return sig;
+    return sig.substr(0, len);
   }
 
  private:
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_;
+  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key_{EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
+                                                           EVP_PKEY_free};
 };
 
 // With system\update-key.pem the index is read only when its signature
@@ -287,61 +285,45 @@ class TestKey {
 TEST_F(OnlineUpdate, WithAKeyOnlyASignedIndexIsRead) {
   const TestKey key, other;
   const std::string pins = "\nIniSha256=" + Sha256(kServerIni) + "\nExeSha256=" + Sha256(kNewExe);
-  const std::string good = Index("1.0.6 8" + pins + "\nExpires=2027-01-31");
+  // "EXE INI" pinned, to expire at the end of January.
+  auto offer = [&](const std::string& versions) { return Index(versions + pins + "\nExpires=2027-01-31"); };
+  const std::string good = offer("1.0.6 8");
   std::string changed = good;
   changed[changed.find("8\r\n")] = '9';
-  const std::string exe_only = Index("1.0.6 7" + pins + "\nExpires=2027-01-31");
   std::string damaged = kNewExe;  // same size, still stamped 1.0.6
   damaged[0x250] ^= 1;
   const struct {
-    std::string index, sig, error;  // error: the refusal's words, "" for none
+    std::string index, error;             // error: the refusal's words, "" for none
+    std::optional<std::string> sig = {};  // the key's signature of the index when not given
     std::string exe = kNewExe, key_file = "";
   } cases[] = {
-      {good, key.Sign(good), ""},
-      {Index("1.0.5 7" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.5 7" + pins + "\nExpires=2027-01-31")),
-       ""},
-      {good, "", "refused: it is not signed: versions.idx.sig is no signature"},
-      {good, other.Sign(good), "refused: it is signed by another key"},
-      {changed, key.Sign(good), "refused: it is signed by another key"},
-      {Index("1.0.6 8" + pins + "\nExpires=2026-12-01"), key.Sign(Index("1.0.6 8" + pins + "\nExpires=2026-12-01")),
-       "refused: it expired on 2026-12-01."},
-      {Index("1.0.6 8" + pins), key.Sign(Index("1.0.6 8" + pins)), "refused: it carries no Expires=YYYY-MM-DD."},
-      {Index("1.0.6 8\nExpires=2027-01-31"), key.Sign(Index("1.0.6 8\nExpires=2027-01-31")),
-       "refused: it offers a program without ExeSha256."},
+      // clang-format off
+      {good, ""}, {offer("1.0.5 7"), ""},
+      {good, "refused: it is not signed: versions.idx.sig is no signature", ""},
+      {good, "refused: it is signed by another key", other.Sign(good)},
+      {changed, "refused: it is signed by another key", key.Sign(good)},
+      {Index("1.0.6 8" + pins + "\nExpires=2026-12-01"), "refused: it expired on 2026-12-01."},
+      {Index("1.0.6 8" + pins), "refused: it carries no Expires=YYYY-MM-DD."},
+      {Index("1.0.6 8\nExpires=2027-01-31"), "refused: it offers a program without ExeSha256."},
       // An older signed index served again before it expired.
-      {Index("1.0.5 6" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.5 6" + pins + "\nExpires=2027-01-31")),
-       "refused: it offers configuration version 6, older than the installed 7."},
-      {Index("1.0.4 7" + pins + "\nExpires=2027-01-31"), key.Sign(Index("1.0.4 7" + pins + "\nExpires=2027-01-31")),
-       "refused: it offers program version 1.0.4, older than the running 1.0.5."},
-      {exe_only, key.Sign(exe_only),
-       "kalmora.exe.new (version 1.0.6) was not installed and was deleted: its SHA-256 does not "
-       "match ExeSha256",
-       damaged},
-      {good, key.Sign(good),
-       "stopped: the key file system\\update-key.pem is not a P-256 public key (it holds no "
-       "PUBLIC KEY block). Nothing was downloaded.",
-       kNewExe, "not a key\r\n"},
+      {offer("1.0.5 6"), "refused: it offers configuration version 6, older than the installed 7."},
+      {offer("1.0.4 7"), "refused: it offers program version 1.0.4, older than the running 1.0.5."},
+      {offer("1.0.6 7"), "kalmora.exe.new (version 1.0.6) was not installed and was deleted: its SHA-256 does not "
+       "match ExeSha256", {}, damaged},
+      {good, "stopped: the key file system\\update-key.pem is not a P-256 public key (it holds no PUBLIC KEY block). "
+       "Nothing was downloaded.", {}, kNewExe, "not a key\r\n"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error.empty() ? c.index : c.error);
-    SetUp();
-    server_.Remove("versions.idx.sig");
+    Offer(c.index, kServerIni, c.exe);
+    if (!c.sig || !c.sig->empty()) server_.Write("versions.idx.sig", c.sig.value_or(key.Sign(c.index)));
     prog_.Write("system/update-key.pem", c.key_file.empty() ? key.PublicPem() : c.key_file);
-    server_.Write("versions.idx.new", c.index);
-    if (!c.sig.empty()) server_.Write("versions.idx.sig", c.sig);
-    server_.Write("kalmora.ini.new", kServerIni);
-    server_.Write("kalmora.exe.new", c.exe);
     Update u = Run();
-    const bool installs = c.error.empty() && c.index == good;
     ASSERT_EQ(u.errors.size(), c.error.empty() ? 0u : 1u);
-    if (!c.error.empty()) {
-      EXPECT_NE(u.errors[0].find(c.error), std::string::npos) << u.errors[0];
-    }
-    EXPECT_EQ(prog_.Read("kalmora.exe"), installs ? kNewExe : kOldExe);
-    EXPECT_EQ(prog_.Read("kalmora.ini"), installs ? kServerIni : LocalIni());
-    EXPECT_EQ(prog_.Read("versions.idx"), installs ? good : kOldIndex);
-    for (const char* left : {"versions.idx.new", "versions.idx.sig", "kalmora.ini.new", "kalmora.exe.new"})
-      EXPECT_FALSE(prog_.Exists(left)) << left;
+    for (const std::string& e : u.errors) EXPECT_NE(e.find(c.error), std::string::npos) << e;
+    const bool installs = c.error.empty() && c.index == good;
+    ExpectInPlace(installs ? kServerIni : LocalIni(), installs ? kNewExe : kOldExe, installs ? good : kOldIndex);
     EXPECT_EQ(u.holidays.size(), 1u);
   }
 }
