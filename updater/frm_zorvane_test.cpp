@@ -51,8 +51,14 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
       {"-updateexe kalmora", "03 restart, 03 done", "", old_exe, 0, ServiceState::Stopped},
       {"-updateexe kalmora", "03 swap, 33 restart refused x2, 43 error, 43 done", new_exe, old_exe, 0,
        ServiceState::Running},
-      // clang-format on
   };
+  static const std::pair<const char*, const char*> brief[] = {
+      {"file rename kalmora.exe.new kalmora.exe", "swap"}, {"spawn kalmora.exe", "start"}, {"exit done", "done"},
+      {"service StartService Kalmora", "restart"},
+      {"restart An instance of the service is already running.", "restart refused"},
+      {"event Kalmora: The update helper could not start the service Kalmora after the program update: An instance of "
+       "the service is already running.", "error"}};
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE('"' + c.args + "\": " + c.brief);
     ScratchDir dir;
@@ -62,25 +68,20 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
     if (c.service) d.world.SetServiceState(*c.service);
     const sim::LocalMs until = *sim::ParseTime("2026-12-24 10:00") + c.locked_until * 1000;
     if (c.locked_until) d.host.LockFile("kalmora.exe", c.locked_until < 0 ? std::nullopt : std::optional(until));
-    EXPECT_THROW(RunZorvane(d.host), ProgramEnded);  // its reason shows as the last record
+    try {
+      RunZorvane(d.host);
+    } catch (const ProgramEnded&) {  // how it ended is its last record
+    }
     std::vector<std::pair<std::string, int>> runs;
     for (const std::string& line : Lines(d.world.records())) {
-      std::string what = ReplaceAll(line.substr(21), "file rename kalmora.exe.new kalmora.exe", "swap");
-      what = ReplaceAll(ReplaceAll(what, "spawn kalmora.exe", "start"), "exit done", "done");
-      what = ReplaceAll(what, "service StartService Kalmora", "restart");
-      what = ReplaceAll(what, "restart An instance of the service is already running.", "restart refused");
-      if (what.starts_with("event ")) {
-        EXPECT_EQ(what,
-                  "event Kalmora: The update helper could not start the service Kalmora after the program "
-                  "update: An instance of the service is already running.");
-        what = "error";
-      }
+      std::string what = line.substr(21);
+      for (auto [from, to] : brief) what = ReplaceAll(what, from, to);
       if (runs.empty() || runs.back().first.substr(3) != what) runs.emplace_back(line.substr(6, 2) + " " + what, 0);
       ++runs.back().second;
     }
-    std::string brief;
-    for (const auto& [what, n] : runs) brief += ", " + what + (n > 1 ? " x" + std::to_string(n) : "");
-    EXPECT_EQ(brief.substr(2), c.brief);
+    std::string got;
+    for (const auto& [what, n] : runs) got += ", " + what + (n > 1 ? " x" + std::to_string(n) : "");
+    EXPECT_EQ(got.substr(2), c.brief);
     const bool swap = c.brief.find(" swap,") != std::string::npos;
     EXPECT_EQ(dir.Read("kalmora.exe"), swap ? new_exe : c.old);
     EXPECT_EQ(dir.Exists("kalmora.exe.new"), !c.offered.empty() && !swap) << "a new file goes only by the swap";
@@ -91,15 +92,12 @@ TEST(Zorvane, SwapsOnlyAWholeFileAndAlwaysStartsAProgram) {
 // arguments or not, in any case and with either slash.
 TEST(Zorvane, KnowsItsServiceByTheProgramFile) {
   const std::string exe = "C:\\Program Files\\Kalmora\\kalmora.exe";
-  const std::pair<std::string, bool> cases[] = {{"\"C:\\Program Files\\Kalmora\\kalmora.exe\"", true},
-                                                {"C:\\Program Files\\Kalmora\\kalmora.exe", true},
-                                                {"  \"c:/program files/kalmora/KALMORA.EXE\" -x", true},
-                                                {"C:\\Program Files\\Kalmora\\kalmora.exe -x", true},
-                                                {"\"C:\\Program Files\\Kalmora\\kalmora.exe", false},
-                                                {"C:\\Program Files\\Kalmora\\kalmora.exe.new", false},
-                                                {"\"C:\\Other\\kalmora.exe\"", false},
-                                                {"C:\\Program Files\\Kalmora\\kalmora", false},
-                                                {"", false}};
+  // clang-format off
+  const std::pair<std::string, bool> cases[] = {
+      {'"' + exe + '"', true}, {exe, true}, {"  \"c:/program files/kalmora/KALMORA.EXE\" -x", true},
+      {exe + " -x", true}, {'"' + exe, false}, {exe + ".new", false}, {"\"C:\\Other\\kalmora.exe\"", false},
+      {exe.substr(0, exe.size() - 4), false}, {"", false}};
+  // clang-format on
   for (const auto& [line, same] : cases) EXPECT_EQ(ServiceRunsProgram(line, exe), same) << line;
 }
 
