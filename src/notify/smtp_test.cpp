@@ -25,40 +25,32 @@ TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
     Strings recipients;
     std::string message_or_failure;
   } cases[] = {
+      // clang-format off
       // The Bcc line leaves the message but its address joins the envelope;
       // bare line ends in the body become CR LF.
-      {"From: k@x.org\r\nTo: k@x.org\r\nBcc: a@y.org\r\nSubject: s\r\n\r\none\ntwo\rthree\r\n",
-       "k@x.org",
-       {"k@x.org", "a@y.org"},
-       "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n" + kMime +
-           "7bit\r\n\r\none\r\ntwo\r\nthree\r\n"},
+      {"From: k@x.org\r\nTo: k@x.org\r\nBcc: a@y.org\r\nSubject: s\r\n\r\none\ntwo\rthree\r\n", "k@x.org",
+       {"k@x.org", "a@y.org"}, "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n" + kMime +
+       "7bit\r\n\r\none\r\ntwo\r\nthree\r\n"},
       // Lists, display names and a repeated address, which is sent once.
-      {"From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\n\r\n",
-       "k@x.org",
-       {"a@y.org", "b@y.org", "c@z.org"},
-       "From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\nDate: D\r\nMessage-ID: "
-       "M\r\n" +
-           kMime + "7bit\r\n\r\n"},
+      {"From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\n\r\n", "k@x.org",
+       {"a@y.org", "b@y.org", "c@z.org"}, "From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: "
+       "c@z.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "7bit\r\n\r\n"},
       // 8-bit text: the subject as encoded words, the body quoted-printable
       // (blanks before a line end and "=" escaped), as is a long ASCII line.
-      {"From: k@x.org\r\nTo: a@y.org\r\nSubject: Drei K\xF6nige \r\n\r\nK\xF6nig=1 \r\n",
-       "k@x.org",
-       {"a@y.org"},
+      {"From: k@x.org\r\nTo: a@y.org\r\nSubject: Drei K\xF6nige \r\n\r\nK\xF6nig=1 \r\n", "k@x.org", {"a@y.org"},
        "From: k@x.org\r\nTo: a@y.org\r\nSubject: =?windows-1252?Q?Drei_K=F6nige_?=\r\nDate: D\r\nMessage-ID: M\r\n" +
-           kMime + "quoted-printable\r\n\r\nK=F6nig=3D1=20\r\n"},
-      {"From: k@x.org\r\nTo: a@y.org\r\n\r\n" + std::string(999, 'a'),
-       "k@x.org",
-       {"a@y.org"},
-       "From: k@x.org\r\nTo: a@y.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "quoted-printable\r\n\r\n" +
-           Repeat(std::string(75, 'a') + "=\r\n", 13) + std::string(24, 'a')},
+       kMime + "quoted-printable\r\n\r\nK=F6nig=3D1=20\r\n"},
+      {"From: k@x.org\r\nTo: a@y.org\r\n\r\n" + std::string(999, 'a'), "k@x.org", {"a@y.org"}, "From: k@x.org\r\nTo: "
+       "a@y.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "quoted-printable\r\n\r\n" +
+       Repeat(std::string(75, 'a') + "=\r\n", 13) + std::string(24, 'a')},
       // What could break the command line, or leaves the server nobody.
       {"From: k@x.org\r\nTo: a b@y.org\r\n\r\n", "", {}, "a b@y.org"},
       {"From: k@x.org\r\nTo: \"a\"@y.org\r\n\r\n", "", {}, "\"a\"@y.org"},
       {"From: k@x.org\r\nTo: -K@y.org\r\n\r\n", "", {}, "\"-K@y.org\""},
       {"From: k@x.org\r\nTo: A <a@y.org\r\n\r\n", "", {}, "no closing"},
       {"From: k@x.org\r\nBcc: a@y.org\tb@y.org\r\n\r\n", "", {}, "a@y.org\tb@y.org"},
-      {"From: \r\nTo: a@y.org\r\n\r\n", "", {}, "no sender"},
-      {"From: k@x.org\r\nTo: \r\n\r\n", "", {}, "no recipient"},
+      {"From: \r\nTo: a@y.org\r\n\r\n", "", {}, "no sender"}, {"From: k@x.org\r\nTo: \r\n\r\n", "", {}, "no recipient"},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.composed);
@@ -98,18 +90,12 @@ TEST(Smtp, EncodedWordsAndQuotedPrintableLines) {
 
 TEST(Smtp, ServerDateIdAndCommandLine) {
   const std::pair<std::string, bool> servers[] = {
-      {"smtp://mail.example.com", true},
-      {"SMTPS://mail:465", true},
-      {"smtp://[::1]:25/helo.example", true},
-      {"mail.example.com", false},
-      {"smtp://", false},
-      {"smtp://user:pw@mail", false},
-      {"smtp://mail:0", false},
-      {"smtp://mail:65536", false},
-      {"smtp://mail:25x", false},
-      {"smtp://mail example", false},
-      {"smtp://mail\"-K\"x", false},
-      {"http://mail", false},
+      // clang-format off
+      {"smtp://mail.example.com", true}, {"SMTPS://mail:465", true}, {"smtp://[::1]:25/helo.example", true},
+      {"mail.example.com", false}, {"smtp://", false}, {"smtp://user:pw@mail", false}, {"smtp://mail:0", false},
+      {"smtp://mail:65536", false}, {"smtp://mail:25x", false}, {"smtp://mail example", false},
+      {"smtp://mail\"-K\"x", false}, {"http://mail", false},
+      // clang-format on
   };
   for (const auto& [server, usable] : servers) EXPECT_EQ(!SmtpServerProblem(server), usable) << server;
   EXPECT_EQ(SmtpServerProblem("smtp://user:pw@mail")->find("pw"), std::string::npos);
