@@ -110,38 +110,31 @@ TEST(Plan, KindsOfAWeekUidsAndSelections) {
       ReplaceAll(ReplaceAll(ReplaceAll(ExampleIni(), "WeekendShutdown=0", "WeekendShutdown=1"), "ScheduledShutdown=0",
                             "ScheduledShutdown=1\r\nScheduledShutdownTime=20:00\r\nScheduledShutdownTime5=15:00"),
                  "EmailUseBcc=0", "EmailUseBcc=0\r\nMsgHolidaysComputer=DESK-01");
-  std::string ics[2];
-  std::vector<plan::Day> week, longer;
-  for (int added = 0; added < 2; ++added) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini", added ? ReplaceAll(ini, "24.12.####", "15.11.#### = Added\r\n24.12.####") : ini);
-    dir.Write("system/send.bat", "");
-    (added ? longer : week) = Plan(dir.path(), added ? "2027-11-15 00:00" : "2027-12-20 00:00", added ? 42 : 7);
-    ics[added] = plan::Ics(added ? longer : week, "20270101T000000Z");
-    if (!added) {
-      Strings kinds;
-      for (const auto& d : week) kinds.push_back(d.weekday + " " + d.shutdown + " " + d.warning_at + " " + d.halt_at);
-      EXPECT_EQ(kinds, (Strings{"Mon scheduled 19:45:03 20:00:00", "Tue scheduled 19:45:03 20:00:00",
-                                "Wed scheduled 19:45:03 20:00:00", "Thu scheduled 19:45:03 20:00:00",
-                                "Fri holiday  08:03:03", "Sat weekend  08:03:00", "Sun weekend  08:03:00"}));
-      EXPECT_TRUE(week[3].mails.empty());
-      EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
-      EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
-      EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
-    }
-  }
+  ScratchDir dir, added;
+  for (const ScratchDir* d : {&dir, &added}) d->Write("system/send.bat", "");
+  dir.Write("kalmora.ini", ini);
+  added.Write("kalmora.ini", ReplaceAll(ini, "24.12.####", "15.11.#### = Added\r\n24.12.####"));
+  const auto week = Plan(dir.path(), "2027-12-20 00:00", 7), longer = Plan(added.path(), "2027-11-15 00:00", 42);
+  Strings kinds;
+  for (const auto& d : week) kinds.push_back(d.weekday + " " + d.shutdown + " " + d.warning_at + " " + d.halt_at);
+  EXPECT_EQ(kinds, (Strings{"Mon scheduled 19:45:03 20:00:00", "Tue scheduled 19:45:03 20:00:00",
+                            "Wed scheduled 19:45:03 20:00:00", "Thu scheduled 19:45:03 20:00:00",
+                            "Fri holiday  08:03:03", "Sat weekend  08:03:00", "Sun weekend  08:03:00"}));
+  EXPECT_TRUE(week[3].mails.empty());
+  EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
+  EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
+  EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
   // A Friday that is no holiday has its own time; the added row is a holiday.
   EXPECT_EQ(longer[4].date + " " + longer[4].shutdown + " " + longer[4].halt_at, "2027-11-19 scheduled 15:00:00");
   EXPECT_EQ(longer[0].shutdown + " " + longer[0].name, "holiday Added");
   // Every event of the week is in the longer plan with one row more, under
   // the same UID; the added row's own event is new.
-  const auto before = Uids(ics[0]), after = Uids(ics[1]);
+  const std::string ics = plan::Ics(week, "20270101T000000Z");
+  const auto before = Uids(ics), after = Uids(plan::Ics(longer, "20270101T000000Z"));
   EXPECT_EQ(before.size(), 7u);
   EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()));
-  EXPECT_NE(ics[0].find("DTSTAMP:20270101T000000Z\r\nDTSTART:20271225T080300\r\n"), std::string::npos);
-  const auto weekdays_only = plan::Select(week, {.weekends = false});
-  EXPECT_EQ(week[5].shutdown, "weekend");
-  EXPECT_TRUE(weekdays_only[5].halt_at.empty());
+  EXPECT_NE(ics.find("DTSTAMP:20270101T000000Z\r\nDTSTART:20271225T080300\r\n"), std::string::npos);
+  EXPECT_TRUE(plan::Select(week, {.weekends = false})[5].halt_at.empty());
   EXPECT_EQ(Uids(plan::Ics(plan::Select(week, {.mails = false}), "X")).size(), 7u);
   EXPECT_TRUE(Uids(plan::Ics(plan::Select(week, {.shutdowns = false}), "X")).empty());
 }
