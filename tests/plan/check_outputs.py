@@ -79,10 +79,30 @@ def main(sim):
         browser = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
                    "--user-data-dir=" + os.path.join(tmp, "profile")]
-        url = "file://" + paths["html"]
-        dom = subprocess.run(browser + ["--dump-dom", url], capture_output=True, text=True, timeout=120).stdout
-        subprocess.run(browser + ["--window-size=1400,1800", "--screenshot=" + os.path.join(artifacts, "plan.png"), url],
-                       capture_output=True, timeout=120)
+
+        def chromium(page, *args):
+            return subprocess.run(browser + [*args, "file://" + page], capture_output=True, text=True,
+                                  timeout=120).stdout
+
+        weekends_html = os.path.join(tmp, "weekends.html")
+        plan(sim, "html", weekends_html, weekends)
+        for page, shot in ((paths["html"], "plan.png"), (weekends_html, "weekends.png")):
+            chromium(page, "--window-size=1400,1800", "--screenshot=" + os.path.join(artifacts, shot))
+            if not os.path.exists(os.path.join(artifacts, shot)):
+                failures.append("no screenshot " + shot)
+
+        # The page of the year with weekend shutdowns as Chromium reads and
+        # paints it: the colours from the computed style of a copy of the
+        # page with a script that writes them into it.
+        with open(weekends_html) as f:
+            page = f.read()
+        probe = ("<script>const c = id => getComputedStyle(document.getElementById(id)).backgroundColor;"
+                 "document.body.insertAdjacentHTML('beforeend', '<pre id=probe>' + [c('d2027-12-25'), "
+                 "c('d2027-12-24'), c('d2027-12-20'), getComputedStyle(document.querySelector('.legend .weekend'))"
+                 ".backgroundColor].join('|') + '</pre>');</script>")
+        with open(os.path.join(tmp, "probe.html"), "w") as f:
+            f.write(page.replace("</body>", probe + "</body>"))
+        dom = chromium(os.path.join(tmp, "probe.html"), "--dump-dom")
 
         def cell(date):
             m = re.search(r'<td id="d' + date + r'"([^>]*)>', dom)
@@ -93,31 +113,10 @@ def main(sim):
             failures.append(f"24 December is not shown as a holiday shutdown: {eve}")
         if monday is None or "class=" in monday:
             failures.append(f"a working Monday is marked: {monday}")
-        if not os.path.exists(os.path.join(artifacts, "plan.png")):
-            failures.append("no screenshot")
-
-        # The weekend cells as Chromium paints them: the legend's weekend
-        # colour, read from the computed style of a copy of the page with a
-        # script that writes the colours into it.
-        plan(sim, "html", os.path.join(tmp, "weekends.html"), weekends)
-        with open(os.path.join(tmp, "weekends.html")) as f:
-            page = f.read()
-        probe = ("<script>const c = id => getComputedStyle(document.getElementById(id)).backgroundColor;"
-                 "document.body.insertAdjacentHTML('beforeend', '<pre id=probe>' + [c('d2027-12-25'), "
-                 "c('d2027-12-24'), c('d2027-12-20'), getComputedStyle(document.querySelector('.legend .weekend'))"
-                 ".backgroundColor].join('|') + '</pre>');</script>")
-        with open(os.path.join(tmp, "probe.html"), "w") as f:
-            f.write(page.replace("</body>", probe + "</body>"))
-        dom = subprocess.run(browser + ["--dump-dom", "file://" + os.path.join(tmp, "probe.html")],
-                             capture_output=True, text=True, timeout=120).stdout
         m = re.search(r"<pre id=\"probe\">([^<]*)</pre>", dom)
         colours = m.group(1).split("|") if m else []
-        orange = "rgb(251, 140, 0)"
-        if colours[:1] != [orange] or len(colours) != 4 or colours[3] != orange or colours[1] == orange \
-                or colours[2] == orange:
+        if [c == "rgb(251, 140, 0)" for c in colours] != [True, False, False, True]:
             failures.append(f"weekend cell, holiday, working day, legend painted {colours}, not the weekend colour")
-        subprocess.run(browser + ["--window-size=1400,1800", "--screenshot=" + os.path.join(artifacts, "weekends.png"),
-                                  "file://" + os.path.join(tmp, "weekends.html")], capture_output=True, timeout=120)
     for f in failures:
         print("FAIL " + f)
     print("plan outputs: " + ("ok" if not failures else f"{len(failures)} failures"))
