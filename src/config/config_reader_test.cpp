@@ -1,10 +1,13 @@
-// The reader of kalmora.ini: the version rules, the two list sections and
-// damaged files. (Each key in its section with its default: the timelines of
-// the decision, the desk and the checker; what frmMain logs: the start-up
-// tests.)
+// The reader of kalmora.ini: the simulated host's INI lookup beneath it (its
+// cases are checked against the system's own lookup under Wine too), the
+// version rules, the two list sections and damaged files. (Each key in its
+// section with its default: the timelines of the decision, the desk and the
+// checker; what frmMain logs: the start-up tests.)
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "host/sim/profile_lookup.h"
+#include "profile_lookup_cases.h"
 #include "sim_fixture.h"
 
 namespace kalmora::testing {
@@ -34,6 +37,13 @@ Rows AllRows(const HolidayTables& t) {
 }
 
 const std::string kLists = "\r\n[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n";
+
+TEST(Lookup, GivesWhatTheSystemGives) {
+  for (const ProfileCase& c : ProfileCases()) {
+    EXPECT_EQ(LookupProfileString(c.file, c.section, c.key, c.default_value, 750), c.expected)
+        << (c.file ? c.file->substr(0, 60) : "(no file)") << " [" << c.section << "] " << c.key;
+  }
+}
 
 TEST(Reader, VersionWarnsOrFails) {
   const std::tuple<std::string, int, bool> cases[] = {
