@@ -18,25 +18,11 @@ import tempfile
 import icalendar
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
 EXAMPLE = os.path.join(ROOT, "examples", "program")
 
 
 def plan(sim, fmt, out, directory=EXAMPLE, *extra):
     subprocess.run([sim, "plan", "--dir", directory, "--year", "2027", "--format", fmt, "-o", out, *extra], check=True)
-
-
-def variant(tmp, name, replace):
-    # A copy of the example whose kalmora.ini has one text replaced.
-    directory = os.path.join(tmp, name)
-    shutil.copytree(EXAMPLE, directory)
-    path = os.path.join(directory, "kalmora.ini")
-    with open(path, "rb") as f:
-        text = f.read()
-    with open(path, "wb") as f:
-        f.write(text.replace(*replace))
-    return directory
 
 
 def events(path):
@@ -67,7 +53,9 @@ def main(sim):
             failures.append(f"DTSTAMP is not the time of generation in UTC: {stamps}")
 
         # A year with weekend shutdowns: 104 weekend events, none with --no-weekends.
-        weekends = variant(tmp, "weekends", (b"WeekendShutdown=0", b"WeekendShutdown=1"))
+        weekends = shutil.copytree(EXAMPLE, os.path.join(tmp, "weekends"))
+        with open(os.path.join(EXAMPLE, "kalmora.ini"), "rb") as f, open(weekends + "/kalmora.ini", "wb") as w:
+            w.write(f.read().replace(b"WeekendShutdown=0", b"WeekendShutdown=1"))
         for extra, count in (((), 104), (("--no-weekends",), 0)):
             plan(sim, "ics", os.path.join(tmp, "weekends.ics"), weekends, *extra)
             n = sum("(weekend)" in str(e["summary"]) for e in events(os.path.join(tmp, "weekends.ics")))
