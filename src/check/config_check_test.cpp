@@ -3,8 +3,6 @@
 #include "check/config_check.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include "config/config.h"
 #include "sim_fixture.h"
@@ -96,21 +94,15 @@ TEST(Check, TheBundledExamplesAreClean) {
 // The [Desktop] keys; whether updates are signed, what plain http then
 // costs, and a key file the service cannot use.
 TEST(Check, DesktopKeysAndSignedUpdates) {
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
-                                                          EVP_PKEY_free);
-  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-  PEM_write_bio_PUBKEY(bio.get(), key.get());
-  char* data = nullptr;
-  const std::string good(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
-  // Well formed, but (1, 1) is no point of the curve.
-  const std::string spki =
-      "\x30\x59\x30\x13\x06\x07\x2A\x86\x48\xCE\x3D\x02\x01\x06\x08\x2A\x86\x48\xCE\x3D\x03\x01\x07"
-      "\x03\x42\x00\x04"s +
-      std::string(31, '\0') + "\x01"s + std::string(31, '\0') + "\x01"s;
-  unsigned char b64[200] = {};
-  EVP_EncodeBlock(b64, reinterpret_cast<const unsigned char*>(spki.data()), static_cast<int>(spki.size()));
+  // The curve's base point, a key the service can use; and (1, 1), well
+  // formed but no point of the curve.
+  auto pem = [](const std::string& point) {
+    return "-----BEGIN PUBLIC KEY-----\nMFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE" + point + "\n-----END PUBLIC KEY-----\n";
+  };
+  const std::string good =
+      pem("axfR8uEsQkf4vOblY6RA8ncDfYEt6zOg9KE5RdiYwpZP40Li/hp/m47n60p8D54WK84zV2sxXs7LtkBoN79R9Q==");
   const std::string off_curve =
-      "-----BEGIN PUBLIC KEY-----\n" + std::string(reinterpret_cast<char*>(b64)) + "\n-----END PUBLIC KEY-----\n";
+      pem("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAEAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAQ==");
   const std::string desktop =
       Ini("ShutdownEnabled=1\n", "", "", "", "ScheduledShutdown=1\nScheduledShutdownTime=17:30\n") + "[Desktop]\r\n";
   const std::string http = Ini("UpdateEnabled=1\nUpdateServer=http://u.example/\n"),
