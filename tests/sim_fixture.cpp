@@ -66,6 +66,14 @@ std::vector<sim::Record> SimRun::Of(const std::string& kind) const {
   return out;
 }
 
+Strings SimRun::Texts(const std::string& kind, int type) const {
+  Strings out;
+  for (const auto& r : Of(kind)) {
+    if (!type || r["type"] == type) out.push_back(r["text"]);
+  }
+  return out;
+}
+
 Strings SimRun::Brief(const std::set<std::string>& kinds) const {
   // Of a mail's headers only the recipient and the subject stay, unnamed.
   static const std::regex dropped(R"(From: [^|]*\||\|X-[^|]*|To: |Subject: |\|+$)");

@@ -53,6 +53,8 @@ struct SimRun {
   std::map<std::string, int> counts;  // what the world counted ("read kalmora.ini", …)
 
   std::vector<sim::Record> Of(const std::string& kind) const;
+  // The texts of the records of a kind; of entries, only those of this type when given.
+  Strings Texts(const std::string& kind, int type = 0) const;
   Strings Lines(const std::set<std::string>& kinds = {}) const { return testing::Lines(records, kinds); }
   // The same in brief: every line end as "|", and a mail as "TO|SUBJECT||BODY".
   Strings Brief(const std::set<std::string>& kinds) const;

@@ -17,14 +17,17 @@ namespace {
 
 const std::string kExample = std::string(KALMORA_SOURCE_DIR) + "/examples/program";
 
+// The plan of `days` days from `from` for the program directory `dir`, or
+// for this kalmora.ini beside a send.bat.
 std::vector<plan::Day> Plan(const std::string& dir, const char* from, int days) {
   ScratchDir work;
-  plan::Options o;
-  o.dir = dir;
-  o.work = work.path();
-  o.from = *sim::ParseTime(from);
-  o.days = days;
-  return plan::Run(o);
+  return plan::Run({.dir = dir, .work = work.path(), .from = *sim::ParseTime(from), .days = days});
+}
+std::vector<plan::Day> PlanOf(const std::string& ini, const char* from, int days) {
+  ScratchDir dir;
+  dir.Write("kalmora.ini", ini);
+  dir.Write("system/send.bat", "");
+  return Plan(dir.path(), from, days);
 }
 
 std::string ExampleIni() {
@@ -67,14 +70,10 @@ TEST(Plan, AYearOfTheBundledExample) {
 
 // Mail by SMTP plans the same mails, to the same people, as mail by send.bat.
 TEST(Plan, MailBySmtpPlansTheSameMails) {
-  const std::string ini = ExampleIni();
-  std::string plans[2];
-  for (int smtp = 0; smtp < 2; ++smtp) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini",
-              ReplaceAll(ini, "EmailUseBcc=0", smtp ? "EmailUseBcc=1\nSmtpServer=smtp://mail" : "EmailUseBcc=1"));
-    plans[smtp] = plan::Json(Plan(dir.path(), "2027-12-22 00:00", 3));
-  }
+  auto json = [](const char* mail) {
+    return plan::Json(PlanOf(ReplaceAll(ExampleIni(), "EmailUseBcc=0", mail), "2027-12-22 00:00", 3));
+  };
+  const std::string plans[] = {json("EmailUseBcc=1"), json("EmailUseBcc=1\nSmtpServer=smtp://mail")};
   EXPECT_NE(plans[0].find("all@example.com"), std::string::npos) << plans[0];
   EXPECT_NE(plans[0].find("it-staff@example.com"), std::string::npos) << plans[0];
   // Only the halt differs: send.bat's pause of 3 s is not needed by curl.
@@ -91,10 +90,8 @@ TEST(Plan, TheLatestHaltWithPeopleAtTheDesk) {
       {"IdleMinutes=10\nLatestShutdown=20:00\n", "20:00:00"},
       {"IdleMinutes=10\n", "given up"}};
   for (const auto& [desktop, latest] : cases) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini",
-              Ini("ShutdownEnabled=1\nShutdownDelay=1800\n", "24.12.#### = Eve\n") + Crlf("[Desktop]\n" + desktop));
-    const plan::Day d = Plan(dir.path(), "2026-12-24 00:00", 1).at(0);
+    const std::string ini = Ini("ShutdownEnabled=1\nShutdownDelay=1800\n", "24.12.#### = Eve\n");
+    const plan::Day d = PlanOf(ini + Crlf("[Desktop]\n" + desktop), "2026-12-24 00:00", 1).at(0);
     EXPECT_EQ(d.halt_at, "08:30:00");
     EXPECT_EQ(d.may_give_up ? "given up" : d.latest_at, latest) << desktop;
   }
@@ -110,38 +107,28 @@ TEST(Plan, KindsOfAWeekUidsAndSelections) {
       ReplaceAll(ReplaceAll(ReplaceAll(ExampleIni(), "WeekendShutdown=0", "WeekendShutdown=1"), "ScheduledShutdown=0",
                             "ScheduledShutdown=1\r\nScheduledShutdownTime=20:00\r\nScheduledShutdownTime5=15:00"),
                  "EmailUseBcc=0", "EmailUseBcc=0\r\nMsgHolidaysComputer=DESK-01");
-  std::string ics[2];
-  std::vector<plan::Day> week, longer;
-  for (int added = 0; added < 2; ++added) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini", added ? ReplaceAll(ini, "24.12.####", "15.11.#### = Added\r\n24.12.####") : ini);
-    dir.Write("system/send.bat", "");
-    (added ? longer : week) = Plan(dir.path(), added ? "2027-11-15 00:00" : "2027-12-20 00:00", added ? 42 : 7);
-    ics[added] = plan::Ics(added ? longer : week, "20270101T000000Z");
-    if (!added) {
-      Strings kinds;
-      for (const auto& d : week) kinds.push_back(d.weekday + " " + d.shutdown + " " + d.warning_at + " " + d.halt_at);
-      EXPECT_EQ(kinds, (Strings{"Mon scheduled 19:45:03 20:00:00", "Tue scheduled 19:45:03 20:00:00",
-                                "Wed scheduled 19:45:03 20:00:00", "Thu scheduled 19:45:03 20:00:00",
-                                "Fri holiday  08:03:03", "Sat weekend  08:03:00", "Sun weekend  08:03:00"}));
-      EXPECT_TRUE(week[3].mails.empty());
-      EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
-      EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
-      EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
-    }
-  }
+  const auto week = PlanOf(ini, "2027-12-20 00:00", 7);
+  const auto longer = PlanOf(ReplaceAll(ini, "24.12.####", "15.11.#### = Added\r\n24.12.####"), "2027-11-15 00:00", 42);
+  Strings kinds;
+  for (const auto& d : week) kinds.push_back(d.weekday + " " + d.shutdown + " " + d.warning_at + " " + d.halt_at);
+  EXPECT_EQ(kinds, (Strings{"Mon scheduled 19:45:03 20:00:00", "Tue scheduled 19:45:03 20:00:00",
+                            "Wed scheduled 19:45:03 20:00:00", "Thu scheduled 19:45:03 20:00:00",
+                            "Fri holiday  08:03:03", "Sat weekend  08:03:00", "Sun weekend  08:03:00"}));
+  EXPECT_TRUE(week[3].mails.empty());
+  EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
+  EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
+  EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
   // A Friday that is no holiday has its own time; the added row is a holiday.
   EXPECT_EQ(longer[4].date + " " + longer[4].shutdown + " " + longer[4].halt_at, "2027-11-19 scheduled 15:00:00");
   EXPECT_EQ(longer[0].shutdown + " " + longer[0].name, "holiday Added");
   // Every event of the week is in the longer plan with one row more, under
   // the same UID; the added row's own event is new.
-  const auto before = Uids(ics[0]), after = Uids(ics[1]);
+  const std::string ics = plan::Ics(week, "20270101T000000Z");
+  const auto before = Uids(ics), after = Uids(plan::Ics(longer, "20270101T000000Z"));
   EXPECT_EQ(before.size(), 7u);
   EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()));
-  EXPECT_NE(ics[0].find("DTSTAMP:20270101T000000Z\r\nDTSTART:20271225T080300\r\n"), std::string::npos);
-  const auto weekdays_only = plan::Select(week, {.weekends = false});
-  EXPECT_EQ(week[5].shutdown, "weekend");
-  EXPECT_TRUE(weekdays_only[5].halt_at.empty());
+  EXPECT_NE(ics.find("DTSTAMP:20270101T000000Z\r\nDTSTART:20271225T080300\r\n"), std::string::npos);
+  EXPECT_TRUE(plan::Select(week, {.weekends = false})[5].halt_at.empty());
   EXPECT_EQ(Uids(plan::Ics(plan::Select(week, {.mails = false}), "X")).size(), 7u);
   EXPECT_TRUE(Uids(plan::Ics(plan::Select(week, {.shutdowns = false}), "X")).empty());
 }

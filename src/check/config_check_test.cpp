@@ -3,8 +3,6 @@
 #include "check/config_check.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include "config/config.h"
 #include "sim_fixture.h"
@@ -14,30 +12,33 @@ namespace {
 
 using std::string_literals::operator""s;
 
-Strings Check(const ScratchDir& dir, const std::string& name = "kalmora.ini") {
+// The findings on this kalmora.ini, "LINE RULE", with these files beside it.
+Strings Check(const std::string& ini, const std::map<std::string, std::string>& files = {}) {
+  ScratchDir dir;
+  dir.Write("kalmora.ini", ini);
+  for (const auto& [name, bytes] : files) dir.Write(name, bytes);
   DirectHost d(dir, "2026-12-24 10:00");
   Strings out;
-  for (const Finding& f : CheckConfiguration(d.host, dir.path() + "/" + name, 1)) {
+  for (const Finding& f : CheckConfiguration(d.host, dir.path() + "/kalmora.ini", 1)) {
     out.push_back(std::to_string(f.line) + " " + f.rule->name);
   }
   return out;
 }
 
 TEST(Check, EveryTrapOnItsLine) {
-  ScratchDir dir;
-  dir.Write("kalmora.ini",
-            Crlf("[GeneralOptions]\nVersion=1\nShutdownEnabled=yes\nShutdownEnable=1\nBeepOnShutdown=1\n"
-                 "UpdateServer=http://updates.example.com/kal\nUpdateEnabled=1\nMsgOnShutdownNet=1\n"
-                 "DontShutdownAfter=05:00\nShutdownDelay=5\nEmailAddress=x@example.com\nShutdownEnabled=1\n\n"
-                 "[Messaging]\nEmailAdress=it@example.com\nEmailSubject=Gr\xC3\xBC\xC3\x9F"
-                 "e\nSmtpServer=smtp://me@mail\nMsgHolidaysComputer=DESK-01\n\n"
-                 "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n"
-                 "ScheduledShutdownTime5=1530\nScheduledShutdownTime6=10:00\nScheduledShutdownDelay=15 min\n\n"
-                 "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n25.12.2025 = Last year\n31.04.#### = Not a day\n"
-                 "24.12.26 = Short\n2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
-                 "[MsgHolidays]\n24.12.####,\"Merry\n\nChristmas, all\",Body,all@example.com\n23.12.####,Holidays, "
-                 "with a comma,\"Body\",all@example.com\n; end\n"));
-  EXPECT_EQ(Check(dir), (Strings{"0 missing-file",     "3 switch",          "4 unknown-key",     "5 beep",
+  const std::string ini = Crlf(
+      "[GeneralOptions]\nVersion=1\nShutdownEnabled=yes\nShutdownEnable=1\nBeepOnShutdown=1\n"
+      "UpdateServer=http://updates.example.com/kal\nUpdateEnabled=1\nMsgOnShutdownNet=1\n"
+      "DontShutdownAfter=05:00\nShutdownDelay=5\nEmailAddress=x@example.com\nShutdownEnabled=1\n\n"
+      "[Messaging]\nEmailAdress=it@example.com\nEmailSubject=Gr\xC3\xBC\xC3\x9F"
+      "e\nSmtpServer=smtp://me@mail\nMsgHolidaysComputer=DESK-01\n\n"
+      "[ScheduledShutdown]\nScheduledShutdown=1\nScheduledShutdownTime=7:30\nScheduledShutdownDays=1-5\n"
+      "ScheduledShutdownTime5=1530\nScheduledShutdownTime6=10:00\nScheduledShutdownDelay=15 min\n\n"
+      "[ShutdownHolidays]\n24.12.#### = Christmas Eve\n25.12.2025 = Last year\n31.04.#### = Not a day\n"
+      "24.12.26 = Short\n2026-12-24 = ISO\n24.12.#### = Again\n; comment inside\n31.12.#### = New Year\n\n"
+      "[MsgHolidays]\n24.12.####,\"Merry\n\nChristmas, all\",Body,all@example.com\n23.12.####,Holidays, "
+      "with a comma,\"Body\",all@example.com\n; end\n");
+  EXPECT_EQ(Check(ini), (Strings{"0 missing-file",     "3 switch",          "4 unknown-key",     "5 beep",
                                  "6 update-server",    "6 unsigned-http",   "7 missing-file",    "8 no-address",
                                  "9 cut-off",          "10 short-delay",    "11 wrong-section",  "12 duplicate-key",
                                  "15 unknown-key",     "16 utf8",           "17 smtp-server",    "17 smtp-server",
@@ -47,63 +48,30 @@ TEST(Check, EveryTrapOnItsLine) {
                                  "42 shifted-fields",  "43 unreadable"}));
 }
 
-// Mistakes that stop the reading are named on the line to change.
+// A mistake that stops the reading is named on the line to change: for a
+// header read as the list's end, the row above it.
 TEST(Check, WhereTheReadingStops) {
-  const std::string head = "[GeneralOptions]\nVersion=1\n\n[ShutdownHolidays]\n";
-  const struct {
-    std::string ini;
-    int line;
-    std::string text;
-  } cases[] = {
-      // The header read as the list's end: named on the row above it.
-      {head + "24.12.#### = Eve\n[MsgHolidays]\n23.12.####,a,b,c@x\n; end\n", 5,
-       "no blank line between this row and [MsgHolidays]"},
-      {head + "\n[MsgHolidays]\n23.12.####,a,b,c@x\n24.12.####,\"open,b,c@x\n25.12.####,a,b,c@x\n; end\n", 8,
-       "a quote in [MsgHolidays] is never closed"},
-      {head + "\n[MsgHolidays]\n23.12.####,\"a\nb\",b,c\n24.12.####,\"x", 9,
-       "a quote in [MsgHolidays] is never closed"},
-  };
-  for (const auto& c : cases) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini", Crlf(c.ini));
-    DirectHost d(dir, "2026-12-24 10:00");
-    Strings errors;
-    for (const Finding& f : CheckConfiguration(d.host, dir.path() + "/kalmora.ini", 1)) {
-      if (f.rule->severity == Severity::Error) errors.push_back(std::to_string(f.line) + " " + f.text);
-    }
-    ASSERT_EQ(errors.size(), 1u) << c.ini;
-    EXPECT_EQ(errors[0].rfind(std::to_string(c.line) + " ", 0), 0u) << errors[0];
-    EXPECT_NE(errors[0].find(c.text), std::string::npos) << errors[0];
+  ScratchDir dir;
+  dir.Write("kalmora.ini", Crlf("[GeneralOptions]\nVersion=1\n\n[ShutdownHolidays]\n24.12.#### = Eve\n[MsgHolidays]\n"
+                                "23.12.####,a,b,c@x\n; end\n"));
+  DirectHost d(dir, "2026-12-24 10:00");
+  Strings errors;
+  for (const Finding& f : CheckConfiguration(d.host, dir.path() + "/kalmora.ini", 1)) {
+    if (f.rule->severity == Severity::Error) errors.push_back(std::to_string(f.line) + " " + f.text);
   }
-}
-
-TEST(Check, DesktopKeys) {
-  const std::pair<std::string, Strings> cases[] = {
-      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nIdleMinutes=10\nLatestShutdown=22:00\n", {}},
-      {"CountdownWindow=yes\nPostponeMinutes=half\nIdleMinutes=-5\nLatestShutdown=10pm\n",
-       {"17 switch", "18 desktop", "19 desktop", "20 desktop"}},
-      {"PostponeMinutes=30\nLatestShutdown=17:00\n", {"17 desktop", "18 desktop"}}};
-  for (const auto& [desktop, findings] : cases) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini",
-              Ini("ShutdownEnabled=1\n", "", "", "", "ScheduledShutdown=1\nScheduledShutdownTime=17:30\n") +
-                  Crlf("[Desktop]\n" + desktop));
-    EXPECT_EQ(Check(dir), findings) << desktop;
-  }
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("5 ", 0), 0u) << errors[0];
+  EXPECT_NE(errors[0].find("no blank line between this row and [MsgHolidays]"), std::string::npos) << errors[0];
 }
 
 // A file the checker rates 2 is exactly one the service refuses.
 TEST(Check, AnErrorIsExactlyWhatTheServiceRefuses) {
   const std::string good = Ini("ShutdownEnabled=1\n", "24.12.#### = Eve\n");
-  const std::string files[] = {good,
-                               "",
-                               "[GeneralOptions]\r\nVersion=one\r\n[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n",
-                               good.substr(0, good.find("[MsgHolidays]")),
-                               "[ShutdownHolidays]\r\n24.12.#### = Eve",
-                               "\xFF\xFE[\0G\0e\0n\0"s,
-                               Crlf("[ShutdownHolidays]\n\n[MsgHolidays]\n24.12.####,\"open\n"),
-                               std::string(1000, '\0'),
-                               Ini("Version=2\n")};
+  const std::string files[] = {// clang-format off
+      good, "", "[GeneralOptions]\r\nVersion=one\r\n[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n",
+      good.substr(0, good.find("[MsgHolidays]")), "[ShutdownHolidays]\r\n24.12.#### = Eve", "\xFF\xFE[\0G\0e\0n\0"s,
+      Crlf("[ShutdownHolidays]\n\n[MsgHolidays]\n24.12.####,\"open\n"), std::string(1000, '\0'), Ini("Version=2\n")};
+  // clang-format on
   for (const std::string& bytes : files) {
     ScratchDir dir;
     dir.Write("kalmora.ini", bytes);
@@ -123,42 +91,42 @@ TEST(Check, TheBundledExamplesAreClean) {
   }
 }
 
-// Whether updates are signed, what plain http then costs, and a key file the
-// service cannot use.
-TEST(Check, SignedUpdates) {
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
-                                                          EVP_PKEY_free);
-  std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
-  PEM_write_bio_PUBKEY(bio.get(), key.get());
-  char* data = nullptr;
-  const std::string good(data, static_cast<size_t>(BIO_get_mem_data(bio.get(), &data)));
-  // Well formed, but (1, 1) is no point of the curve.
-  const std::string spki =
-      "\x30\x59\x30\x13\x06\x07\x2A\x86\x48\xCE\x3D\x02\x01\x06\x08\x2A\x86\x48\xCE\x3D\x03\x01\x07"
-      "\x03\x42\x00\x04"s +
-      std::string(31, '\0') + "\x01"s + std::string(31, '\0') + "\x01"s;
-  unsigned char b64[200] = {};
-  EVP_EncodeBlock(b64, reinterpret_cast<const unsigned char*>(spki.data()), static_cast<int>(spki.size()));
+// The [Desktop] keys; whether updates are signed, what plain http then
+// costs, and a key file the service cannot use.
+TEST(Check, DesktopKeysAndSignedUpdates) {
+  // The curve's base point, a key the service can use; and (1, 1), well
+  // formed but no point of the curve.
+  auto pem = [](const std::string& point) {
+    return "-----BEGIN PUBLIC KEY-----\nMFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE" + point + "\n-----END PUBLIC KEY-----\n";
+  };
+  const std::string good =
+      pem("axfR8uEsQkf4vOblY6RA8ncDfYEt6zOg9KE5RdiYwpZP40Li/hp/m47n60p8D54WK84zV2sxXs7LtkBoN79R9Q==");
   const std::string off_curve =
-      "-----BEGIN PUBLIC KEY-----\n" + std::string(reinterpret_cast<char*>(b64)) + "\n-----END PUBLIC KEY-----\n";
+      pem("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAEAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAQ==");
+  const std::string desktop =
+      Ini("ShutdownEnabled=1\n", "", "", "", "ScheduledShutdown=1\nScheduledShutdownTime=17:30\n") + "[Desktop]\r\n";
+  const std::string http = Ini("UpdateEnabled=1\nUpdateServer=http://u.example/\n"),
+                    https = Ini("UpdateEnabled=1\nUpdateServer=https://u.example/\n");
   const struct {
-    std::string enabled, server, key_file;  // no key file when empty
-    const char* finding;
+    std::string ini, key_file;  // no key file when empty
+    Strings findings;
   } cases[] = {
-      {"1", "http://u.example/", "", "4 unsigned-http"},
-      {"1", "https://u.example/", "", "3 unsigned"},
-      {"0", "http://u.example/", "", "4 plain-http"},
-      {"1", "http://u.example/", good, "3 signed"},
-      {"1", "https://u.example/", "garbage", "0 update-key"},
-      {"1", "https://u.example/", off_curve, "0 update-key"},
-      {"1", "https://u.example/", good.substr(0, 60), "0 update-key"},
+      // clang-format off
+      {desktop + Crlf("CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nIdleMinutes=10\nLatestShutdown=22:00\n"),
+       "", {}},
+      {desktop + Crlf("CountdownWindow=yes\nPostponeMinutes=half\nIdleMinutes=-5\nLatestShutdown=10pm\n"), "",
+       {"17 switch", "18 desktop", "19 desktop", "20 desktop"}},
+      {desktop + Crlf("PostponeMinutes=30\nLatestShutdown=17:00\n"), "", {"17 desktop", "18 desktop"}},
+      {http, "", {"4 unsigned-http"}}, {https, "", {"3 unsigned"}}, {http, good, {"3 signed"}},
+      {Ini("UpdateEnabled=0\nUpdateServer=http://u.example/\n"), "", {"4 plain-http"}},
+      {https, "garbage", {"0 update-key"}}, {https, off_curve, {"0 update-key"}},
+      {https, good.substr(0, 60), {"0 update-key"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    ScratchDir dir;
-    dir.Write("kalmora.ini", Ini("UpdateEnabled=" + c.enabled + "\nUpdateServer=" + c.server + "\n"));
-    dir.Write("system/curl.exe", "");
-    if (!c.key_file.empty()) dir.Write("system/update-key.pem", c.key_file);
-    EXPECT_EQ(Check(dir), Strings{c.finding}) << c.key_file;
+    std::map<std::string, std::string> files = {{"system/curl.exe", ""}};
+    if (!c.key_file.empty()) files["system/update-key.pem"] = c.key_file;
+    EXPECT_EQ(Check(c.ini, files), c.findings) << c.ini << c.key_file;
   }
 }
 

@@ -1,9 +1,13 @@
-// The reader of kalmora.ini: keys and defaults, the version rules, the two
-// list sections and damaged files. (What frmMain logs about them: the
-// start-up tests.)
+// The reader of kalmora.ini: the simulated host's INI lookup beneath it (its
+// cases are checked against the system's own lookup under Wine too), the
+// version rules, the two list sections and damaged files. (Each key in its
+// section with its default: the timelines of the decision, the desk and the
+// checker; what frmMain logs: the start-up tests.)
 #include <gtest/gtest.h>
 
 #include "config/config.h"
+#include "host/sim/profile_lookup.h"
+#include "profile_lookup_cases.h"
 #include "sim_fixture.h"
 
 namespace kalmora::testing {
@@ -34,23 +38,11 @@ Rows AllRows(const HolidayTables& t) {
 
 const std::string kLists = "\r\n[ShutdownHolidays]\r\n\r\n[MsgHolidays]\r\n";
 
-// Every key after "Version" in its section, with its default; what the file
-// says goes into the key's own place, and only there.
-TEST(Reader, EachKeyInItsSectionWithItsDefaultOrItsText) {
-  std::string section, own, elsewhere = "[GeneralOptions]\r\nVersion=1\r\n[Other]\r\n";
-  for (const SettingKey& k : SettingKeys()) {
-    if (k.section != section) own += "[" + (section = k.section) + "]\r\n" + (own.empty() ? "Version=1\r\n" : "");
-    own += k.key + " = "s + k.key + " 007 \r\n";
-    elsewhere += k.key + "=x\r\n"s;
+TEST(Lookup, GivesWhatTheSystemGives) {
+  for (const ProfileCase& c : ProfileCases()) {
+    EXPECT_EQ(LookupProfileString(c.file, c.section, c.key, c.default_value, 750), c.expected)
+        << (c.file ? c.file->substr(0, 60) : "(no file)") << " [" << c.section << "] " << c.key;
   }
-  const ConfigReadResult defaults = Read(elsewhere + kLists), read = Read(own + kLists);
-  ASSERT_TRUE(defaults.status == 0 && read.status == 0) << defaults.failure << read.failure;
-  for (const SettingKey& k : SettingKeys()) {
-    EXPECT_EQ(defaults.values->Text(k.key), k.default_value) << k.key;
-    EXPECT_EQ(read.values->Text(k.key), k.key + " 007"s) << k.key;
-  }
-  EXPECT_EQ(defaults.values->ShutdownDelay.value() + defaults.values->MaxPostpones, 181);
-  EXPECT_EQ(read.values->MsgOnShutdownNet, false);
 }
 
 TEST(Reader, VersionWarnsOrFails) {

@@ -1,14 +1,28 @@
-// The lines of mail.tmp, the body file's place and the NET SEND command line.
+// The mail: the lines of mail.tmp and the body file's place, the message as
+// the mail server gets it, and what may reach curl's command line. (The NET
+// SEND command line: the decision tests.)
 #include "notify/mail_file.h"
 
 #include <gtest/gtest.h>
 
 #include "config/numbers.h"
+#include "notify/smtp.h"
 
 namespace kalmora {
 namespace {
 
+using Strings = std::vector<std::string>;
+
 const std::string kVer = "1.0.5";
+const std::string kMime =
+    "X-Kalmora-Computer: DESK-7\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1252\r\n"
+    "Content-Transfer-Encoding: ";
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
 
 TEST(MailHeaders, BlindCopyAndNoHeadersFromValues) {
   // An empty sender is written as it is.
@@ -30,7 +44,7 @@ TEST(MailHeaders, BlindCopyAndNoHeadersFromValues) {
   }
 }
 
-TEST(MailBody, TextFilesTheirPlaceAndNetSend) {
+TEST(MailBody, TextFilesAndTheirPlace) {
   // A text body turns \n into line breaks; a real line feed stays as it is,
   // and other placeholders are not ours to fill.
   EXPECT_EQ(MailTextBody("one\\ntwo %VER%\\n\\n%VER%", kVer), "one\r\ntwo 1.0.5\r\n\r\n1.0.5\r\n");
@@ -44,8 +58,6 @@ TEST(MailBody, TextFilesTheirPlaceAndNetSend) {
   EXPECT_EQ(BodyFileName("FILE=notes\\xmas.txt"), "notes\\xmas.txt");
   EXPECT_EQ(BodyFileName("FILE="), "");
   for (const char* text : {"file=notes.txt", "FILE", " FILE=notes.txt"}) EXPECT_EQ(BodyFileName(text), std::nullopt);
-  EXPECT_EQ(NetSendCommandLine("OFFICE", "Closing \"now\"\\nbye"), "net send OFFICE Closing \"now\"\\nbye");
-  EXPECT_EQ(NetSendCommandLine("", "text"), "net send  text");
   // A downloaded kalmora.ini must not mail the host's other files away.
   for (const char* inside : {"letter.txt", "notes\\letter.txt", "notes/a..b.txt", "..txt", ""}) {
     EXPECT_TRUE(IsInsideProgramDirectory(inside)) << inside;
@@ -54,6 +66,103 @@ TEST(MailBody, TextFilesTheirPlaceAndNetSend) {
                               "/etc/passwd", "notes/..", "c:secret.txt"}) {
     EXPECT_FALSE(IsInsideProgramDirectory(outside)) << outside;
   }
+}
+
+TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
+  const struct {
+    std::string composed;
+    std::string sender;
+    Strings recipients;
+    std::string message_or_failure;
+  } cases[] = {
+      // clang-format off
+      // The Bcc line leaves the message but its address joins the envelope;
+      // bare line ends in the body become CR LF.
+      {"From: k@x.org\r\nTo: k@x.org\r\nBcc: a@y.org\r\nSubject: s\r\n\r\none\ntwo\rthree\r\n", "k@x.org",
+       {"k@x.org", "a@y.org"}, "From: k@x.org\r\nTo: k@x.org\r\nSubject: s\r\nDate: D\r\nMessage-ID: M\r\n" + kMime +
+       "7bit\r\n\r\none\r\ntwo\r\nthree\r\n"},
+      // Lists, display names and a repeated address, which is sent once.
+      {"From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: c@z.org\r\n\r\n", "k@x.org",
+       {"a@y.org", "b@y.org", "c@z.org"}, "From: Kalmora <k@x.org>\r\nTo: a@y.org; Team B <b@y.org>, ,A@Y.ORG\r\nCc: "
+       "c@z.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "7bit\r\n\r\n"},
+      // 8-bit text: the subject as encoded words, the body quoted-printable
+      // (blanks before a line end and "=" escaped), as is a long ASCII line.
+      {"From: k@x.org\r\nTo: a@y.org\r\nSubject: Drei K\xF6nige \r\n\r\nK\xF6nig=1 \r\n", "k@x.org", {"a@y.org"},
+       "From: k@x.org\r\nTo: a@y.org\r\nSubject: =?windows-1252?Q?Drei_K=F6nige_?=\r\nDate: D\r\nMessage-ID: M\r\n" +
+       kMime + "quoted-printable\r\n\r\nK=F6nig=3D1=20\r\n"},
+      {"From: k@x.org\r\nTo: a@y.org\r\n\r\n" + std::string(999, 'a'), "k@x.org", {"a@y.org"}, "From: k@x.org\r\nTo: "
+       "a@y.org\r\nDate: D\r\nMessage-ID: M\r\n" + kMime + "quoted-printable\r\n\r\n" +
+       Repeat(std::string(75, 'a') + "=\r\n", 13) + std::string(24, 'a')},
+      // What could break the command line, or leaves the server nobody.
+      {"From: k@x.org\r\nTo: a b@y.org\r\n\r\n", "", {}, "a b@y.org"},
+      {"From: k@x.org\r\nTo: \"a\"@y.org\r\n\r\n", "", {}, "\"a\"@y.org"},
+      {"From: k@x.org\r\nTo: -K@y.org\r\n\r\n", "", {}, "\"-K@y.org\""},
+      {"From: k@x.org\r\nTo: A <a@y.org\r\n\r\n", "", {}, "no closing"},
+      {"From: k@x.org\r\nBcc: a@y.org\tb@y.org\r\n\r\n", "", {}, "a@y.org\tb@y.org"},
+      {"From: \r\nTo: a@y.org\r\n\r\n", "", {}, "no sender"}, {"From: k@x.org\r\nTo: \r\n\r\n", "", {}, "no recipient"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.composed);
+    auto mail = PrepareSmtpMail(c.composed, {"D", "M", "DESK-7", "windows-1252"});
+    if (c.sender.empty()) {
+      ASSERT_FALSE(mail);
+      EXPECT_NE(mail.reason().find(c.message_or_failure), std::string::npos) << mail.reason();
+      continue;
+    }
+    ASSERT_TRUE(mail) << mail.reason();
+    EXPECT_EQ(mail->sender, c.sender);
+    EXPECT_EQ(mail->recipients, c.recipients);
+    EXPECT_EQ(mail->message, c.message_or_failure);
+  }
+}
+
+// Encoded words never run past 75 characters nor split a character of the
+// code page; quoted-printable lines never past 76.
+TEST(Smtp, EncodedWordsAndQuotedPrintableLines) {
+  const struct {
+    std::string value, charset, header;
+  } headers[] = {
+      {"Plain text", "windows-1252", "Subject: Plain text\r\n"},
+      {std::string(30, '\xE4'), "windows-1252",
+       "Subject: =?windows-1252?Q?" + Repeat("=E4", 16) + "?=\r\n =?windows-1252?Q?" + Repeat("=E4", 14) + "?=\r\n"},
+      {Repeat("\xC3\xA4", 20), "utf-8",
+       "Subject: =?utf-8?Q?" + Repeat("=C3=A4", 9) + "?=\r\n =?utf-8?Q?" + Repeat("=C3=A4", 10) + "?=\r\n =?utf-8?Q?" +
+           Repeat("=C3=A4", 1) + "?=\r\n"},
+  };
+  for (const auto& h : headers) EXPECT_EQ(EncodedHeader("Subject", h.value, h.charset), h.header);
+  EXPECT_EQ(CharsetOfCodePage(1252), "windows-1252");
+  EXPECT_EQ(CharsetOfCodePage(28592), "iso-8859-2");
+  EXPECT_EQ(CharsetOfCodePage(932), "shift_jis");
+  EXPECT_EQ(QuotedPrintable("a\tb\t\r\n" + std::string(74, 'x') + "\xFC"),
+            "a\tb=09\r\n" + std::string(74, 'x') + "=\r\n=FC");
+}
+
+TEST(Smtp, ServerDateIdAndCommandLine) {
+  const std::pair<std::string, bool> servers[] = {
+      // clang-format off
+      {"smtp://mail.example.com", true}, {"SMTPS://mail:465", true}, {"smtp://[::1]:25/helo.example", true},
+      {"mail.example.com", false}, {"smtp://", false}, {"smtp://user:pw@mail", false}, {"smtp://mail:0", false},
+      {"smtp://mail:65536", false}, {"smtp://mail:25x", false}, {"smtp://mail example", false},
+      {"smtp://mail\"-K\"x", false}, {"http://mail", false},
+      // clang-format on
+  };
+  for (const auto& [server, usable] : servers) EXPECT_EQ(!SmtpServerProblem(server), usable) << server;
+  EXPECT_EQ(SmtpServerProblem("smtp://user:pw@mail")->find("pw"), std::string::npos);
+
+  const LocalTime t{2026, 12, 7, 1, 9, 5, 3, 42};
+  EXPECT_EQ(MailDate(t, 60), "Mon, 07 Dec 2026 09:05:03 +0100");
+  EXPECT_EQ(MailDate(LocalTime{2027, 1, 3, 7, 23, 0, 0, 0}, -330), "Sun, 03 Jan 2027 23:00:00 -0530");
+  EXPECT_EQ(MailMessageId(t, 2, "DESK 042", "Kalmora <kalmora@corp.example>"),
+            "<20261207090503.042.2.DESK042@corp.example>");
+  EXPECT_EQ(MailMessageId(t, 3, "", "kalmora"), "<20261207090503.042.3@localhost>");
+
+  const SmtpMail mail{"k@x.org", {"a@y.org", "b@y.org"}, ""};
+  EXPECT_EQ(SmtpCommandLine({"smtp://mail:587", false, true, "m.eml"}, mail),
+            "system\\curl -s -K system\\smtp.cfg --url smtp://mail:587 --ssl --mail-from k@x.org --mail-rcpt a@y.org "
+            "--mail-rcpt b@y.org -T m.eml");
+  EXPECT_NE(SmtpCommandLine({"smtp://mail", true, false, "m.eml"}, mail).find(" --ssl-reqd "), std::string::npos);
+  EXPECT_EQ(SmtpCommandLine({"smtps://mail", true, false, "m.eml"}, mail).find("--ssl"), std::string::npos);
 }
 
 }  // namespace
