@@ -220,23 +220,6 @@ def test_update_service(case):
         server.server_close()
 
 
-def test_mail_once_a_day(case):
-    # Three starts by hand on a message-holiday day mail it once: the host
-    # remembers the day's sent mails across its restarts.
-    avoid_midnight(120)
-    today = datetime.date.today().strftime("%d.%m.%Y")
-    case.write("system\\send.bat", "@echo off\ntype mail.tmp >> sent.log\n")
-    case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ExitAfterCheck": "1"},
-                                   "Messaging": {"EmailAddress": "staff@example.com"}},
-                                  msg_holidays=[f"{today},Once,Body,"]))
-    for run in range(3):
-        proc, _ = case.start([PROGRAM_DIR + "\\kalmora.exe", "-debug"], f"debug-{run}.log")
-        case.require(case.wait_session_end(proc, 60), f"start {run + 1} did not end within 60 s")
-        case.equal(proc.returncode, 0, f"exit status of start {run + 1}")
-    sent = case.file("sent.log").read_bytes().decode("cp1252") if case.file("sent.log").exists() else ""
-    case.equal(re.findall(r"^Subject: (.*)\r$", sent, re.M), ["Once"], "mails of three starts on the same day")
-
-
 def desk_windows(case):
     return case.x("xdotool", "search", "--name", "^Kalmora$").decode().split()
 
@@ -294,5 +277,4 @@ def test_desk(case):
                       f"{halt.seen_at - clicked_at:.0f} s after the click; idle {first} s, {second} s, then {after} s")
 
 
-TESTS = [("update-service", test_update_service), ("desk", test_desk), ("service", test_service),
-         ("mail-once", test_mail_once_a_day)]
+TESTS = [("update-service", test_update_service), ("desk", test_desk), ("service", test_service)]
