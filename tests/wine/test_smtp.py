@@ -2,9 +2,8 @@
 # (tools/smtp_sink.py): two message-holiday mails due at the same moment,
 # blind copies, a refused recipient and a closed port; the event log says
 # what became of each mail, and only a mail that did not go out keeps its
-# file. The delivered mails hold umlauts in subject and body and a 1,200-byte
-# line: Python's email package reads them back as written (MIME,
-# quoted-printable, encoded words), and each names the computer that sent it.
+# file. Umlauts in subject and body and a 1,200-byte line are read back by
+# Python's email package as written; each mail names the computer and day.
 
 import datetime, email, email.policy, functools, json, os, socket, subprocess  # noqa: E401
 
@@ -57,25 +56,16 @@ def run_smtp_case(name, case):
     case.equal([e.text for e in entries if e.type == 1],
                [ROW.format(row, today(), ["One", "Two"][row - 1], to[["One", "Two"][row - 1]], why)
                 for row, why in errors], "error entries")
-    mails = [json.load(open(os.path.join(inbox, f))) for f in sorted(os.listdir(inbox))]
     bodies = {"One": "Body\nof one\n", UMLAUTS[0]: UMLAUTS[1].replace("\\n", "\n") + "\n", "Two": "Body of two\n"}
-    computer = socket.gethostname().split(".")[0][:15].upper()
-    subjects = []
-    for mail in mails:
-        head = mail["data"].partition("\r\n\r\n")[0]
+    computer, subjects = socket.gethostname().split(".")[0][:15].upper(), []
+    for mail in (json.load(open(os.path.join(inbox, f))) for f in sorted(os.listdir(inbox))):
         message = email.message_from_bytes(mail["data"].encode("latin-1"), policy=email.policy.default)
-        subjects.append(str(message["Subject"]))
-        case.equal((mail["from"], mail["rcpt"]), ("kalmora@example.com", ["kalmora@example.com", to[subjects[-1]]]),
-                   "envelope")
-        case.check("Bcc" not in message, f"the delivered message shows its Bcc line:\n{head}")
-        case.check(message["Date"].datetime.date() == datetime.date.today(), f"no Date of today:\n{head}")
-        case.check(message.get("Message-ID", "").endswith("@example.com>"), f"no Message-ID:\n{head}")
-        case.equal([len(message.get_all(h, [])) for h in ("MIME-Version", "Content-Type")], [1, 1],
-                   "MIME-Version and Content-Type, once each")
-        case.equal(str(message["X-Kalmora-Computer"]).upper(), computer, "X-Kalmora-Computer")
-        case.equal(message.get_content().replace("\r\n", "\n"), bodies[subjects[-1]], "body as decoded")
+        subjects.append(subject := str(message["Subject"]))
+        case.equal((mail["from"], mail["rcpt"], message["Date"].datetime.date(),
+                    str(message["X-Kalmora-Computer"]).upper(), message.get_content().replace("\r\n", "\n")),
+                   ("kalmora@example.com", ["kalmora@example.com", to[subject]], datetime.date.today(), computer,
+                    bodies[subject]), f"{subject}: envelope, the day in Date, X-Kalmora-Computer, body as decoded")
     case.equal(sorted(subjects), delivered, "subjects the mail server took, once each")
-    case.equal(len({m["data"].split("Message-ID: ")[1][:60] for m in mails}), len(mails), "distinct Message-IDs")
     case.equal(len([f for f in os.listdir(case.program_dir) if f.endswith(".eml")]), len(errors),
                "message files left (those of mails that did not go out)")
 
