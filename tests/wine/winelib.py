@@ -21,8 +21,7 @@ ARTIFACTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
 def poll(fn, timeout, what):
     deadline = time.time() + timeout
     while time.time() < deadline:
-        result = fn()
-        if result:
+        if result := fn():
             return result
         time.sleep(0.2)
     raise AssertionError(f"nothing within {timeout} s: {what}")
@@ -55,27 +54,24 @@ def events(log):
 class Case:
     # One test: its checks, its scratch directory and its Wine prefix.
     def __init__(self, name, build, scratch):
-        self.name, self.build, self.failures, self.notes, self.checks, self.processes = name, build, [], [], 0, []
-        self.display = os.environ.get("DISPLAY")
-        self.workdir = os.path.join(scratch, name)
+        self.name, self.build, self.failures, self.notes, self.checks = name, build, [], [], 0
+        self.processes, self.cleanups = [], []  # killed, and called (a server's shutdown), by close()
+        self.display, self.workdir = os.environ.get("DISPLAY"), os.path.join(scratch, name)
         self.path = os.path.join(self.workdir, "prefix")
         self.program_dir = os.path.join(self.path, "drive_c", "kalmora")
 
     def own_display(self):
         # An X display of this test's own, so that windows titled "Kalmora"
         # of tests running side by side are never mistaken for its own. Xvfb
-        # picks a free number itself and tells it through a pipe, so that two
-        # tests starting at once never share one.
+        # picks a free number and tells it through a pipe.
         read, write = os.pipe()
         self.processes.append(subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24",
                                                 "-nolisten", "tcp"], pass_fds=(write,), stdout=subprocess.DEVNULL,
                                                stderr=subprocess.DEVNULL))
         os.close(write)
         with os.fdopen(read) as f:
-            number = f.readline().strip()
-        if not number.isdigit():
-            raise AssertionError("Xvfb did not start")
-        self.display = f":{number}"
+            self.display = ":" + f.readline().strip()
+        self.require(self.display[1:].isdigit(), "Xvfb did not start")
         return self.display
 
     def x(self, *args):
@@ -91,8 +87,8 @@ class Case:
             os.unlink(os.path.join(self.path, reg))
             shutil.copy2(os.path.join(template, reg), self.path)
         os.makedirs(self.file("system"))
-        self.install("kalmora.exe")
-        self.install("kalmora_probe.exe")
+        for name in ("kalmora.exe", "kalmora_probe.exe"):
+            self.install(name)
 
     def tool(self, name):
         top = name in ("kalmora.exe", "zorvane.exe", "kalmora-sim.exe", "kalmora-desk.exe")
@@ -106,6 +102,50 @@ class Case:
 
     def write(self, name, text):
         self.file(name).write_bytes(dos(text))
+
+    def curl(self):
+        # system\curl.exe starts the Linux curl beside it and waits for it in
+        # Wine's stead (tools/curl_shim.cpp).
+        self.install("curl_shim.exe", "system\\curl.exe")
+        os.symlink("/usr/bin/curl", self.file("system\\curl-linux.exe"))
+
+    def mailer(self, before=""):
+        # A send.bat that appends each mail to sent.log, read by sent().
+        self.write("system\\send.bat", f"@echo off\n{before}type mail.tmp >> sent.log\n")
+
+    def sent(self):
+        return self.file("sent.log").read_bytes().decode("cp1252") if self.file("sent.log").exists() else ""
+
+    def values(self, key, *flags):
+        # {key: {name: (type, data)}} as `reg query KEY [/s]` shows them,
+        # {} without the key; without flags only the key's own values, or None.
+        rc, out, keys = *self.run("reg", "query", key, *flags), {}
+        for line in out.splitlines() if rc == 0 else []:
+            if line.startswith("HKEY_"):
+                current = keys.setdefault(line.strip(), {})
+            elif m := re.match(r"^\s+(\S+)\s+(REG_\w+)\s*(.*?)\s*$", line):
+                current[m[1]] = (m[2], m[3])
+        return keys if flags else next(iter(keys.values()), None)
+
+    def service_keys(self):
+        # The values of the service's key and of its event source's, or None.
+        return [self.values(r"HKLM\System\CurrentControlSet\Services" + k) for k in (r"\Kalmora",
+                                                                                    r"\EventLog\Application\Kalmora")]
+
+    def sc(self, command, timeout=30):
+        # `sc start` or `sc stop` (after `sc create` for "create") of Kalmora
+        # and the wait for RUNNING or STOPPED: wait_state()'s answer.
+        if command == "create":
+            rc, out = self.run("sc", "create", "Kalmora", "binpath=", f'"{PROGRAM_DIR}\\kalmora.exe"')
+            self.require(rc == 0, f"sc create: {out}")
+        self.run("sc", "stop" if command == "stop" else "start", "Kalmora")
+        return self.wait_state("STOPPED" if command == "stop" else "RUNNING", timeout)
+
+    def wait_state(self, state, timeout):
+        # The time the service reached the state, and its exit code then.
+        pattern = r"STATE\s*:\s*\d+\s+" + state + r"[\s\S]*WIN32_EXIT_CODE\s*:\s*(\d+)"
+        m = poll(lambda: re.search(pattern, self.run("sc", "query", "Kalmora")[1]), timeout, f"the service {state}")
+        return time.time(), m[1]
 
     def start(self, args, log_name, debug="-all", display=None):
         # `wine64 ARGS` with stdout and stderr into a log file.
@@ -125,13 +165,21 @@ class Case:
         # A process that keeps the session, and with it the service manager
         # and its services, alive; the services inherit its stderr.
         p, log = self.start([PROGRAM_DIR + "\\kalmora_probe.exe", "sleep", "900"], "session.log", debug, display)
-        # The session is up once the service manager answers. Under load the
-        # first "sc" may reach the wine server before the sleeper does, and
-        # then the service manager inherits its stderr and WINEDEBUG: so the
-        # polling "sc" writes where the sleeper writes, with the same channels.
+        # The session is up once the service manager answers. The polling
+        # "sc" writes where the sleeper writes, with the same channels: under
+        # load it may reach the wine server first, and then the service
+        # manager inherits its stderr and WINEDEBUG.
         poll(lambda: self.start(["sc", "query", "eventlog"], "session.log", debug, display)[0].wait(30) == 0
              and grep(log, r"STATE\s*:\s*4\s+RUNNING"), 60, "the Wine session")
         return p, log
+
+    def run_kalmora(self, label="kalmora"):
+        # kalmora.exe started by hand, to the end of its session, which must
+        # end with status 0: its event-log entries.
+        proc, log = self.start([PROGRAM_DIR + "\\kalmora.exe"], f"{label}.log", debug="+eventlog")
+        self.require(self.wait_session_end(proc, 150), f"{label}: the run did not end within 150 s")
+        self.equal(proc.returncode, 0, f"{label}: exit status of kalmora.exe")
+        return events(log)
 
     def wait_session_end(self, first, timeout):
         # True when every process of the prefix has ended. `first` (from
@@ -153,11 +201,12 @@ class Case:
         for p in self.processes:
             p.kill()
             p.wait(timeout=30)
+        for cleanup in self.cleanups:
+            cleanup()
 
     def check(self, condition, message):
         self.checks += 1
-        if not condition:
-            self.failures.append(message)
+        self.failures += [] if condition else [message]
         return condition
 
     def require(self, condition, message):
@@ -195,13 +244,15 @@ def ini(sections, holidays=(), msg_holidays=()):
                    for s, rows in sections + [("ShutdownHolidays", holidays), ("MsgHolidays", msg_holidays)])
 
 
-def avoid_midnight(seconds):
-    # A test whose date must not change while it runs starts after midnight
-    # when fewer than `seconds` are left of today.
-    now = datetime.datetime.now()
-    left = (datetime.datetime.combine(now.date() + datetime.timedelta(days=1), datetime.time()) - now).total_seconds()
-    if left < seconds:
-        time.sleep(left + 2)
+def event_source(exe):
+    # The event source's values: the program is its own message file.
+    return {"EventMessageFile": ("REG_EXPAND_SZ", exe), "TypesSupported": ("REG_DWORD", "0x7")}
+
+
+def today():
+    # The tests start after midnight when fewer than 15 minutes are left of
+    # the day (main()): no test's date changes while it runs.
+    return datetime.date.today().strftime("%d.%m.%Y")
 
 
 def screenshot(case, window, name):
@@ -250,10 +301,14 @@ def main(argv, tests):
     scratch, started = tempfile.mkdtemp(prefix="kalmora-wine-"), time.time()
     shutil.rmtree(ARTIFACTS, ignore_errors=True)
     print(f"wine tests: {len(chosen)} tests in {scratch}", flush=True)
-    for args in (["wineboot", "-i"], ["reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", "RelayInclude", "/d", RELAY,
-                                      "/f"]):
+    for args in ["wineboot", "-i"], ["reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d", RELAY,
+                                     "/f"]:
         subprocess.run([WINE] + args, env=wine_env(scratch + "/template"), capture_output=True, timeout=300, check=True)
     subprocess.run([WINESERVER, "-w"], env=wine_env(scratch + "/template"), timeout=120)
+    # The seconds left of today: last midnight less now is a day less and these.
+    left = (datetime.datetime.combine(datetime.date.today(), datetime.time()) - datetime.datetime.now()).seconds
+    if left < 900:  # see today()
+        time.sleep(left + 2)
     failed = 0
     with concurrent.futures.ThreadPoolExecutor(max_workers=len(chosen)) as pool:
         futures = [pool.submit(run_case, n, f, build, scratch) for n, f in chosen]

@@ -1,26 +1,17 @@
-// curl_shim.exe: installed as system\curl.exe in the prefixes of the tests
-// under Wine, with the real (Linux) curl beside it as curl-linux.exe.
+// curl_shim.exe: system\curl.exe in the prefixes of the tests under Wine,
+// with the real (Linux) curl beside it as curl-linux.exe.
 //
-// Wine cannot wait for a Unix process: CreateProcess of a Unix program
-// forks it and hands back no process handle at all, so a waiting caller
-// sees neither its end nor its exit status, and a pipe as its standard
-// output reads end-of-file at once. Kalmora judges every download by curl's
-// exit status, so under Wine it would wait its whole UpdateTimeout and then
-// refuse the file. This program is an ordinary Windows process in between:
-// it starts the real curl with its own arguments plus
-// `-w "curl_shim exit %{exitcode}\n"`, whose output goes to a file given as
-// the real curl's standard output (Wine passes a file handle on as the Unix
-// descriptor; it passes on no standard error, and curl writes -w's
-// %{stderr} to its real standard error, never to a --stderr file), waits
-// until one such line per transfer has appeared there and ends with the
-// first non-zero status, or 0. The file is complete by then: curl closes
-// each downloaded file before it writes that line.
-//
-// It understands the command lines Kalmora gives curl: a download's options
-// without values and URLs, of which one may hold brace lists such as
-// "{a,b}.new", and a mail's --url, --mail-from, --mail-rcpt, -T and -K.
-// When the real curl writes no line at all (it could not even start a
-// transfer), this waits until the caller ends it at its own bound.
+// Wine hands back no process handle for a Unix program, so a caller sees
+// neither its end nor its exit status, by which Kalmora judges every
+// transfer. This ordinary Windows process starts the real curl with its own
+// arguments plus `-w "curl_shim exit %{exitcode}\n"`, curl's standard output
+// going to a file (Wine passes on a file handle, but no standard error),
+// waits for one such line per transfer (curl has closed the transfer's file
+// by then) and ends with the first non-zero status, or 0. It knows the
+// command lines Kalmora gives curl: a download's options without values and
+// URLs, one of which may hold brace lists such as "{a,b}.new", and a mail's
+// --url, --mail-from, --mail-rcpt, -T and -K. Without any line (curl could
+// not start a transfer) it waits until the caller ends it.
 #include <windows.h>
 
 #include <cstdio>
@@ -33,11 +24,9 @@ int main(int argc, char** argv) {
   // values of the options that take one are no URLs, except --url's.
   int expected = 0;
   for (int i = 1; i < argc; ++i) {
-    const bool url_value = i > 1 && std::strcmp(argv[i - 1], "--url") == 0;
-    const bool other_value =
-        i > 1 && (std::strcmp(argv[i - 1], "--mail-from") == 0 || std::strcmp(argv[i - 1], "--mail-rcpt") == 0 ||
-                  std::strcmp(argv[i - 1], "-T") == 0 || std::strcmp(argv[i - 1], "-K") == 0);
-    int transfers = url_value || (argv[i][0] != '-' && !other_value), items = 1;
+    const std::string before = i > 1 ? argv[i - 1] : "";
+    const bool other_value = before == "--mail-from" || before == "--mail-rcpt" || before == "-T" || before == "-K";
+    int transfers = before == "--url" || (argv[i][0] != '-' && !other_value), items = 1;
     for (const char* c = argv[i]; transfers && *c; ++c) {
       if (*c == '{') items = 1;
       if (*c == ',') ++items;

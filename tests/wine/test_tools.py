@@ -1,5 +1,9 @@
-# kalmora-sim.exe as an administrator at Windows runs it: check and plan on a
-# Windows path, with a kalmora.ini in the ANSI code page.
+# Our tools as an administrator at Windows runs them: kalmora-sim.exe's check
+# and plan on a Windows path, with a kalmora.ini in the ANSI code page; and
+# the cases that our portable profile lookup is tested against, put to
+# Wine's GetPrivateProfileStringA.
+
+import re
 
 from winelib import PROGRAM_DIR, ini
 
@@ -28,4 +32,13 @@ def test_sim(case):
                    "    notice 08:00:00 to büro@example.com: Heiligabend\n"), "plan on a Windows path")
 
 
-TESTS = [("sim", test_sim)]
+def test_profile_lookup(case):
+    case.install("profile_lookup_diff.exe")
+    rc, out = case.run(PROGRAM_DIR + "\\profile_lookup_diff.exe", timeout=300)
+    # At least 1,000 cases, none of which differs.
+    summary = re.search(r"profile lookup: (\d+) cases, 0 differ", out)
+    case.check(rc == 0 and summary and int(summary[1]) >= 1000, f"profile_lookup_diff.exe, exit code {rc}:\n{out}")
+    case.notes += [summary[0]] if summary else []
+
+
+TESTS = [("sim", test_sim), ("profile-lookup", test_profile_lookup)]
