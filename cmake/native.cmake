@@ -34,8 +34,8 @@ function(kalmora_test_program name)
   add_dependencies(${name} kalmora-sim)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 endfunction()
-kalmora_test_program(kalmora_config_tests ${CMAKE_SOURCE_DIR}/src/config/*_test.cpp ${CMAKE_SOURCE_DIR}/src/check/*_test.cpp
-  ${CMAKE_SOURCE_DIR}/src/host/sim/*_test.cpp)
+kalmora_test_program(kalmora_config_tests ${CMAKE_SOURCE_DIR}/src/config/*_test.cpp
+  ${CMAKE_SOURCE_DIR}/src/check/*_test.cpp)
 kalmora_test_program(kalmora_service_tests ${CMAKE_SOURCE_DIR}/src/service/*_test.cpp
   ${CMAKE_SOURCE_DIR}/src/notify/*_test.cpp)
 kalmora_test_program(kalmora_update_tests ${CMAKE_SOURCE_DIR}/src/update/*_test.cpp
