@@ -12,6 +12,14 @@ namespace kalmora {
 class Files;
 class Profile;
 
+// The settings and tables before anything is read: every key's text empty,
+// no rows. Made once and shared.
+struct NothingReadYet {
+  std::shared_ptr<const Settings> values;
+  std::shared_ptr<const HolidayTables> tables;
+};
+const NothingReadYet& NothingRead();
+
 // What a reading produced. On failure the values and rows read up to the
 // failing step are kept, as they were read. Both are shared and never
 // change: a reading of the same bytes hands out the same ones.
@@ -20,10 +28,8 @@ struct ConfigReadResult {
   bool incompatible_version = false;
   std::string failure;   // why it failed, for administrators
   int failure_line = 0;  // the line of kalmora.ini it is about; 0 when none
-  // Nothing read yet: every key's text empty.
-  std::shared_ptr<const Settings> values =
-      std::make_shared<Settings>(MakeSettings(std::vector<std::string>(SettingKeys().size())));
-  std::shared_ptr<const HolidayTables> tables = std::make_shared<HolidayTables>();
+  std::shared_ptr<const Settings> values = NothingRead().values;
+  std::shared_ptr<const HolidayTables> tables = NothingRead().tables;
 };
 
 // ReadProfileString: the key is looked up in lower case with a 750-character

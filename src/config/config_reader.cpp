@@ -288,6 +288,13 @@ int parses = 0;
 
 int ConfigurationParses() { return parses; }
 
+const NothingReadYet& NothingRead() {
+  static const NothingReadYet nothing{
+      std::make_shared<Settings>(MakeSettings(std::vector<std::string>(SettingKeys().size()))),
+      std::make_shared<HolidayTables>()};
+  return nothing;
+}
+
 ConfigReadResult ParseConfiguration(Files& files, Profile& profile, const std::string& path, int program_major) {
   ConfigReadResult r;
   // Open it once up front: a missing or locked file fails before any key is

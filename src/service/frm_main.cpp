@@ -142,16 +142,17 @@ int frmMain::ReadConfiguration() {
                    "Kalmora: Warning: The file kalmora.ini is not compatible with this version of Kalmora. "
                    "Dazed and confused, but trying to continue.");
   }
-  const ConfigReadResult read = config_ = std::move(r);
-  if (read.status != 0) {
+  config_ = std::move(r);
+  if (config_.status != 0) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "
                    "The service will now terminate.");
     // The entry above says that it failed; Event Viewer shows this one too,
     // so that it also says why, and where.
     host_.LogEvent(EventType::Error, EventId::Failure,
-                   "Kalmora: kalmora.ini" + (read.failure_line ? " line " + std::to_string(read.failure_line) : "") +
-                       ": " + read.failure + ".");
+                   "Kalmora: kalmora.ini" +
+                       (config_.failure_line ? " line " + std::to_string(config_.failure_line) : "") + ": " +
+                       config_.failure + ".");
     return 1;
   }
   return 0;
