@@ -31,6 +31,8 @@ const std::vector<SettingKey>& SettingKeys() {
       {"GeneralOptions", "WeekendShutdown", "0", K::Switch, &S::WeekendShutdown},
       {"GeneralOptions", "MsgOnWeekendShutdownEmail", "0", K::Switch, &S::MsgOnWeekendShutdownEmail},
       {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", K::Switch, &S::MsgOnWeekendShutdownNet},
+      {"GeneralOptions", "ShutdownAction", "", K::Action, &S::ShutdownAction},
+      {"GeneralOptions", "InstallUpdates", "0", K::Switch, &S::InstallUpdates},
       {"Messaging", "NetAddress", "", K::Text, &S::NetAddress},
       {"Messaging", "EmailAddress", "", K::Text, &S::DefaultEmailAddress},
       {"Messaging", "EmailSubject", "", K::Text, &S::DefaultEmailSubject},
@@ -57,6 +59,8 @@ const std::vector<SettingKey>& SettingKeys() {
       {"Desktop", "MaxPostpones", "1", K::Minutes, &S::MaxPostpones, ""},
       {"Desktop", "IdleMinutes", "0", K::Minutes, &S::IdleMinutes, " (no idle wait)"},
       {"Desktop", "LatestShutdown", "", K::Latest, &S::LatestShutdown},
+      {"Holds", "WhileRunning", "", K::Programs, &S::WhileRunning},
+      {"Holds", "WhileUpdating", "0", K::Switch, &S::WhileUpdating},
   };
   return keys;
 }
@@ -77,6 +81,10 @@ void Store(Settings& s, const SettingKey& k, const std::string& text) {
           v = k.kind == KeyKind::Trimmed ? std::string(TrimBlanks(text)) : text;
         } else if constexpr (std::is_same_v<T, Number>) {
           v = Number{text, ParseNumber(text), ParseNumber(k.default_value).value_or(0)};
+        } else if constexpr (std::is_same_v<T, HaltAction>) {
+          v = ParseHaltAction(text);
+        } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+          v = ParseProgramList(text);
         } else if constexpr (std::is_same_v<T, int>) {
           v = DesktopCount(text).value_or(*DesktopCount(k.default_value));
         } else {
@@ -115,6 +123,27 @@ const std::string& Settings::Text(std::string_view key) const {
     if (key == keys[i].key) return texts[i];
   }
   return kNone;
+}
+
+HaltAction ParseHaltAction(std::string_view text) {
+  const std::string t = AsciiLower(TrimBlanks(text));
+  return t.empty()           ? HaltAction::Forced
+         : t == "shutdown"   ? HaltAction::Shutdown
+         : t == "hibernate" ? HaltAction::Hibernate
+         : t == "sleep"      ? HaltAction::Sleep
+                             : HaltAction::Unknown;
+}
+
+std::vector<std::string> ParseProgramList(std::string_view text) {
+  std::vector<std::string> out;
+  for (size_t from = 0; from <= text.size();) {
+    size_t comma = text.find(',', from);
+    if (comma == std::string_view::npos) comma = text.size();
+    const std::string name = AsciiLower(TrimBlanks(text.substr(from, comma - from)));
+    if (!name.empty()) out.push_back(name);
+    from = comma + 1;
+  }
+  return out;
 }
 
 const TimeOfDay& ScheduledTimeOf(const Settings& s, int weekday) {

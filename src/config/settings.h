@@ -27,6 +27,11 @@ struct TimeOfDay {
   std::optional<float> moment;
 };
 
+// What the halt does ([GeneralOptions] ShutdownAction): the forced shutdown
+// of old (empty), a planned shutdown, hibernation or sleep; any other text
+// is Unknown and halts the old way.
+enum class HaltAction { Forced, Shutdown, Hibernate, Sleep, Unknown };
+
 // Every key but Version, by the names of the keys (EmailAddress and
 // EmailSubject fill DefaultEmailAddress and DefaultEmailSubject). A switch is
 // on when its text reads as the number 1, BeepOnShutdown when it reads as -1.
@@ -52,6 +57,8 @@ struct Settings {
   bool WeekendShutdown = false;
   bool MsgOnWeekendShutdownEmail = false;
   bool MsgOnWeekendShutdownNet = false;
+  HaltAction ShutdownAction = HaltAction::Forced;
+  bool InstallUpdates = false;
   // [Messaging]
   std::string NetAddress;
   std::string DefaultEmailAddress;
@@ -77,6 +84,9 @@ struct Settings {
   int MaxPostpones = 0;
   int IdleMinutes = 0;
   TimeOfDay LatestShutdown;  // strictly HH:MM, or no latest time
+  // [Holds]
+  std::vector<std::string> WhileRunning;  // program names in lower case, as listed
+  bool WhileUpdating = false;
 
   // Each key's text as read, in the order of SettingKeys(), for what the
   // checker says of it.
@@ -97,11 +107,13 @@ enum class KeyKind {
   CutOff,     // HH:MM, else no cut-off
   Clock,      // hours in the first two and minutes in the last two characters
   Latest,     // strictly HH:MM
+  Action,     // empty, shutdown, hibernate or sleep, without case
+  Programs,   // program names separated by commas
 };
 
 // Where a key's value goes; its type follows from the kind.
-using SettingField =
-    std::variant<bool Settings::*, std::string Settings::*, Number Settings::*, int Settings::*, TimeOfDay Settings::*>;
+using SettingField = std::variant<bool Settings::*, std::string Settings::*, Number Settings::*, int Settings::*,
+                                  TimeOfDay Settings::*, HaltAction Settings::*, std::vector<std::string> Settings::*>;
 
 // One key of kalmora.ini: the one place that knows its section, name,
 // default, kind, where it goes, and what check says a text that is not a
@@ -123,6 +135,12 @@ const std::vector<SettingKey>& SettingKeys();
 
 // Settings from each key's text, in the order of SettingKeys().
 Settings MakeSettings(std::vector<std::string> texts);
+
+// ShutdownAction's text as the service reads it.
+HaltAction ParseHaltAction(std::string_view text);
+// WhileRunning's text: each name between commas without surrounding blanks,
+// in lower case; empty names are dropped.
+std::vector<std::string> ParseProgramList(std::string_view text);
 
 // The scheduled time of a weekday (1 Monday .. 7 Sunday): its own key when
 // that is not empty, otherwise ScheduledShutdownTime; an empty text arms

@@ -5,10 +5,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/result.h"
 
 namespace kalmora {
+
+// A program that runs on the host, in any session: its file name without
+// the path ("backup.exe") and its process id.
+struct RunningProgram {
+  std::string name;
+  uint32_t pid = 0;
+};
 
 // A child program that was started and is waited for.
 struct ChildProcess {
@@ -26,6 +34,8 @@ class Processes {
   virtual Result<ChildProcess> StartChild(const std::string& command_line) = 0;
   virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
   virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
+  // Every program that runs on the host now, the service's own included.
+  virtual Result<std::vector<RunningProgram>> RunningPrograms() = 0;
 };
 
 }  // namespace kalmora

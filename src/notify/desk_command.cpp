@@ -55,15 +55,47 @@ std::vector<std::string> SplitArguments(const std::string& args) {
   }
 }
 
+namespace {
+// By DeskAction; the plain shutdown is never written, so today's command
+// line stays as it was.
+constexpr const char* kActionNames[] = {"shutdown", "hibernate", "sleep", "updates"};
+}  // namespace
+
 std::string DeskCommandLine(const DeskCountdown& c) {
   std::string line = "--countdown --reason " + QuoteArgument(c.reason) + " --at " + QuoteArgument(c.halt_at) +
                      " --in " + std::to_string(c.seconds_left);
   if (c.postpone_minutes) line += " --postpone " + std::to_string(c.postpone_minutes);
   if (!c.latest.empty()) line += " --latest " + QuoteArgument(c.latest);
+  if (c.action != DeskAction::Shutdown) line += std::string(" --action ") + kActionNames[static_cast<int>(c.action)];
+  if (c.waits == DeskWait::Program) line += " --waits " + QuoteArgument("program:" + c.program);
+  if (c.waits == DeskWait::Desk || c.waits == DeskWait::Updates) {
+    line += c.waits == DeskWait::Desk ? " --waits desk" : " --waits updates";
+  }
   return line;
 }
 
 namespace {
+
+bool ParseWait(const std::string& value, DeskCountdown& c) {
+  if (value == "desk" || value == "updates") {
+    c.waits = value == "desk" ? DeskWait::Desk : DeskWait::Updates;
+    return true;
+  }
+  if (value.rfind("program:", 0) != 0 || value.size() == 8) return false;
+  c.waits = DeskWait::Program;
+  c.program = value.substr(8);
+  return true;
+}
+
+bool ParseAction(const std::string& value, DeskCountdown& c) {
+  for (int i = 1; i < 4; ++i) {
+    if (value == kActionNames[i]) {
+      c.action = static_cast<DeskAction>(i);
+      return true;
+    }
+  }
+  return false;
+}
 
 std::optional<uint32_t> Whole(const std::string& s, uint32_t most) {
   uint32_t v = 0;
@@ -90,7 +122,7 @@ std::optional<DeskRequest> ParseDeskArguments(const std::vector<std::string>& ar
     return r;
   }
   if (args.empty() || args[0] != "--countdown" || args.size() % 2 == 0) return std::nullopt;
-  bool reason = false, at = false, in = false, postpone = false, latest = false;
+  bool reason = false, at = false, in = false, postpone = false, latest = false, action = false, waits = false;
   for (size_t i = 1; i < args.size(); i += 2) {
     const std::string& key = args[i];
     const std::string& value = args[i + 1];
@@ -99,6 +131,8 @@ std::optional<DeskRequest> ParseDeskArguments(const std::vector<std::string>& ar
                  : key == "--in"       ? &in
                  : key == "--postpone" ? &postpone
                  : key == "--latest"   ? &latest
+                 : key == "--action"   ? &action
+                 : key == "--waits"    ? &waits
                                        : nullptr;
     if (!seen || *seen) return std::nullopt;
     *seen = true;
@@ -107,6 +141,10 @@ std::optional<DeskRequest> ParseDeskArguments(const std::vector<std::string>& ar
     } else if (key == "--at") {
       if (!ClockForm(value, true)) return std::nullopt;
       r.countdown.halt_at = value;
+    } else if (key == "--action") {
+      if (!ParseAction(value, r.countdown)) return std::nullopt;
+    } else if (key == "--waits") {
+      if (!ParseWait(value, r.countdown)) return std::nullopt;
     } else if (key == "--latest") {
       if (!ClockForm(value, false)) return std::nullopt;
       r.countdown.latest = value;

@@ -25,7 +25,10 @@ TEST(DeskCommand, RoundTripsAndRefuses) {
       "Christmas Eve",          "",          R"(say "hi")",          R"(C:\dir\)", "50% off %MIN%",
       "Heilige Drei K\xF6nige", "a\tb\r\nc", std::string(2000, 'x'), R"(\\"\\)"};
   for (const std::string& reason : reasons) {
-    for (const DeskCountdown& c : {DeskCountdown{reason, "19:30:00", 900, 30, "22:00"}, {reason, "07:00:00", 60}}) {
+    for (const DeskCountdown& c :
+         {DeskCountdown{reason, "19:30:00", 900, 30, "22:00"}, {reason, "07:00:00", 60},
+          {reason, "20:00:00", 0, 0, "22:00", DeskAction::Hibernate, DeskWait::Program, reason + ".exe"},
+          {reason, "20:00:00", 0, 0, "", DeskAction::InstallUpdates, DeskWait::Updates}}) {
       auto back = ParseDeskArguments(SplitArguments(DeskCommandLine(c)));
       ASSERT_TRUE(back) << reason;
       EXPECT_EQ(back->countdown, c) << reason;
@@ -41,7 +44,10 @@ TEST(DeskCommand, RoundTripsAndRefuses) {
       {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--postpone", "0"},
       {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--latest", "7:00"},
       {"--countdown", "--reason", "x", "--reason", "y", "--at", "19:30:00", "--in", "5"},
-      {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--size", "9"}, {"garbage", "\xff"}};
+      {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--size", "9"}, {"garbage", "\xff"},
+      {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--action", "shutdown"},
+      {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--waits", "program:"},
+      {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--waits", "nobody"}};
   // clang-format on
   for (const auto& args : refused) EXPECT_FALSE(ParseDeskArguments(args)) << args.size();
 }
