@@ -127,11 +127,11 @@ const std::string& Settings::Text(std::string_view key) const {
 
 HaltAction ParseHaltAction(std::string_view text) {
   const std::string t = AsciiLower(TrimBlanks(text));
-  return t.empty()           ? HaltAction::Forced
-         : t == "shutdown"   ? HaltAction::Shutdown
+  return t.empty()          ? HaltAction::Forced
+         : t == "shutdown"  ? HaltAction::Shutdown
          : t == "hibernate" ? HaltAction::Hibernate
-         : t == "sleep"      ? HaltAction::Sleep
-                             : HaltAction::Unknown;
+         : t == "sleep"     ? HaltAction::Sleep
+                            : HaltAction::Unknown;
 }
 
 std::vector<std::string> ParseProgramList(std::string_view text) {

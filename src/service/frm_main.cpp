@@ -13,9 +13,11 @@ frmMain::frmMain(Host& host)
     : host_(host),
       waits_(host, host, host),
       notices_(host, waits_, config_, facts_),
-      desk_(host, waits_, config_, day_),
-      decision_(host, config_, day_, notices_, desk_),
-      countdown_(host, config_, day_, decision_, desk_, [this] { RunStartup(); }),
+      holds_(host, config_),
+      desk_(host, waits_, config_, day_, holds_),
+      halt_(host, config_, day_),
+      decision_(host, config_, day_, notices_, desk_, halt_),
+      countdown_(host, config_, day_, decision_, desk_, halt_, [this] { RunStartup(); }),
       updater_(host, waits_, config_, [this] {
         if (ReadConfiguration() != 0) {
           host_.ReportServiceStopped();
@@ -143,6 +145,11 @@ int frmMain::ReadConfiguration() {
                    "Dazed and confused, but trying to continue.");
   }
   config_ = std::move(r);
+  if (config_.status == 0 && settings().ShutdownAction == HaltAction::Unknown) {
+    host_.LogEvent(EventType::Warning, EventId::Report,
+                   "Kalmora: ShutdownAction=" + settings().Text("ShutdownAction") +
+                       " is not shutdown, hibernate or sleep; the host is halted the forced way.");
+  }
   if (config_.status != 0) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "

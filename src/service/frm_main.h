@@ -12,6 +12,8 @@
 #include "service/daily_check.h"
 #include "service/day_state.h"
 #include "service/desk.h"
+#include "service/halt.h"
+#include "service/holds.h"
 #include "update/online_update.h"
 
 namespace kalmora {
@@ -57,7 +59,9 @@ class frmMain : public EventSink {
   DayState day_;
   SenderFacts facts_;  // RunningAsService, GlobalIniVersion
   Notices notices_;
+  Holds holds_;
   Desk desk_;
+  Halt halt_;
   Decision decision_;
   Countdown countdown_;
   Updater updater_;
