@@ -1,5 +1,7 @@
 #include "service/countdown.h"
 
+#include "notify/entries.h"
+
 namespace kalmora {
 
 namespace {
@@ -145,8 +147,7 @@ void Countdown::OnPowerResume() {
 // decision, as after any sleep, and the day's halt counts as done.
 void Countdown::HaltSystem() {
   halt_.HaltSystem();
-  host_.LogEvent(EventType::Information, EventId::Report,
-                 "Kalmora: The host has resumed from its halt; the day is decided afresh.");
+  host_.LogEvent(EventType::Information, EventId::Report, EntryText(Entry::Resumed));
   day_.ClearDecision();
   desk_.Forget();
   day_.Resumed = true;

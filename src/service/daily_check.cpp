@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/numbers.h"
+#include "notify/entries.h"
 
 namespace kalmora {
 
@@ -111,7 +112,7 @@ void Decision::AnnounceHolidayShutdown() {
   const std::shared_ptr<const Settings> values = config_.values;
   const Settings& s = *values;
   const HaltPlan plan = halt_.Plan();
-  std::string log = "Kalmora: Today is holiday '" + day_.CurrHoliday + "'. " +
+  std::string log = EntryText(Entry::Holiday, {day_.CurrHoliday}) +
                     (NamesAnAction(plan) ? "In " + s.ShutdownDelay.text + " seconds the host " + ActionWords(plan) + "."
                                          : "The host will shut down in " + s.ShutdownDelay.text + " seconds.");
   const bool send_mail = (s.MsgOnShutdownEmail && day_.IsHoliday) || (s.MsgOnWeekendShutdownEmail && day_.IsWeekend);
@@ -163,7 +164,7 @@ void Decision::SendScheduledShutdownWarning(const std::string& time_text) {
   const Settings& s = *values;
   BeepPattern(host_, s);
   const HaltPlan plan = halt_.Plan();
-  std::string log = "Kalmora: A scheduled shutdown will take place in " + s.ScheduledShutdownDelay.text + " seconds" +
+  std::string log = EntryText(Entry::Warning, {s.ScheduledShutdownDelay.text}) +
                     (NamesAnAction(plan) ? ": the host " + ActionWords(plan) + "." : ".");
   const std::string minutes = std::to_string(MinutesRoundedHalfEven(s.ScheduledShutdownDelay.value()));
   auto fill = [&](const std::string& text) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "notify/desk_command.h"
+#include "notify/entries.h"
 
 namespace kalmora {
 
@@ -152,8 +153,7 @@ void Desk::Postpone(const DeskSession& from) {
   const std::string due = ClockText(day_.TimeToShutdown);
   if (!CanPostpone(settings(), postpones_, day_.TimeToShutdown)) {
     host_.LogEvent(EventType::Information, EventId::Report,
-                   "Kalmora: A postpone of the shutdown due at " + due + " from " + SessionName(from) +
-                       " was refused: no postpone is left.");
+                   EntryText(Entry::PostponeRefused, {due, SessionName(from)}));
     // Its window comes again, without the button.
     return;
   }
@@ -165,8 +165,7 @@ void Desk::Postpone(const DeskSession& from) {
       to_latest ? "to LatestShutdown" : "by " + std::to_string(minutes) + (minutes == 1 ? " minute" : " minutes");
   day_.TimeToShutdown = moment;
   host_.LogEvent(EventType::Information, EventId::Report,
-                 "Kalmora: The shutdown due at " + due + " was postponed " + how + " to " + ClockText(moment) +
-                     " from " + SessionName(from) + ".");
+                 EntryText(Entry::Postponed, {due, how, ClockText(moment), SessionName(from)}));
   Close();
   std::erase_if(dismissed_, [](const Dismissal& d) { return !d.for_good; });
 }
@@ -237,8 +236,7 @@ bool Desk::HoldHalt() {
   if (latest && now >= *latest) {
     if (waiting_for_ || postpones_ > 0) {
       host_.LogEvent(EventType::Information, EventId::Report,
-                     "Kalmora: The shutdown due at " + due + " went ahead at LatestShutdown " +
-                         settings().LatestShutdown.text + ".");
+                     EntryText(Entry::WentAheadAtLatest, {due, settings().LatestShutdown.text}));
     }
     return false;
   }
@@ -248,7 +246,7 @@ bool Desk::HoldHalt() {
     if (waiting_for_) {
       const Hold& was = *waiting_for_;
       host_.LogEvent(EventType::Information, EventId::Report,
-                     "Kalmora: The shutdown due at " + due + " goes ahead: " +
+                     EntryText(Entry::GoesAhead, {due}) +
                          (was.kind == DeskWait::Desk ? "every session has been idle for " +
                                                            std::to_string(settings().IdleMinutes) + " minutes."
                           : was.kind == DeskWait::Updates
@@ -259,8 +257,7 @@ bool Desk::HoldHalt() {
   }
   float next = now + kIdleRetrySeconds;
   if (!latest && next >= kDaySeconds) {
-    host_.LogEvent(EventType::Information, EventId::Report,
-                   "Kalmora: The shutdown due at " + due + " was given up for today: " + hold->what + ".");
+    host_.LogEvent(EventType::Information, EventId::Report, EntryText(Entry::GivenUp, {due, hold->what}));
     Close();
     reason_.clear();
     waiting_for_.reset();
@@ -278,8 +275,7 @@ bool Desk::HoldHalt() {
 // instead of counting down to a moment that keeps moving.
 void Desk::Wait(const Hold& hold, const std::string& due) {
   if (due_at_ == 0) due_at_ = day_.TimeToShutdown;
-  host_.LogEvent(EventType::Information, EventId::Report,
-                 "Kalmora: The shutdown due at " + due + " waits: " + hold.what + ".");
+  host_.LogEvent(EventType::Information, EventId::Report, EntryText(Entry::Waits, {due, hold.what}));
   const bool shown_before = waiting_for_.has_value();
   waiting_for_ = hold;
   Close();

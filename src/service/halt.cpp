@@ -1,5 +1,6 @@
 #include "service/halt.h"
 
+#include "notify/entries.h"
 #include "service/daily_check.h"
 
 namespace kalmora {
@@ -75,9 +76,8 @@ void Halt::HaltSystem() {
   const HaltPlan plan = Plan();
   if (!plan.instead.empty()) host_.LogEvent(EventType::Information, EventId::Report, "Kalmora: " + plan.instead);
   host_.LogEvent(EventType::Information, EventId::Report,
-                 plan.action == HaltAction::Forced
-                     ? std::string("Kalmora: The system is going down for system halt NOW!")
-                     : "Kalmora: Now the host " + ActionWords(plan) + ".");
+                 plan.action == HaltAction::Forced ? EntryText(Entry::HaltForced)
+                                                   : EntryText(Entry::HaltNow, {ActionWords(plan)}));
   BeepPattern(host_, settings());
   host_.EnableShutdownPrivilege();
   if (plan.action == HaltAction::Forced) ForcedHalt();
@@ -89,8 +89,7 @@ void Halt::HaltSystem() {
   if (done) host_.ExitProgram(ExitReason::Halt);
   // A host never stays up because a newer call is missing or refused.
   host_.LogEvent(EventType::Error, EventId::Failure,
-                 std::string("Kalmora: ") + (suspend ? "SetSuspendState" : "InitiateShutdownW") +
-                     " failed: " + done.reason() + ". The host is shut down the forced way instead.");
+                 EntryText(Entry::HaltCallFailed, {suspend ? "SetSuspendState" : "InitiateShutdownW", done.reason()}));
   ForcedHalt();
 }
 
