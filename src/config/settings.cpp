@@ -33,6 +33,7 @@ const std::vector<SettingKey>& SettingKeys() {
       {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", K::Switch, &S::MsgOnWeekendShutdownNet},
       {"GeneralOptions", "ShutdownAction", "", K::Action, &S::ShutdownAction},
       {"GeneralOptions", "InstallUpdates", "0", K::Switch, &S::InstallUpdates},
+      {"GeneralOptions", "DailyReport", "0", K::Switch, &S::DailyReport},
       {"Messaging", "NetAddress", "", K::Text, &S::NetAddress},
       {"Messaging", "EmailAddress", "", K::Text, &S::DefaultEmailAddress},
       {"Messaging", "EmailSubject", "", K::Text, &S::DefaultEmailSubject},

@@ -69,6 +69,30 @@ void Decision::NoticeFailed(const std::string& what, const std::string& address,
                  "Kalmora: The " + what + " to inform " + address + " " + sent.reason() + ".");
 }
 
+std::string DailyReportDecision(const DayState& day, const Settings& s) {
+  const std::string named = day.IsHoliday                               ? "holiday '" + day.CurrHoliday + "'"
+                            : day.IsWeekend && !day.CurrHoliday.empty() ? "weekend '" + day.CurrHoliday + "'"
+                                                                        : std::string();
+  if (!day.DoShutdown) {
+    return (!named.empty()  ? named
+            : day.IsWeekend ? std::string("weekend")
+                            : std::string("working day")) +
+           ", no halt planned";
+  }
+  const float due = day.TimeToShutdown;
+  std::string out =
+      (day.DoScheduledShutdown ? std::string("scheduled shutdown") : named + ", shutdown") + " at " + ClockText(due);
+  const double latest = LatestReach(s, due);
+  if (latest >= kDaySeconds) {
+    out += ", or given up at midnight while someone works or a hold lasts";
+  } else if (latest > due) {
+    const std::string at = ClockText(static_cast<float>(latest));
+    out += ", at the latest " + (at.ends_with(":00") ? at.substr(0, 5) : at) +
+           " with postpones, work at the desk and holds";
+  }
+  return out;
+}
+
 void Decision::DailyCheck() {
   // 1. Message holidays. All rows are judged against the date the check
   // began on, even when the mails' waits run past midnight.

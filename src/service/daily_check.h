@@ -42,6 +42,10 @@ class Decision {
   Halt& halt_;
 };
 
+// What event 111 says of the day's decision: "holiday 'Christmas Eve',
+// shutdown at 08:03:03", "working day, no halt planned", ...
+std::string DailyReportDecision(const DayState& day, const Settings& s);
+
 // Four tones when BeepOnShutdown is on; the thread does nothing else meanwhile.
 void BeepPattern(Power& power, const Settings& s);
 // Once just after each local midnight: one wake-up a day while nothing is

@@ -1,5 +1,9 @@
 #include "service/frm_main.h"
 
+#include <cstdio>
+
+#include "notify/entries.h"
+
 namespace kalmora {
 
 namespace {
@@ -166,6 +170,27 @@ int frmMain::ReadConfiguration() {
 }
 
 void frmMain::OnServiceStartRequested(bool& success) { success = true; }
+
+void frmMain::DailyCheck() {
+  decision_.DailyCheck();
+  if (settings().DailyReport) LogDailyReport();
+}
+
+// One entry per decision, so that a collector sees every host every day,
+// also on days without a halt.
+void frmMain::LogDailyReport() {
+  std::string configuration = facts_.GlobalIniVersion;
+  if (configuration.empty()) {
+    configuration =
+        ReadProfileString(host_, "Versions", "IniVersion", host_.ProgramDirectory() + "\\versions.idx", "unknown");
+  }
+  const CivilDate date = *day_.DecidedOn;
+  char day[16];
+  std::snprintf(day, sizeof day, "%04d-%02d-%02d", date.year, date.month, date.day);
+  host_.LogEvent(EventType::Information, EventId::DailyReport,
+                 EntryText(Entry::DailyReport, {VersionText(host_.Version()), configuration, host_.ComputerName(), day,
+                                                DailyReportDecision(day_, settings())}));
+}
 
 void frmMain::OnlineUpdate() { updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion); }
 

@@ -37,7 +37,7 @@ class frmMain : public EventSink {
   // at a time.
   int ReadConfiguration();
   void OnlineUpdate();
-  void DailyCheck() { decision_.DailyCheck(); }
+  void DailyCheck();
   void CountdownTick() { countdown_.CountdownTick(); }
 
   // Read-only views for tests and tools.
@@ -52,6 +52,7 @@ class frmMain : public EventSink {
   void EnsureOnlyInstance();
   void StartAndSettle();
   void AcceptPowerEvents();
+  void LogDailyReport();
 
   Host& host_;
   Waits waits_;

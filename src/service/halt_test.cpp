@@ -31,6 +31,9 @@ TEST(Halt, EachActionWithAndWithoutWhatItNeeds) {
   const std::string planned =
       "08:01:10 InitiateShutdownW(flags 0xB, reason 0x80000000, \"Kalmora: holiday 'Christmas Eve'\")";
   const std::string now_down = "08:01:10 Kalmora: Now the host shuts down.";
+  const std::string decided = "07:58:10 Kalmora " + std::string(kVersionText) +
+                              " (configuration unknown) on SIMHOST decided 2026-12-24: holiday 'Christmas Eve', "
+                              "shutdown at ";
   const PowerCapabilities none{}, hibernate_only{true, false};
   const struct {
     const char* name;
@@ -74,11 +77,12 @@ TEST(Halt, EachActionWithAndWithoutWhatItNeeds) {
         "the forced way instead.", exit_windows}},
       // Woken at 10:00 on the holiday, the host starts as on any holiday
       // morning: the day's rules halt it again.
-      {"woken on the holiday", "ShutdownAction=sleep", {.wakes = {"2026-12-24 10:00"}},
-       {holiday + "In 180 seconds the host goes to sleep.", "08:01:10 Kalmora: Now the host goes to sleep.",
-        "08:01:10 SetSuspendState(sleep)",
+      {"woken on the holiday", "ShutdownAction=sleep\nDailyReport=1", {.wakes = {"2026-12-24 10:00"}},
+       {holiday + "In 180 seconds the host goes to sleep.", decided + "08:01:10.",
+        "08:01:10 Kalmora: Now the host goes to sleep.", "08:01:10 SetSuspendState(sleep)",
         "10:00:00 Kalmora: The host has resumed from its halt; the day is decided afresh.",
         "10:00:11 Kalmora: Today is holiday 'Christmas Eve'. In 180 seconds the host goes to sleep.",
+        "10:00:11 Kalmora " + kVersionText + decided.substr(decided.find(" (")) + "10:03:11.",
         "10:03:11 Kalmora: Now the host goes to sleep.", "10:03:11 SetSuspendState(sleep)"}},
       // A scheduled halt, on a working day: woken after its time, the host
       // stays up; the fallback's comment names the schedule.
