@@ -104,6 +104,7 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   o.inputs = run_setup.inputs;
   o.clicks = run_setup.clicks;
   o.power = run_setup.power;
+  o.computer = run_setup.computer;
   o.updates_pending = run_setup.updates_pending;
   o.processes = run_setup.processes;
   for (const auto& [from, to] : run_setup.servicing)

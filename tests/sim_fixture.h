@@ -96,6 +96,7 @@ struct SimSetup {
   std::vector<std::pair<std::string, std::string>> servicing;
   std::vector<sim::Options::Process> processes;
   std::vector<std::string> wakes;
+  std::string computer = "SIMHOST";
 };
 SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

@@ -246,6 +246,7 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   };
   o.args = c.args;
   o.service = c.service;
+  o.computer = c.computer;
   o.start = sim::MachineNow();
   if (!c.start.empty() && !time("--start", c.start, o.start)) return false;
   o.until = o.start + 48LL * 3600 * 1000;
@@ -415,6 +416,9 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--process", c.processes, "NAME@FROM..TO: a program of that name runs on the host");
   app.add_option("--wake", c.wakes, "TIME: a suspended host resumes (without it, it stays suspended to the end)");
   app.add_flag("--json", c.json, "JSON Lines instead of readable text");
+  app.add_option("--events-xml", c.events_xml,
+                 "FILE: the host's event-log entries also written as Windows event XML, as wevtutil exports them");
+  app.add_option("--computer", c.computer, "NAME: the simulated host's computer name (default SIMHOST)");
   app.footer("TIME is YYYY-MM-DD HH:MM, YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.mmm.");
 }
 

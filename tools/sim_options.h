@@ -18,6 +18,7 @@ struct CommandLine {
   std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused, sc_starts, starts_by_hand;
   std::vector<std::string> sessions, inputs, clicks;
   std::string power = "hibernate,sleep";
+  std::string events_xml, computer = "SIMHOST";
   std::vector<std::string> servicing, processes, wakes;
   bool service = false, registered = false, json = false, smtp_down = false, updates_pending = false;
 };

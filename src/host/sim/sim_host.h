@@ -60,7 +60,7 @@ class SimHost : public Host {
   std::optional<uint32_t> ClaimInstance() override;
   uint32_t pid() const { return pid_; }
   bool connected() const { return connected_; }
-  std::string ComputerName() override { return "SIMHOST"; }
+  std::string ComputerName() override { return world_.options().computer; }
   uint32_t AnsiCodePage() override { return 1252; }
 
   void SetInteractiveDesktop(bool on) override;

@@ -34,6 +34,7 @@ LocalMs MachineNow();
 
 struct Options {
   std::string work_dir;  // the program directory; must exist
+  std::string computer = "SIMHOST";
   std::string args;      // Kalmora's argument string
   LocalMs start = 0;
   bool service = false;            // the service manager starts Kalmora
