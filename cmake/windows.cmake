@@ -140,9 +140,10 @@ foreach(dir nlohmann CLI)
 endforeach()
 add_executable(kalmora_sim_exe
   tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
-  src/host/sim/sim_host.cpp src/host/sim/sim_children.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp)
+  src/host/sim/sim_host.cpp src/host/sim/sim_children.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp
+  tools/report.cpp tools/events_xml.cpp tools/events_xml_xmllite.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
 target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
 target_compile_definitions(kalmora_sim_exe PRIVATE KALMORA_EXAMPLE_DIR=".")
-target_link_libraries(kalmora_sim_exe PRIVATE kalmora_core kalmora_win32_cng)
+target_link_libraries(kalmora_sim_exe PRIVATE kalmora_core kalmora_win32_cng shlwapi)
 target_link_options(kalmora_sim_exe PRIVATE -s)

@@ -1,6 +1,7 @@
 #include "tools/events_xml.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace kalmora::report {
@@ -151,6 +152,62 @@ std::string EventXml(const ForwardedEvent& e) {
          "</Data></EventData></Event>\n";
 }
 
+void EventCollector::Start(std::string_view name, int line) {
+  if (name == "Event") {
+    event_ = ForwardedEvent{};
+    in_event_ = true;
+    time_ = false;
+    started_on_ = line;
+  }
+  element_ = in_event_ ? std::string(name) : std::string();
+  text_.clear();
+}
+
+void EventCollector::Attribute(std::string_view name, std::string_view value) {
+  if (element_ == "Provider" && name == "Name") event_.provider = value;
+  if (element_ == "TimeCreated" && name == "SystemTime") time_ = ParseSystemTime(value, event_.utc_ms);
+}
+
+void EventCollector::Text(std::string_view text) {
+  if (!element_.empty()) text_ += text;
+}
+
+void EventCollector::End(std::string_view name) {
+  if (!in_event_) return;
+  ForwardedEvent& e = event_;
+  if (name == "Event") {
+    in_event_ = false;
+    if (e.provider.empty() || e.computer.empty() || !time_) {
+      problems_.push_back({"", started_on_, "an event without its provider, computer or time"});
+    } else {
+      out_.push_back(std::move(e));
+    }
+  } else if (name == element_) {
+    if (name == "Computer") e.computer = text_;
+    if (name == "EventID") e.event_id = std::atoi(text_.c_str());
+    if (name == "Level") e.level = std::atoi(text_.c_str());
+    if (name == "EventRecordID") e.record_id = std::strtoull(text_.c_str(), nullptr, 10);
+    if (name == "Data") e.text += (e.text.empty() ? "" : "\n") + text_;
+  }
+  element_.clear();
+}
+
+bool ParseEventElement(std::string_view xml, ForwardedEvent& e, std::string& problem) {
+  std::vector<ForwardedEvent> one;
+  std::vector<EventProblem> lacking;
+  EventCollector collect(one, lacking);
+  if (!ParseEventStream(xml, collect, problem)) {
+    problem = "an event that is not well-formed XML" + (problem.empty() ? "" : " (" + problem + ")");
+    return false;
+  }
+  if (one.size() != 1) {
+    problem = lacking.empty() ? "no event" : lacking[0].what;
+    return false;
+  }
+  e = std::move(one[0]);
+  return true;
+}
+
 std::string SimulatedEventsXml(const std::vector<sim::Record>& records, const std::string& computer) {
   std::string out;
   int n = 0;
@@ -195,7 +252,9 @@ void ReadEvents(const std::string& bytes, const std::string& file, std::vector<F
   if (s.starts_with("<?xml")) s.remove_prefix(std::min(s.size(), s.find("?>") + 2));
   std::vector<ForwardedEvent> whole;
   std::vector<EventProblem> lacking;
-  if (ParseEventStream("<Events>" + std::string(s) + "</Events>", whole, lacking)) {
+  EventCollector collect(whole, lacking);
+  std::string problem;
+  if (ParseEventStream("<Events>" + std::string(s) + "</Events>", collect, problem)) {
     for (EventProblem& p : lacking) problems.push_back({file, p.line, p.what});
     out.insert(out.end(), std::make_move_iterator(whole.begin()), std::make_move_iterator(whole.end()));
     return;
@@ -216,7 +275,6 @@ void ReadEvents(const std::string& bytes, const std::string& file, std::vector<F
       continue;
     }
     ForwardedEvent e;
-    std::string problem;
     if (ParseEventElement(s.substr(at, end + 8 - at), e, problem)) {
       out.push_back(std::move(e));
     } else {

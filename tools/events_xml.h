@@ -47,15 +47,34 @@ std::string SimulatedEventsXml(const std::vector<sim::Record>& records, const st
 bool ParseSystemTime(std::string_view text, int64_t& utc_ms);
 std::string FormatSystemTime(int64_t utc_ms);
 
-// Every Event element of a whole stream (UTF-8) in one pass; false when the
-// stream is not well-formed, and then the events are read one by one.
-// Events that lack their provider, computer or time are named in
-// `problems` (file left empty).
-bool ParseEventStream(std::string_view xml, std::vector<ForwardedEvent>& out, std::vector<EventProblem>& problems);
+// What an XML reader hands over, node by node, and the events it makes of
+// them: the fields of System and the Data of EventData.
+class EventCollector {
+ public:
+  EventCollector(std::vector<ForwardedEvent>& out, std::vector<EventProblem>& problems)
+      : out_(out), problems_(problems) {}
+  void Start(std::string_view name, int line);
+  void Attribute(std::string_view name, std::string_view value);
+  void Text(std::string_view text);
+  void End(std::string_view name);
+
+ private:
+  std::vector<ForwardedEvent>& out_;
+  std::vector<EventProblem>& problems_;
+  ForwardedEvent event_;
+  bool in_event_ = false, time_ = false;
+  int started_on_ = 0;
+  std::string element_, text_;
+};
+
+// Every node of a whole stream (UTF-8) to `collect`, in one pass; false
+// with `problem` (the reader's own words) when the stream is not
+// well-formed. Each platform's own XML reader does this: libxml2 on Linux,
+// XmlLite on Windows.
+bool ParseEventStream(std::string_view xml, EventCollector& collect, std::string& problem);
 
 // One Event element (UTF-8) into `e`; false with `problem` when it is not
-// well-formed XML or lacks what a report needs. Each platform's own XML
-// reader does this (libxml2 on Linux, XmlLite on Windows).
+// well-formed XML or lacks what a report needs.
 bool ParseEventElement(std::string_view xml, ForwardedEvent& e, std::string& problem);
 
 }  // namespace kalmora::report

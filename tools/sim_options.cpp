@@ -156,15 +156,16 @@ bool PowerOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   uint32_t pid = 7000;
   for (const std::string& text : c.processes) {
     const size_t at = text.rfind('@'), dots = text.find("..", at == std::string::npos ? 0 : at);
-    auto from = at == std::string::npos || dots == std::string::npos
-                    ? std::nullopt
-                    : sim::ParseTime(text.substr(at + 1, dots - at - 1));
-    auto to = from ? sim::ParseTime(text.substr(dots + 2)) : std::nullopt;
-    if (!from || !to || *to <= *from || at == 0) {
+    sim::LocalMs from = -1, to = -1;
+    if (at != std::string::npos && at > 0 && dots != std::string::npos) {
+      from = sim::ParseTime(text.substr(at + 1, dots - at - 1)).value_or(-1);
+      to = sim::ParseTime(text.substr(dots + 2)).value_or(-1);
+    }
+    if (from < 0 || to <= from) {
       problem = "--process: expected NAME@FROM..TO with TO after FROM, got '" + text + "'";
       return false;
     }
-    o.processes.push_back({text.substr(0, at), *from, *to, pid += 4});
+    o.processes.push_back({text.substr(0, at), from, to, pid += 4});
   }
   for (const std::string& text : c.wakes) {
     auto t = sim::ParseTime(text);
