@@ -58,9 +58,11 @@ add_library(kalmora_win32_host STATIC
   src/host/win32/service_host.cpp
   src/host/win32/service_manager.cpp
   src/host/win32/desktops.cpp
+  src/host/win32/power.cpp
   src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
-target_link_libraries(kalmora_win32_host PUBLIC kalmora_core kalmora_win32_cng advapi32 user32 version wtsapi32 userenv)
+target_link_libraries(kalmora_win32_host PUBLIC kalmora_core kalmora_win32_cng advapi32 user32 version wtsapi32 userenv
+                      powrprof)
 
 function(kalmora_windows_program target)
   cmake_parse_arguments(P "" "OUTPUT_NAME;DIRECTORY" "SOURCES" ${ARGN})
