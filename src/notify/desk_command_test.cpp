@@ -26,7 +26,8 @@ TEST(DeskCommand, RoundTripsAndRefuses) {
       "Heilige Drei K\xF6nige", "a\tb\r\nc", std::string(2000, 'x'), R"(\\"\\)"};
   for (const std::string& reason : reasons) {
     for (const DeskCountdown& c :
-         {DeskCountdown{reason, "19:30:00", 900, 30, "22:00"}, {reason, "07:00:00", 60},
+         {DeskCountdown{reason, "19:30:00", 900, 30, "22:00"},
+          {reason, "07:00:00", 60},
           {reason, "20:00:00", 0, 0, "22:00", DeskAction::Hibernate, DeskWait::Program, reason + ".exe"},
           {reason, "20:00:00", 0, 0, "", DeskAction::InstallUpdates, DeskWait::Updates}}) {
       auto back = ParseDeskArguments(SplitArguments(DeskCommandLine(c)));

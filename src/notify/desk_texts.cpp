@@ -97,7 +97,8 @@ DeskLines MakeDeskLines(const DeskCountdown& c, uint16_t langid, uint32_t second
                               : DeskString(DeskText::SaveWorkLatest, langid, c.latest);
   l.ok = DeskString(DeskText::Ok, langid);
   if (c.postpone_minutes == 1) l.postpone = DeskString(DeskText::PostponeOneMinute, langid);
-  if (c.postpone_minutes > 1) l.postpone = DeskString(DeskText::PostponeMinutes, langid, std::to_string(c.postpone_minutes));
+  if (c.postpone_minutes > 1)
+    l.postpone = DeskString(DeskText::PostponeMinutes, langid, std::to_string(c.postpone_minutes));
   return l;
 }
 

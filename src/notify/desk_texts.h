@@ -21,8 +21,8 @@ enum class DeskText {
   HibernatesAfterWait,
   SleepsAfterWait,
   InstallsUpdatesAfterWait,
-  TimeLeft,       // %1: 2:59 or 1:02:03
-  WaitsForDesk,   // what a waiting halt waits for
+  TimeLeft,      // %1: 2:59 or 1:02:03
+  WaitsForDesk,  // what a waiting halt waits for
   WaitsForUpdates,
   WaitsForProgram,  // %1: the program
   SaveWork,
