@@ -8,11 +8,77 @@
 //   controls SERVICE    prints the controls the running service accepts
 //   message FILE ID     prints the message-table text of event id ID in the
 //                       program file FILE with "<probe>" as its insertion
-#include <windows.h>
-
+//   host [SERVICE...]   prints what the Windows host reports: power states
+//                       and pending updates, each service's state (or
+//                       "none"), then each running program as NAME=PID
+//   halt FLAGS REASON TEXT | suspend hibernate|sleep
+//                       asks the Windows host for the halt and prints "ok"
+//                       or the reason; refused outside Wine, where both are
+//                       stubs that halt nothing
+//   texts               prints the texts of the countdown window's controls,
+//                       one a line
+// The last three read their arguments, and print, as UTF-8.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "host/win32/win32_host.h"
+
+namespace {
+
+std::string Utf8(const wchar_t* s) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::vector<std::string> Utf8Arguments() {
+  int n = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
+  std::vector<std::string> out;
+  for (int i = 0; wide && i < n; ++i) out.push_back(Utf8(wide[i]));
+  if (wide) LocalFree(wide);
+  return out;
+}
+
+int Host(const std::vector<std::string>& a) {
+  kalmora::win32::Win32Host host({});
+  if (a[1] == "host") {
+    static const char* const kStates[] = {"stopped", "start pending", "stop pending", "running", "other"};
+    const kalmora::PowerCapabilities caps = host.Capabilities();
+    std::printf("hibernate=%d sleep=%d updates=%d\n", caps.hibernate, caps.sleep, host.UpdatesPending());
+    for (size_t i = 2; i < a.size(); ++i) {
+      const auto service = host.QueryService(a[i]);
+      std::printf("%s=%s\n", a[i].c_str(),
+                  !service   ? service.reason().c_str()
+                  : *service ? kStates[static_cast<int>((*service)->state)]
+                             : "none");
+    }
+    const auto programs = host.RunningPrograms();
+    for (const auto& p : programs ? *programs : std::vector<kalmora::RunningProgram>{}) {
+      std::printf("%s=%u\n", p.name.c_str(), p.pid);
+    }
+    std::printf("%s\n", programs.reason().c_str());
+    return programs ? 0 : 1;
+  }
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return 3;
+  const kalmora::Status done =
+      a[1] == "halt" ? host.InitiateShutdown(std::stoul(a[2], nullptr, 0), std::stoul(a[3], nullptr, 0), a[4])
+                     : host.SetSuspendState(a[2] == "hibernate");
+  std::printf("%s\n", done ? "ok" : done.reason().c_str());
+  return 0;
+}
+
+BOOL CALLBACK PrintText(HWND child, LPARAM) {
+  wchar_t text[512];
+  GetWindowTextW(child, text, 512);
+  std::printf("%s\n", Utf8(text).c_str());
+  return TRUE;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   char self[MAX_PATH * 4];
@@ -49,6 +115,18 @@ int main(int argc, char** argv) {
     std::printf("[%s]\n", text);
     return 0;
   }
-  std::fprintf(stderr, "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID (or run as net.exe)\n");
+  const std::vector<std::string> args = Utf8Arguments();
+  if ((argc >= 2 && command == "host") || (argc == 5 && command == "halt") || (argc == 3 && command == "suspend")) {
+    return Host(args);
+  }
+  HWND window = argc == 2 && command == "texts" ? FindWindowW(L"KalmoraDeskCountdown", nullptr) : nullptr;
+  if (window) {
+    EnumChildWindows(window, PrintText, 0);
+    return 0;
+  }
+  std::fprintf(
+      stderr,
+      "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID | host [SERVICE...] | halt FLAGS "
+      "REASON TEXT | suspend hibernate|sleep | texts (or run as net.exe)\n");
   return 2;
 }
