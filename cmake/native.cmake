@@ -3,6 +3,7 @@ find_package(nlohmann_json REQUIRED)
 find_package(OpenSSL REQUIRED)
 find_package(CLI11 CONFIG REQUIRED)
 find_package(GTest REQUIRED)
+find_package(LibXml2 REQUIRED)
 
 add_library(kalmora_sim_host STATIC
   src/host/sim/sim_host.cpp
@@ -13,8 +14,11 @@ add_library(kalmora_sim_host STATIC
   src/host/sim/signature_posix.cpp)
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
-add_executable(kalmora-sim tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp)
-target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11)
+# The fleet report reads event XML with libxml2 here, with XmlLite on Windows.
+set(KALMORA_REPORT_SOURCES tools/report.cpp tools/events_xml.cpp tools/events_xml_libxml2.cpp)
+add_executable(kalmora-sim tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp
+  ${KALMORA_REPORT_SOURCES})
+target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11 LibXml2::LibXml2)
 target_compile_definitions(kalmora-sim PRIVATE KALMORA_EXAMPLE_DIR="${CMAKE_SOURCE_DIR}/examples/program")
 
 enable_testing()
@@ -53,6 +57,9 @@ if(benchmark_FOUND)
 endif()
 # The plan is the simulator's own code; its test builds it in.
 target_sources(kalmora_tool_tests PRIVATE ${CMAKE_SOURCE_DIR}/tools/plan.cpp)
+list(TRANSFORM KALMORA_REPORT_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+target_sources(kalmora_tool_tests PRIVATE ${KALMORA_REPORT_SOURCES})
+target_link_libraries(kalmora_tool_tests PRIVATE LibXml2::LibXml2 CLI11::CLI11)
 if(TARGET kalmora_bench)
   target_sources(kalmora_bench PRIVATE ${CMAKE_SOURCE_DIR}/tools/plan.cpp)
 endif()

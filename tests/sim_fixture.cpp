@@ -103,6 +103,13 @@ SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup) {
   o.sessions = run_setup.sessions;
   o.inputs = run_setup.inputs;
   o.clicks = run_setup.clicks;
+  o.power = run_setup.power;
+  o.computer = run_setup.computer;
+  o.updates_pending = run_setup.updates_pending;
+  o.processes = run_setup.processes;
+  for (const auto& [from, to] : run_setup.servicing)
+    o.servicing.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));
+  for (const auto& w : run_setup.wakes) o.wakes.push_back(*sim::ParseTime(w));
   if (!run_setup.kill_at.empty()) o.kill_at = sim::ParseTime(run_setup.kill_at).value();
   for (const auto& l : run_setup.later) o.later_starts.push_back({sim::ParseTime(l.at).value(), l.service, l.args});
   for (const auto& [from, to] : run_setup.sleeps) o.sleeps.emplace_back(*sim::ParseTime(from), *sim::ParseTime(to));

@@ -89,6 +89,14 @@ struct SimSetup {
   std::vector<sim::Options::Session> sessions;
   std::vector<sim::Options::Input> inputs;
   std::vector<sim::Options::Click> clicks;
+  // The host's power and what may hold its halt, as sim::Options has them;
+  // spans and wakes as text.
+  PowerCapabilities power{true, true};
+  bool updates_pending = false;
+  std::vector<std::pair<std::string, std::string>> servicing;
+  std::vector<sim::Options::Process> processes;
+  std::vector<std::string> wakes;
+  std::string computer = "SIMHOST";
 };
 SimRun RunSim(const ScratchDir& dir, const SimSetup& run_setup);
 // The same in a fresh directory that holds this kalmora.ini.

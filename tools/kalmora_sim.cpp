@@ -16,8 +16,10 @@
 #include "config/numbers.h"
 #include "host/sim/sim_host.h"
 #include "host/sim/sim_world.h"
+#include "tools/events_xml.h"
 #include "tools/plan.h"
 #include "tools/publish.h"
+#include "tools/report.h"
 #include "tools/sim_options.h"
 #include "update/versions.h"
 
@@ -183,6 +185,7 @@ int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "check") return Check(argc - 1, argv + 1);
   if (argc > 1 && std::string(argv[1]) == "plan") return Plan(argc - 1, argv + 1);
   if (argc > 1 && std::string(argv[1]) == "publish") return Publish(argc - 1, argv + 1);
+  if (argc > 1 && std::string(argv[1]) == "report") return report::Main(argc - 1, argv + 1);
   CLI::App app{"Shows what Kalmora and Zorvane will do with a program directory, on a simulated host.", "kalmora-sim"};
   CommandLine c;
   std::string args_help;
@@ -209,6 +212,11 @@ int main(int argc, char** argv) {
   sim::World world(o, [&](const sim::Record& r) { std::cout << (c.json ? r.dump() + "\n" : sim::FormatReadable(r)); });
   world.Run();
   std::cout.flush();
+  if (!c.events_xml.empty()) {
+    std::ofstream xml(c.events_xml, std::ios::binary | std::ios::trunc);
+    xml << report::SimulatedEventsXml(world.records(), o.computer);
+    if (!xml) return Unusable("--events-xml: cannot write '" + c.events_xml + "'");
+  }
   std::error_code ec;
   if (!keep) fs::remove_all(o.work_dir, ec);
   return 0;

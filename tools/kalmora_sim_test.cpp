@@ -107,7 +107,9 @@ TEST_F(KalmoraSim, UnusableArgumentsExitWithStatusTwoAndSayWhy) {
       {{"--session", "@2026-12-24 08:00..2026-12-24 09:00"}, "--session"},
       {{"--input", "a@2026-12-24 08:00..2026-12-24 09:00"}, "--input"},
       {{"--session", "a@2026-12-24 08:00..2026-12-24 09:00", "--click", "a@2026-12-24 08:30=later"}, "--click"},
-      {{"--click", "b@2026-12-24 08:30=ok"}, "--click"},
+      {{"--click", "b@2026-12-24 08:30=ok"}, "--click"}, {{"--power", "hibernate,standby"}, "--power"},
+      {{"--process", "backup.exe"}, "--process"}, {{"--process", "@2026-12-24 08:00..2026-12-24 09:00"}, "--process"},
+      {{"--servicing", "2026-12-24 08:00"}, "--servicing"}, {{"--wake", "soon"}, "--wake"},
       // clang-format on
   };
   for (const auto& [args, names] : cases) {
@@ -169,7 +171,8 @@ TEST_F(KalmoraSim, RecordsAsTheOptionsSay) {
       {"download", "url=string file=string saved=boolean( cut_at=number)?"},
       {"end", "cmd=string status=number seconds=number( ended_by=string)?"}, {"mail", "text=string"},
       {"file", "op=delete name=string ok=boolean|op=rename name=string to=string ok=boolean"},
-      {"beep", "hz=number ms=number"}, {"halt", "flags=number reason=number"},
+      {"beep", "hz=number ms=number"}, {"halt", "flags=number reason=number|call=InitiateShutdownW flags=number reason=number comment=string( failed=string)?|"
+               "call=SetSuspendState state=string( failed=string)?"},
       {"exit", "reason=(halt|stop|exit-timer|config|update|command|command-failed|done|until)"},
       {"session", "title=string text=string timeout=number"}, {"suspend", "until=string"}, {"resume", ""},
       // clang-format on

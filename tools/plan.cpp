@@ -66,7 +66,13 @@ Day Summarize(const std::vector<sim::Record>& records, sim::LocalMs midnight, bo
       const std::string cmd = r["cmd"];
       d.net.push_back(cmd.substr(9, cmd.find(' ', 9) - 9));
     } else if (kind == "halt") {
-      d.halt_at = time;
+      // A call that failed is followed by the forced shutdown.
+      if (d.halt_at.empty() || !d.action.empty()) d.halt_at = time;
+      const std::string call = r.value("call", "ExitWindowsEx");
+      d.action = call == "SetSuspendState"                          ? r.value("state", "")
+                 : call == "ExitWindowsEx"                          ? ""
+                 : (r.value("flags", 0u) & kShutdownInstallUpdates) ? "shutdown with updates"
+                                                                    : "shutdown";
     } else if (kind == "event") {
       const std::string text = r["text"];
       if (r["type"] == 1) d.errors.push_back(FirstLine(text));
@@ -126,6 +132,8 @@ sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
 void LatestHalt(const Settings& c, Day& d) {
   const float halt = ScheduledMoment(d.halt_at.substr(0, 5)).value_or(0) + std::stoi(d.halt_at.substr(6, 2));
   const double moment = LatestReach(c, halt);
+  d.holds = c.WhileRunning;
+  if (c.WhileUpdating) d.holds.push_back("Windows updates");
   if (moment >= kDaySeconds) {
     d.may_give_up = true;
   } else if (moment > halt) {
@@ -166,9 +174,21 @@ std::string Text(const std::vector<Day>& days, bool assumed_offline) {
     } else {
       out += "shutdown at " + d.halt_at + " (" + (d.shutdown == "holiday" ? "holiday " + d.name : d.shutdown) + ")";
     }
+    if (!d.action.empty()) out += ", action " + d.action;
     if (!d.warning_at.empty()) out += ", warned at " + d.warning_at;
-    if (!d.latest_at.empty()) out += ", at the latest " + d.latest_at + " with postpones and work at the desk";
-    if (d.may_give_up) out += ", or given up at midnight while someone works";
+    if (!d.latest_at.empty()) {
+      out += ", at the latest " + d.latest_at +
+             (d.holds.empty() ? " with postpones and work at the desk" : " with postpones, work at the desk and holds");
+    }
+    if (d.may_give_up)
+      out += d.holds.empty() ? ", or given up at midnight while someone works"
+                             : ", or given up at midnight while the wait lasts";
+    if (!d.holds.empty() && !d.halt_at.empty()) {
+      out += ", held while ";
+      for (size_t i = 0; i < d.holds.size(); ++i)
+        out += (i ? i + 1 == d.holds.size() ? " or " : ", " : "") + d.holds[i];
+      out += d.holds.size() == 1 ? " runs" : " run";
+    }
     out += "\n";
     for (const Mail& m : d.notices) out += "    notice " + m.at + " to " + m.to + ": " + m.subject + "\n";
     for (const std::string& n : d.net) out += "    NET SEND to " + n + "\n";
@@ -199,6 +219,8 @@ std::string Json(const std::vector<Day>& days) {
                     {"warning", d.warning_at},
                     {"latest", d.latest_at},
                     {"may_give_up", d.may_give_up},
+                    {"action", d.action},
+                    {"holds", d.holds},
                     {"net", d.net},
                     {"errors", d.errors},
                     {"notices", sim::Record::array()},

@@ -34,6 +34,11 @@ struct Day {
   // when it can be given up at midnight instead.
   std::string latest_at;
   bool may_give_up = false;
+  // What the halt does when it is not the forced shutdown of old:
+  // "shutdown", "shutdown with updates", "hibernate" or "sleep".
+  std::string action;
+  // What may hold the halt ([Holds]): program names, "Windows updates".
+  std::vector<std::string> holds;
   std::vector<Mail> notices;        // shutdown notices and warnings
   std::vector<std::string> net;     // NET SEND recipients
   std::vector<Mail> mails;          // message-holiday mails

@@ -80,20 +80,30 @@ TEST(Plan, MailBySmtpPlansTheSameMails) {
   EXPECT_EQ(plans[1], ReplaceAll(plans[0], "\"halt\": \"08:03:03\"", "\"halt\": \"08:03:00\""));
 }
 
-// The latest halt that postpones and work at the desk can bring about.
-TEST(Plan, TheLatestHaltWithPeopleAtTheDesk) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"", ""},
-      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\n", "09:30:00"},
-      {"CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nLatestShutdown=08:45\n", "08:45:00"},
-      {"PostponeMinutes=30\n", ""},  // no window, no button
-      {"IdleMinutes=10\nLatestShutdown=20:00\n", "20:00:00"},
-      {"IdleMinutes=10\n", "given up"}};
-  for (const auto& [desktop, latest] : cases) {
-    const std::string ini = Ini("ShutdownEnabled=1\nShutdownDelay=1800\n", "24.12.#### = Eve\n");
-    const plan::Day d = PlanOf(ini + Crlf("[Desktop]\n" + desktop), "2026-12-24 00:00", 1).at(0);
-    EXPECT_EQ(d.halt_at, "08:30:00");
-    EXPECT_EQ(d.may_give_up ? "given up" : d.latest_at, latest) << desktop;
+// The latest halt that postpones, work at the desk and holds can bring
+// about, and what the halt does.
+TEST(Plan, TheLatestHaltWithPeopleAtTheDeskAndHolds) {
+  const struct {
+    std::string general, desktop, latest, line;
+  } cases[] = {
+      {"", "", "", "shutdown at 08:30:00 (holiday Eve)\n"},
+      {"", "CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\n", "09:30:00", ""},
+      {"", "CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nLatestShutdown=08:45\n", "08:45:00", ""},
+      {"", "PostponeMinutes=30\n", "", ""},  // no window, no button
+      {"", "IdleMinutes=10\nLatestShutdown=20:00\n", "20:00:00", ""},
+      {"", "IdleMinutes=10\n", "given up", ""},
+      {"ShutdownAction=hibernate\n", "LatestShutdown=21:00\n[Holds]\nWhileRunning=backup.exe\nWhileUpdating=1\n",
+       "21:00:00",
+       "(holiday Eve), action hibernate, at the latest 21:00:00 with postpones, work at the desk and holds, held "
+       "while backup.exe or Windows updates run\n"},
+      {"ShutdownAction=shutdown\n", "[Holds]\nWhileRunning=backup.exe\n", "given up",
+       "action shutdown, or given up at midnight while the wait lasts, held while backup.exe runs\n"}};
+  for (const auto& c : cases) {
+    const std::string ini = Ini("ShutdownEnabled=1\nShutdownDelay=1800\n" + c.general, "24.12.#### = Eve\n");
+    const auto days = PlanOf(ini + Crlf("[Desktop]\n" + c.desktop), "2026-12-24 00:00", 1);
+    EXPECT_EQ(days.at(0).halt_at, "08:30:00");
+    EXPECT_EQ(days.at(0).may_give_up ? "given up" : days.at(0).latest_at, c.latest) << c.desktop;
+    EXPECT_NE(plan::Text(days, false).find(c.line), std::string::npos) << plan::Text(days, false);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "config/numbers.h"
+#include "config/settings.h"
 #include "update/versions.h"
 
 namespace fs = std::filesystem;
@@ -116,24 +117,64 @@ bool SplitPair(const std::string& option, const std::string& text, std::string& 
 }
 
 // FROM..TO spans, in order and apart.
-bool ParseSleeps(const std::vector<std::string>& texts, sim::Options& o, std::string& problem) {
+bool ParseSpans(const char* option, const std::vector<std::string>& texts,
+                std::vector<std::pair<sim::LocalMs, sim::LocalMs>>& spans, std::string& problem) {
   for (const std::string& text : texts) {
     const size_t dots = text.find("..");
     auto from = sim::ParseTime(text.substr(0, dots));
     auto to = dots == std::string::npos ? std::nullopt : sim::ParseTime(text.substr(dots + 2));
     if (!from || !to || *to <= *from) {
-      problem = "--sleep: expected FROM..TO with TO after FROM, each YYYY-MM-DD HH:MM[:SS[.mmm]], got '" + text + "'";
+      problem = std::string(option) +
+                ": expected FROM..TO with TO after FROM, each YYYY-MM-DD HH:MM[:SS[.mmm]], got '" + text + "'";
       return false;
     }
-    o.sleeps.emplace_back(*from, *to);
+    spans.emplace_back(*from, *to);
   }
-  std::sort(o.sleeps.begin(), o.sleeps.end());
-  for (size_t i = 1; i < o.sleeps.size(); ++i) {
-    if (o.sleeps[i].first < o.sleeps[i - 1].second) {
-      problem = "--sleep: the spans overlap";
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].first < spans[i - 1].second) {
+      problem = std::string(option) + ": the spans overlap";
       return false;
     }
   }
+  return true;
+}
+
+// What the host can do at the halt, what holds it, and when it is woken.
+bool PowerOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
+  o.power = {};
+  for (const std::string& cap : ParseProgramList(c.power)) {
+    if (cap == "hibernate" || cap == "sleep") {
+      (cap == "hibernate" ? o.power.hibernate : o.power.sleep) = true;
+    } else if (cap != "none") {
+      problem = "--power: '" + cap + "' is not hibernate, sleep or none";
+      return false;
+    }
+  }
+  o.updates_pending = c.updates_pending;
+  if (!ParseSpans("--servicing", c.servicing, o.servicing, problem)) return false;
+  uint32_t pid = 7000;
+  for (const std::string& text : c.processes) {
+    const size_t at = text.rfind('@'), dots = text.find("..", at == std::string::npos ? 0 : at);
+    auto from = at == std::string::npos || dots == std::string::npos
+                    ? std::nullopt
+                    : sim::ParseTime(text.substr(at + 1, dots - at - 1));
+    auto to = from ? sim::ParseTime(text.substr(dots + 2)) : std::nullopt;
+    if (!from || !to || *to <= *from || at == 0) {
+      problem = "--process: expected NAME@FROM..TO with TO after FROM, got '" + text + "'";
+      return false;
+    }
+    o.processes.push_back({text.substr(0, at), *from, *to, pid += 4});
+  }
+  for (const std::string& text : c.wakes) {
+    auto t = sim::ParseTime(text);
+    if (!t) {
+      problem = "--wake: '" + text + "' is not YYYY-MM-DD HH:MM[:SS[.mmm]]";
+      return false;
+    }
+    o.wakes.push_back(*t);
+  }
+  std::sort(o.wakes.begin(), o.wakes.end());
   return true;
 }
 
@@ -182,12 +223,13 @@ bool ParseDesks(const CommandLine& c, sim::Options& o, std::string& problem) {
                  ? std::nullopt
                  : sim::ParseTime(text.substr(at + 1, eq - at - 1));
     const std::string what = eq == std::string::npos ? "" : text.substr(eq + 1);
-    if (!t || (what != "postpone" && what != "ok")) {
-      problem = "--click: expected NAME@TIME=postpone or NAME@TIME=ok, got '" + text + "'";
+    if (!t || (what != "postpone" && what != "ok" && what != "kill")) {
+      problem = "--click: expected NAME@TIME=postpone, NAME@TIME=ok or NAME@TIME=kill, got '" + text + "'";
       return false;
     }
     if (!known("--click", text.substr(0, at))) return false;
-    o.clicks.push_back({text.substr(0, at), *t, what == "postpone"});
+    using K = sim::Options::ClickKind;
+    o.clicks.push_back({text.substr(0, at), *t, what == "postpone" ? K::Postpone : what == "ok" ? K::Ok : K::Kill});
   }
   return true;
 }
@@ -204,6 +246,7 @@ bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   };
   o.args = c.args;
   o.service = c.service;
+  o.computer = c.computer;
   o.start = sim::MachineNow();
   if (!c.start.empty() && !time("--start", c.start, o.start)) return false;
   o.until = o.start + 48LL * 3600 * 1000;
@@ -247,8 +290,9 @@ namespace {
 bool WorldOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
   if (!c.server.empty() && !SplitServer(c.server, o.server_url, o.server_dir, problem)) return false;
   for (const std::string& w : c.without) {
-    if (w != "curl" && w != "send.bat" && w != "net" && w != "zorvane") {
-      problem = "--without: '" + w + "' is not one of curl, send.bat, net, zorvane";
+    if (w != "curl" && w != "send.bat" && w != "net" && w != "zorvane" && w != "InitiateShutdownW" &&
+        w != "SetSuspendState") {
+      problem = "--without: '" + w + "' is not one of curl, send.bat, net, zorvane, InitiateShutdownW, SetSuspendState";
       return false;
     }
     o.without.insert(w);
@@ -257,7 +301,7 @@ bool WorldOptions(const CommandLine& c, sim::Options& o, std::string& problem) {
     return false;
   }
   if (!c.send_delay.empty() && !ParseSeconds("--send-delay", c.send_delay, o.send_delay_ms, problem)) return false;
-  if (!ParseSleeps(c.sleeps, o, problem)) return false;
+  if (!ParseSpans("--sleep", c.sleeps, o.sleeps, problem) || !PowerOptions(c, o, problem)) return false;
   o.smtp_down = c.smtp_down;
   o.smtp_refused.insert(c.smtp_refused.begin(), c.smtp_refused.end());
   for (const std::string& f : c.server_faults) {
@@ -348,7 +392,9 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--kill-at", c.kill_at, "TIME: the running Kalmora dies without a word (a crash)");
   app.add_option("--session", c.sessions, "NAME[=USER]@FROM..TO: someone is logged on in a session of their own");
   app.add_option("--input", c.inputs, "NAME@FROM..TO: keyboard or mouse input in the session");
-  app.add_option("--click", c.clicks, "NAME@TIME=postpone|ok: a click in the session's countdown window");
+  app.add_option("--click", c.clicks,
+                 "NAME@TIME=postpone|ok|kill: a click in the session's countdown window, or its process ended "
+                 "without an answer");
   app.add_option("--until", c.until, "end of the simulation (default: 48 hours after the start)");
   app.add_option("--server", c.server, "update server: URL=DIR");
   app.add_option("--server-delay", c.server_delay, "seconds each download from the server takes");
@@ -359,8 +405,20 @@ void AddOptions(CLI::App& app, CommandLine& c, std::string& args_help) {
   app.add_option("--smtp-refuse", c.smtp_refused, "ADDRESS: the mail server answers 550 to this recipient");
   app.add_option("--exit-status", c.exit_statuses, "send.bat=N or net=N: the status the program ends with");
   app.add_option("--sleep", c.sleeps, "FROM..TO: the host sleeps from TIME to TIME and then resumes");
-  app.add_option("--without", c.without, "child program that is missing: curl, send.bat, net or zorvane");
+  app.add_option("--without", c.without,
+                 "what is missing: the child program curl, send.bat, net or zorvane, or the system call "
+                 "InitiateShutdownW or SetSuspendState (it fails)");
+  app.add_option("--power", c.power,
+                 "CAPS: what the host can do besides power off: hibernate, sleep (comma-separated), "
+                 "or none (default hibernate,sleep)");
+  app.add_flag("--updates-pending", c.updates_pending, "Windows has installed updates that wait for a restart");
+  app.add_option("--servicing", c.servicing, "FROM..TO: Windows installs updates (TrustedInstaller runs)");
+  app.add_option("--process", c.processes, "NAME@FROM..TO: a program of that name runs on the host");
+  app.add_option("--wake", c.wakes, "TIME: a suspended host resumes (without it, it stays suspended to the end)");
   app.add_flag("--json", c.json, "JSON Lines instead of readable text");
+  app.add_option("--events-xml", c.events_xml,
+                 "FILE: the host's event-log entries also written as Windows event XML, as wevtutil exports them");
+  app.add_option("--computer", c.computer, "NAME: the simulated host's computer name (default SIMHOST)");
   app.footer("TIME is YYYY-MM-DD HH:MM, YYYY-MM-DD HH:MM:SS or YYYY-MM-DD HH:MM:SS.mmm.");
 }
 

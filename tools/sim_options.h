@@ -17,7 +17,10 @@ struct CommandLine {
   std::string work, args, start, stop_at, until, server, server_delay, send_delay, kill_at;
   std::vector<std::string> without, server_faults, exit_statuses, sleeps, smtp_refused, sc_starts, starts_by_hand;
   std::vector<std::string> sessions, inputs, clicks;
-  bool service = false, registered = false, json = false, smtp_down = false;
+  std::string power = "hibernate,sleep";
+  std::string events_xml, computer = "SIMHOST";
+  std::vector<std::string> servicing, processes, wakes;
+  bool service = false, registered = false, json = false, smtp_down = false, updates_pending = false;
 };
 
 // Kalmora's argument string (--args VALUE, also one that begins with a dash

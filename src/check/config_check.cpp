@@ -70,6 +70,15 @@ const std::vector<CheckRule>& CheckRules() {
       {"no-address", Severity::Warning, "%s is on but %s is empty: the notice goes to nobody"},
       {"smtp-server", Severity::Warning, "%s: no mail can be sent"},
       {"desktop", Severity::Warning, "%s"},
+      {"shutdown-action", Severity::Error,
+       "ShutdownAction=%s is not shutdown, hibernate or sleep: the service warns at every start and halts the host "
+       "the forced way"},
+      {"hold-program", Severity::Error,
+       "WhileRunning names '%s': a program is matched by its file name alone (backup.exe), without folder or "
+       "wildcard, so this one never holds the halt"},
+      {"hold-no-latest", Severity::Warning,
+       "a hold can keep a host up until midnight: %s is set without [Desktop] LatestShutdown, so a program that "
+       "runs on (or updates that take all night) give the day's halt up"},
       {"missing-file", Severity::Warning, "%s needs %s in the program directory, which is missing"},
       {"list-ended", Severity::Warning,
        "this %s line ends [ShutdownHolidays]: the %s row(s) after it are not read; remove it or move it below the "
@@ -142,9 +151,12 @@ std::vector<Finding> Checker::Take() {
 // Sections and keys as the profile lookup sees them: names without regard to
 // case, the first section of a name and the first key in it.
 void Checker::KeyedSections() {
-  std::set<std::string> keyed = {"generaloptions", "messaging", "scheduledshutdown", "desktop"};
+  std::set<std::string> keyed;
   std::map<std::string, std::string> home;  // lower-case key -> its section
-  for (const SettingKey& k : SettingKeys()) home[AsciiLower(k.key)] = k.section;
+  for (const SettingKey& k : SettingKeys()) {
+    home[AsciiLower(k.key)] = k.section;
+    keyed.insert(AsciiLower(k.section));
+  }
   home["version"] = "GeneralOptions";
   std::map<std::string, int> first_section;
   std::string section, section_name;
@@ -230,6 +242,14 @@ void Checker::Kinds() {
           Add(line, "desktop",
               {std::string(k.key) + "=" + text + " is not a whole number of minutes from 0 to 1440 and counts as " +
                counts_as});
+        }
+        break;
+      case KeyKind::Action:
+        if (settings().ShutdownAction == HaltAction::Unknown) Add(line, "shutdown-action", {text});
+        break;
+      case KeyKind::Programs:
+        for (const std::string& name : ParseProgramList(text)) {
+          if (name.find_first_of("\\/:*?\"<>|") != std::string::npos) Add(line, "hold-program", {name});
         }
         break;
       default:
@@ -329,16 +349,30 @@ void Checker::Desktop() {
   }
   const int latest_line = KeyAt("Desktop", "LatestShutdown");
   const TimeOfDay& latest = c.LatestShutdown;
+  if (!latest.moment) {
+    for (const char* hold : {"WhileRunning", "WhileUpdating"}) {
+      const bool on = hold[5] == 'R' ? !c.WhileRunning.empty() : c.WhileUpdating;
+      if (int line = KeyAt("Holds", hold); line && on) Add(line, "hold-no-latest", {hold});
+    }
+  }
   if (!latest_line || latest.text.empty()) return;
   if (!latest.moment) {
     Add(latest_line, "desktop", {"LatestShutdown=" + latest.text + " is not HH:MM, so there is no latest time"});
     return;
   }
-  const TimeOfDay& scheduled = c.ScheduledShutdownTime;
-  if (IsOn(c.Text("ScheduledShutdown")) && scheduled.moment && *latest.moment <= *scheduled.moment) {
+  // Every day's own time, not only the common one: a weekday whose time
+  // lies after LatestShutdown halts at its time with no postpone or wait.
+  if (!c.ScheduledShutdown) return;
+  std::set<const TimeOfDay*> said;
+  for (int day = 1; day <= 7; ++day) {
+    const TimeOfDay& t = ScheduledTimeOf(c, day);
+    if (!ScheduledOnWeekday(c.ScheduledShutdownDays, day) || !t.moment || *latest.moment > *t.moment) continue;
+    if (!said.insert(&t).second) continue;
+    const bool own = &t != &c.ScheduledShutdownTime;
+    const std::string key = own ? "ScheduledShutdownTime" + std::to_string(day) : "ScheduledShutdownTime";
     Add(latest_line, "desktop",
-        {"LatestShutdown=" + latest.text + " is not after ScheduledShutdownTime=" + scheduled.text +
-         ": no postpone or idle wait can move the scheduled shutdown"});
+        {"LatestShutdown=" + latest.text + " is not after " + key + "=" + t.text +
+         ": no postpone, idle wait or hold can move that scheduled shutdown"});
   }
 }
 

@@ -103,8 +103,10 @@ TEST(Check, DesktopKeysAndSignedUpdates) {
       pem("axfR8uEsQkf4vOblY6RA8ncDfYEt6zOg9KE5RdiYwpZP40Li/hp/m47n60p8D54WK84zV2sxXs7LtkBoN79R9Q==");
   const std::string off_curve =
       pem("AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAEAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAQ==");
-  const std::string desktop =
-      Ini("ShutdownEnabled=1\n", "", "", "", "ScheduledShutdown=1\nScheduledShutdownTime=17:30\n") + "[Desktop]\r\n";
+  const std::string desktop = Ini("ShutdownEnabled=1\n", "", "", "",
+                                  "ScheduledShutdown=1\nScheduledShutdownTime=17:30\nScheduledShutdownDays="
+                                  "12345\nScheduledShutdownTime5=20:00\n") +
+                              "[Desktop]\r\n";
   const std::string http = Ini("UpdateEnabled=1\nUpdateServer=http://u.example/\n"),
                     https = Ini("UpdateEnabled=1\nUpdateServer=https://u.example/\n");
   const struct {
@@ -115,8 +117,13 @@ TEST(Check, DesktopKeysAndSignedUpdates) {
       {desktop + Crlf("CountdownWindow=1\nPostponeMinutes=30\nMaxPostpones=2\nIdleMinutes=10\nLatestShutdown=22:00\n"),
        "", {}},
       {desktop + Crlf("CountdownWindow=yes\nPostponeMinutes=half\nIdleMinutes=-5\nLatestShutdown=10pm\n"), "",
-       {"17 switch", "18 desktop", "19 desktop", "20 desktop"}},
-      {desktop + Crlf("PostponeMinutes=30\nLatestShutdown=17:00\n"), "", {"17 desktop", "18 desktop"}},
+       {"19 switch", "20 desktop", "21 desktop", "22 desktop"}},
+      {desktop + Crlf("PostponeMinutes=30\nLatestShutdown=17:00\n"), "", {"19 desktop", "20 desktop", "20 desktop"}},
+      // A weekday's own time counts as much as the common one; a hold
+      // names programs by file name and wants a latest time.
+      {desktop + Crlf("LatestShutdown=19:30\n[Holds]\nWhileRunning=backup.exe\nWhileUpdating=1\n"), "", {"19 desktop"}},
+      {Ini("ShutdownAction=standby\n") + Crlf("[Holds]\nWhileRunning=C:\\tools\\backup.exe, ok.EXE, rob*.exe\n"), "",
+       {"3 shutdown-action", "15 hold-program", "15 hold-program", "15 hold-no-latest"}},
       {http, "", {"4 unsigned-http"}}, {https, "", {"3 unsigned"}}, {http, good, {"3 signed"}},
       {Ini("UpdateEnabled=0\nUpdateServer=http://u.example/\n"), "", {"4 plain-http"}},
       {https, "garbage", {"0 update-key"}}, {https, off_curve, {"0 update-key"}},

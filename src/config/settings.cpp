@@ -33,6 +33,7 @@ const std::vector<SettingKey>& SettingKeys() {
       {"GeneralOptions", "MsgOnWeekendShutdownNet", "0", K::Switch, &S::MsgOnWeekendShutdownNet},
       {"GeneralOptions", "ShutdownAction", "", K::Action, &S::ShutdownAction},
       {"GeneralOptions", "InstallUpdates", "0", K::Switch, &S::InstallUpdates},
+      {"GeneralOptions", "DailyReport", "0", K::Switch, &S::DailyReport},
       {"Messaging", "NetAddress", "", K::Text, &S::NetAddress},
       {"Messaging", "EmailAddress", "", K::Text, &S::DefaultEmailAddress},
       {"Messaging", "EmailSubject", "", K::Text, &S::DefaultEmailSubject},
@@ -127,11 +128,11 @@ const std::string& Settings::Text(std::string_view key) const {
 
 HaltAction ParseHaltAction(std::string_view text) {
   const std::string t = AsciiLower(TrimBlanks(text));
-  return t.empty()           ? HaltAction::Forced
-         : t == "shutdown"   ? HaltAction::Shutdown
+  return t.empty()          ? HaltAction::Forced
+         : t == "shutdown"  ? HaltAction::Shutdown
          : t == "hibernate" ? HaltAction::Hibernate
-         : t == "sleep"      ? HaltAction::Sleep
-                             : HaltAction::Unknown;
+         : t == "sleep"     ? HaltAction::Sleep
+                            : HaltAction::Unknown;
 }
 
 std::vector<std::string> ParseProgramList(std::string_view text) {

@@ -59,6 +59,7 @@ struct Settings {
   bool MsgOnWeekendShutdownNet = false;
   HaltAction ShutdownAction = HaltAction::Forced;
   bool InstallUpdates = false;
+  bool DailyReport = false;
   // [Messaging]
   std::string NetAddress;
   std::string DefaultEmailAddress;

@@ -12,7 +12,9 @@ enum class EventType { Error, Warning, Information };
 
 // Kalmora's message ids in its event message file: one for failures, one for
 // everything else.
-enum class EventId : int32_t { Failure = 109, Report = 110 };
+// 111 is the one entry a day that says what was decided ([GeneralOptions]
+// DailyReport), so that a fleet's collector sees each host every day.
+enum class EventId : int32_t { Failure = 109, Report = 110, DailyReport = 111 };
 
 class EventLog {
  public:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "notify/desk_texts.h"
+
 namespace kalmora::testing {
 namespace {
 
@@ -51,6 +53,54 @@ TEST(DeskCommand, RoundTripsAndRefuses) {
       {"--countdown", "--reason", "x", "--at", "19:30:00", "--in", "5", "--waits", "nobody"}};
   // clang-format on
   for (const auto& args : refused) EXPECT_FALSE(ParseDeskArguments(args)) << args.size();
+}
+
+// Every text has its German row with the same placeholder; a language
+// without rows reads English, a German of another country reads German.
+TEST(DeskTexts, EveryTextInBothLanguages) {
+  for (int t = 0; t <= static_cast<int>(DeskText::PostponeMinutes); ++t) {
+    const auto text = static_cast<DeskText>(t);
+    const std::string en = DeskString(text, kEnglish, "X"), de = DeskString(text, kGerman, "X");
+    EXPECT_FALSE(en.empty()) << t;
+    EXPECT_FALSE(de.empty()) << t;
+    EXPECT_EQ(DeskString(text, kEnglish).find("%1"), std::string::npos) << t;
+    EXPECT_EQ(en.find('X') != std::string::npos, de.find('X') != std::string::npos) << t;
+  }
+  DeskCountdown scheduled{"Scheduled shutdown", "20:00:00", 3723, 15, "22:00", DeskAction::Hibernate};
+  DeskCountdown waits{"Heilige Drei K\u00f6nige", "20:00:00",        0,           0, "22:00",
+                      DeskAction::Shutdown,       DeskWait::Program, "backup.exe"};
+  const struct {
+    DeskCountdown c;
+    uint16_t langid;
+    DeskLines lines;
+  } cases[] = {
+      {scheduled,
+       0x0409,
+       {"Scheduled shutdown", "This computer goes into hibernation at 20:00:00; open programs stay as they are.",
+        "Time left: 1:02:03", "Save your work now. It happens at 22:00 at the latest.", "OK", "Postpone 15 minutes"}},
+      {scheduled,
+       0x0807,
+       {"Geplantes Herunterfahren",
+        "Dieser Computer geht um 20:00:00 in den Ruhezustand; ge\u00f6ffnete Programme bleiben, wie sie sind.",
+        "Verbleibende Zeit: 1:02:03", "Speichern Sie jetzt Ihre Arbeit. Es geschieht sp\u00e4testens um 22:00.", "OK",
+        "Um 15 Minuten verschieben"}},
+      {waits,
+       0x0407,
+       {"Heilige Drei K\u00f6nige", "Dieser Computer wird heruntergefahren, sobald die Wartezeit vorbei ist.",
+        "Es wird gewartet, solange backup.exe l\u00e4uft.",
+        "Speichern Sie jetzt Ihre Arbeit. Es geschieht sp\u00e4testens um 22:00.", "OK", ""}},
+      {waits,
+       0x040C,
+       {"Heilige Drei K\u00f6nige", "This computer shuts down as soon as the wait is over.",
+        "It waits while backup.exe runs.", "Save your work now. It happens at 22:00 at the latest.", "OK", ""}},
+  };
+  for (const auto& c : cases) {
+    const DeskLines l = MakeDeskLines(c.c, c.langid, c.c.seconds_left);
+    const std::vector<std::string> got = {l.heading, l.action, l.progress, l.advice, l.ok, l.postpone};
+    const std::vector<std::string> want = {c.lines.heading, c.lines.action, c.lines.progress,
+                                           c.lines.advice,  c.lines.ok,     c.lines.postpone};
+    EXPECT_EQ(got, want) << c.langid;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "service/countdown.h"
 
+#include "notify/entries.h"
+
 namespace kalmora {
 
 namespace {
@@ -22,6 +24,9 @@ void Countdown::CountdownTick() {
   if (day_.Resumed) {
     day_.Resumed = false;
     ResumeAfterSleep();
+    // Windows' own word of the same resume may arrive during the start-up
+    // that decided it afresh.
+    day_.Resumed = false;
     return;
   }
   // A halt that came due while the host slept would otherwise take it down
@@ -138,12 +143,16 @@ void Countdown::OnPowerResume() {
   host_.EnableTimer(TimerId::Delay, true);
 }
 
+// A suspend that returns means the host has resumed: that is a new
+// decision, as after any sleep, and the day's halt counts as done.
 void Countdown::HaltSystem() {
-  host_.LogEvent(EventType::Information, EventId::Report, "Kalmora: The system is going down for system halt NOW!");
-  BeepPattern(host_, settings());
-  host_.EnableShutdownPrivilege();
-  host_.ExitWindowsEx(ShutdownMode::ForcedShutdown);
-  host_.ExitProgram(ExitReason::Halt);
+  halt_.HaltSystem();
+  host_.LogEvent(EventType::Information, EventId::Report, EntryText(Entry::Resumed));
+  day_.ClearDecision();
+  desk_.Forget();
+  day_.Resumed = true;
+  host_.SetTimerInterval(TimerId::Delay, kResumeTickMs);
+  host_.EnableTimer(TimerId::Delay, true);
 }
 
 }  // namespace kalmora

@@ -10,15 +10,22 @@
 #include "service/daily_check.h"
 #include "service/day_state.h"
 #include "service/desk.h"
+#include "service/halt.h"
 
 namespace kalmora {
 
 class Countdown {
  public:
   // `restart` runs the whole start-up again, for a new day or after a resume.
-  Countdown(Host& host, const ConfigReadResult& config, DayState& day, Decision& decision, Desk& desk,
+  Countdown(Host& host, const ConfigReadResult& config, DayState& day, Decision& decision, Desk& desk, Halt& halt,
             std::function<void()> restart)
-      : host_(host), config_(config), day_(day), decision_(decision), desk_(desk), restart_(std::move(restart)) {}
+      : host_(host),
+        config_(config),
+        day_(day),
+        decision_(decision),
+        desk_(desk),
+        halt_(halt),
+        restart_(std::move(restart)) {}
 
   void CountdownTick();
   // The host resumed from sleep; the next tick acts on it.
@@ -31,13 +38,14 @@ class Countdown {
   void ResumeAfterSleep();
   void RearmAfterSleep(float missed);
   void WatchScheduledShutdown();
-  [[noreturn]] void HaltSystem();
+  void HaltSystem();
 
   Host& host_;
   const ConfigReadResult& config_;
   DayState& day_;
   Decision& decision_;
   Desk& desk_;
+  Halt& halt_;
   std::function<void()> restart_;
 };
 

@@ -10,13 +10,14 @@
 #include "notify/notices.h"
 #include "service/day_state.h"
 #include "service/desk.h"
+#include "service/halt.h"
 
 namespace kalmora {
 
 class Decision {
  public:
-  Decision(Host& host, const ConfigReadResult& config, DayState& day, Notices& notices, Desk& desk)
-      : host_(host), config_(config), day_(day), notices_(notices), desk_(desk) {}
+  Decision(Host& host, const ConfigReadResult& config, DayState& day, Notices& notices, Desk& desk, Halt& halt)
+      : host_(host), config_(config), day_(day), notices_(notices), desk_(desk), halt_(halt) {}
 
   void DailyCheck();
   // The notices, the log entry and the countdown of a holiday or weekend
@@ -30,7 +31,7 @@ class Decision {
   void DecideHolidayShutdown(const LocalTime& now);
   void ScheduledShutdownDecision();
   void ArmTimersAndExit();
-  std::string ShutdownNotice(double delay);
+  std::string ShutdownNotice(double delay, const HaltPlan& plan);
   void NoticeFailed(const std::string& what, const std::string& address, const Status& sent);
 
   Host& host_;
@@ -38,7 +39,12 @@ class Decision {
   DayState& day_;
   Notices& notices_;
   Desk& desk_;
+  Halt& halt_;
 };
+
+// What event 111 says of the day's decision: "holiday 'Christmas Eve',
+// shutdown at 08:03:03", "working day, no halt planned", ...
+std::string DailyReportDecision(const DayState& day, const Settings& s);
 
 // Four tones when BeepOnShutdown is on; the thread does nothing else meanwhile.
 void BeepPattern(Power& power, const Settings& s);

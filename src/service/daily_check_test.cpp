@@ -152,6 +152,17 @@ TEST(Decision, Timelines) {
        "23:52:09.500 event Kalmora: Today is holiday 'Christmas Eve'. The host will shut down in 600 seconds.",
        "00:02:09.500 mail nobody@example.com|Later||Not today", "00:15:02.500" + warned, "00:30:02.500" + halt},
        "2026-12-24 23:50", true},
+      // With DailyReport, one entry (111) a decision: the start's and each
+      // new day's, with or without a halt.
+      {"DailyReport=1\nShutdownEnabled=1\nExitAfterCheck=1\n", "",
+       {"10:00:00.000 " + armed + "180 seconds.",
+        "10:00:00.000 event Kalmora " + kVersionText + " (configuration unknown) on SIMHOST decided 2026-12-21: "
+        "holiday 'Solstice', shutdown at 10:03:00.", "10:03:00.000" + halt}},
+      {"DailyReport=1\nDecideDaily=1\n", "", {
+        "23:52:00.500 event Kalmora " + kVersionText + " (configuration unknown) on SIMHOST decided 2026-12-26: "
+        "holiday 'Holiday', no halt planned.",
+        "00:02:01.000 event Kalmora " + kVersionText + " (configuration unknown) on SIMHOST decided 2026-12-27: "
+        "weekend, no halt planned.", "00:00:00.000 exit until"}, "2026-12-26 23:50", true},
       // clang-format on
   };
   const std::string holidays =

@@ -7,6 +7,10 @@
 namespace kalmora::testing {
 namespace {
 
+constexpr auto kPostpone = sim::Options::ClickKind::Postpone;
+constexpr auto kOk = sim::Options::ClickKind::Ok;
+constexpr auto kKill = sim::Options::ClickKind::Kill;
+
 sim::LocalMs At(const std::string& hhmm) { return *sim::ParseTime("2026-12-24 " + hhmm); }
 sim::Options::Session Session(const std::string& name, const std::string& from = "07:00",
                               const std::string& to = "23:59") {
@@ -35,17 +39,35 @@ TEST(Desk, CountdownPostponeAndIdleWait) {
       // finds none left; the new windows have no postpone button.
       {"postpone", "CountdownWindow=1\nPostponeMinutes=30",
        {.sessions = {Session("a"), Session("b")},
-        .clicks = {{"a", At("19:20"), true}, {"b", At("19:20"), true}}},
+        .clicks = {{"a", At("19:20"), kPostpone}, {"b", At("19:20"), kPostpone}}},
        {due + "was postponed by 30 minutes to 19:50:00 from session 1 (user USERa).",
         "Kalmora: A postpone of the shutdown due at 19:50:00 from session 2 (user USERb) was refused: no postpone is "
         "left."}, "19:50:00", 4},
       {"postpone to the latest", "CountdownWindow=1\nPostponeMinutes=30\nLatestShutdown=19:40",
-       {.sessions = {Session("a")}, .clicks = {{"a", At("19:20"), true}}},
+       {.sessions = {Session("a")}, .clicks = {{"a", At("19:20"), kPostpone}}},
        {due + "was postponed to LatestShutdown to 19:40:00 from session 1 (user USERa).",
         due + "went ahead at LatestShutdown 19:40."}, "19:40:00", 2},
-      // OK closes the window for good.
-      {"ok", "CountdownWindow=1\nPostponeMinutes=30", {.sessions = {Session("a")}, .clicks = {{"a", At("19:05"), false}}},
-       {}, "19:30:10", 1},
+      // OK closes the window until the halt's last minute; one ended from
+      // Task Manager comes back at once.
+      {"ok", "CountdownWindow=1\nPostponeMinutes=30", {.sessions = {Session("a")}, .clicks = {{"a", At("19:05"), kOk}}},
+       {}, "19:30:10", 2},
+      {"killed", "CountdownWindow=1", {.sessions = {Session("a")}, .clicks = {{"a", At("19:05"), kKill}}},
+       {"Kalmora: The countdown window in session 1 (user USERa) ended without an answer (status 0x1); it is shown "
+        "again."}, "19:30:10", 2},
+      // A listed program (named in another case) holds the halt, asked every
+      // minute; the window then says what it waits for.
+      {"program", "CountdownWindow=1\n[Holds]\nWhileRunning=robocopy.exe, Backup.EXE",
+       {.sessions = {Session("a")}, .processes = {{"BACKUP.exe", At("18:00"), At("19:45"), 7004}}},
+       {due + "waits: BACKUP.exe (process 7004) runs.", due + "goes ahead: BACKUP.exe (process 7004) has ended."},
+       "19:45:10", 2},
+      {"updates to the latest", "LatestShutdown=20:00\n[Holds]\nWhileUpdating=1",
+       {.servicing = {{"2026-12-24 19:00", "2026-12-24 21:00"}}},
+       {due + "waits: Windows installs updates (the service TrustedInstaller runs).",
+        due + "went ahead at LatestShutdown 20:00."}, "20:00:00"},
+      {"program past midnight", "[Holds]\nWhileRunning=backup.exe",
+       {.processes = {{"backup.exe", At("18:00"), At("23:59") + 7200000, 7004}}},
+       {due + "waits: backup.exe (process 7004) runs.",
+        due + "was given up for today: backup.exe (process 7004) runs."}, ""},
       // Input until 19:40, ten idle minutes wanted: asked every minute
       // from 19:30:10, and the halt comes at the first tick after 19:50.
       {"idle wait", "IdleMinutes=10", {.sessions = {Session("a")}, .inputs = {{"a", At("19:00"), At("19:40")}}},

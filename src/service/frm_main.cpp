@@ -1,5 +1,9 @@
 #include "service/frm_main.h"
 
+#include <cstdio>
+
+#include "notify/entries.h"
+
 namespace kalmora {
 
 namespace {
@@ -13,9 +17,11 @@ frmMain::frmMain(Host& host)
     : host_(host),
       waits_(host, host, host),
       notices_(host, waits_, config_, facts_),
-      desk_(host, waits_, config_, day_),
-      decision_(host, config_, day_, notices_, desk_),
-      countdown_(host, config_, day_, decision_, desk_, [this] { RunStartup(); }),
+      holds_(host, config_),
+      desk_(host, waits_, config_, day_, holds_),
+      halt_(host, config_, day_),
+      decision_(host, config_, day_, notices_, desk_, halt_),
+      countdown_(host, config_, day_, decision_, desk_, halt_, [this] { RunStartup(); }),
       updater_(host, waits_, config_, [this] {
         if (ReadConfiguration() != 0) {
           host_.ReportServiceStopped();
@@ -143,6 +149,11 @@ int frmMain::ReadConfiguration() {
                    "Dazed and confused, but trying to continue.");
   }
   config_ = std::move(r);
+  if (config_.status == 0 && settings().ShutdownAction == HaltAction::Unknown) {
+    host_.LogEvent(EventType::Warning, EventId::Report,
+                   "Kalmora: ShutdownAction=" + settings().Text("ShutdownAction") +
+                       " is not shutdown, hibernate or sleep; the host is halted the forced way.");
+  }
   if (config_.status != 0) {
     host_.LogEvent(EventType::Error, EventId::Failure,
                    "Kalmora: Error while reading kalmora.ini. The file is probably missing or corrupt. "
@@ -159,6 +170,27 @@ int frmMain::ReadConfiguration() {
 }
 
 void frmMain::OnServiceStartRequested(bool& success) { success = true; }
+
+void frmMain::DailyCheck() {
+  decision_.DailyCheck();
+  if (settings().DailyReport) LogDailyReport();
+}
+
+// One entry per decision, so that a collector sees every host every day,
+// also on days without a halt.
+void frmMain::LogDailyReport() {
+  std::string configuration = facts_.GlobalIniVersion;
+  if (configuration.empty()) {
+    configuration =
+        ReadProfileString(host_, "Versions", "IniVersion", host_.ProgramDirectory() + "\\versions.idx", "unknown");
+  }
+  const CivilDate date = *day_.DecidedOn;
+  char day[16];
+  std::snprintf(day, sizeof day, "%04d-%02d-%02d", date.year, date.month, date.day);
+  host_.LogEvent(EventType::Information, EventId::DailyReport,
+                 EntryText(Entry::DailyReport, {VersionText(host_.Version()), configuration, host_.ComputerName(), day,
+                                                DailyReportDecision(day_, settings())}));
+}
 
 void frmMain::OnlineUpdate() { updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion); }
 

@@ -12,6 +12,8 @@
 #include "service/daily_check.h"
 #include "service/day_state.h"
 #include "service/desk.h"
+#include "service/halt.h"
+#include "service/holds.h"
 #include "update/online_update.h"
 
 namespace kalmora {
@@ -35,7 +37,7 @@ class frmMain : public EventSink {
   // at a time.
   int ReadConfiguration();
   void OnlineUpdate();
-  void DailyCheck() { decision_.DailyCheck(); }
+  void DailyCheck();
   void CountdownTick() { countdown_.CountdownTick(); }
 
   // Read-only views for tests and tools.
@@ -50,6 +52,7 @@ class frmMain : public EventSink {
   void EnsureOnlyInstance();
   void StartAndSettle();
   void AcceptPowerEvents();
+  void LogDailyReport();
 
   Host& host_;
   Waits waits_;
@@ -57,7 +60,9 @@ class frmMain : public EventSink {
   DayState day_;
   SenderFacts facts_;  // RunningAsService, GlobalIniVersion
   Notices notices_;
+  Holds holds_;
   Desk desk_;
+  Halt halt_;
   Decision decision_;
   Countdown countdown_;
   Updater updater_;

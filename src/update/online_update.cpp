@@ -1,6 +1,7 @@
 #include "update/online_update.h"
 
 #include "config/numbers.h"
+#include "notify/entries.h"
 #include "update/signed_index.h"
 #include "update/versions.h"
 
@@ -257,7 +258,7 @@ void Updater::InstallBoth(UpdateRun& run) {
 }
 
 std::string Updater::UpdateReport(const UpdateRun& run) {
-  std::string report = "Kalmora: Online update finished. Results:\r\n\r\n";
+  std::string report = EntryText(Entry::UpdateReport) + "\r\n\r\n";
   report += "Local  ExeVersion = " + VersionText(host_.Version()) + "\r\n";
   report += "Server ExeVersion = " + run.ServerExeVersion + "\r\n\r\n";
   report += "Local  IniVersion = " + run.LocalIniVersion + "\r\n";

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The plan's calendar and page as their readers see them: the ICS parsed by
 a calendar library and compared with the JSON plan, and the HTML page
-rendered by headless Chromium (a screenshot is kept in artifacts/plan/).
+rendered by headless Chromium (a screenshot is kept in artifacts/plan/);
+and the fleet report's page of a small simulated fleet, rendered the same
+way (artifacts/report/).
 
 Usage: tests/plan/check_outputs.py PATH/TO/kalmora-sim
 """
@@ -105,10 +107,53 @@ def main(sim):
         colours = m.group(1).split("|") if m else []
         if [c == "rgb(251, 140, 0)" for c in colours] != [True, False, False, True]:
             failures.append(f"weekend cell, holiday, working day, legend painted {colours}, not the weekend colour")
+        failures += fleet_report(sim, tmp, chromium)
     for f in failures:
         print("FAIL " + f)
     print("plan outputs: " + ("ok" if not failures else f"{len(failures)} failures"))
     return 1 if failures else 0
+
+
+FLEET_INI = ("[GeneralOptions]\r\nVersion=1\r\nShutdownEnabled=1\r\nDailyReport=1\r\nShutdownAction=shutdown\r\n\r\n"
+             "[ShutdownHolidays]\r\n24.12.#### = Christmas Eve\r\n\r\n[MsgHolidays]\r\n; end\r\n")
+
+
+def fleet_report(sim, tmp, chromium):
+    """Three hosts on two days: one halts, one whose shutdown call fails, one
+    silent on the second day. The failed and the silent rows come first, in
+    their colours."""
+    directory = os.path.join(tmp, "fleet")
+    os.makedirs(directory)
+    with open(os.path.join(directory, "kalmora.ini"), "w", newline="") as f:
+        f.write(FLEET_INI)
+    files = []
+    for computer, day, extra in (("PC-A", "24", ()), ("PC-A", "25", ()), ("PC-C", "24", ()),
+                                 ("PC-B", "24", ("--without", "InitiateShutdownW")), ("PC-B", "25", ())):
+        files.append(os.path.join(tmp, f"{computer}-{day}.xml"))
+        subprocess.run([sim, "--dir", directory, "--computer", computer, "--service", "--start",
+                        f"2026-12-{day} 07:50", "--until", f"2026-12-{day} 12:00", "--events-xml", files[-1], *extra],
+                       check=True, capture_output=True)
+    page = os.path.join(tmp, "report.html")
+    status = subprocess.run([sim, "report", *files, "--watts", "60", "--format", "html", "-o", page]).returncode
+    failures = [] if status == 1 else [f"report exit status {status}, not 1 (hosts need attention)"]
+    artifacts = os.path.join(ROOT, "artifacts", "report")
+    os.makedirs(artifacts, exist_ok=True)
+    chromium(page, "--window-size=1400,900", "--screenshot=" + os.path.join(artifacts, "report.png"))
+    with open(page) as f:
+        html = f.read()
+    probe = ("<script>document.body.insertAdjacentHTML('beforeend', '<pre id=probe>' + "
+             "[...document.querySelectorAll('tr[class]')].map(r => r.cells[0].textContent + ' ' + r.className + ' ' + "
+             "getComputedStyle(r).backgroundColor).join('|') + '</pre>');</script>")
+    with open(os.path.join(tmp, "report-probe.html"), "w") as f:
+        f.write(html.replace("</body>", probe + "</body>"))
+    m = re.search(r"<pre id=\"probe\">([^<]*)</pre>", chromium(os.path.join(tmp, "report-probe.html"), "--dump-dom"))
+    rows = m.group(1).split("|") if m else []
+    wanted = ["PC-B failed rgb(255, 205, 210)", "PC-A halted rgb(200, 230, 201)", "PC-C halted rgb(200, 230, 201)",
+              "PC-C silent rgb(225, 190, 231)", "PC-A no-halt-planned rgb(238, 238, 238)",
+              "PC-B no-halt-planned rgb(238, 238, 238)"]
+    if rows != wanted:
+        failures.append(f"report rows as painted {rows}, not {wanted}")
+    return failures
 
 
 if __name__ == "__main__":

@@ -251,6 +251,15 @@ Result<std::vector<DeskSession>> SimHost::ActiveSessions() {
   return out;
 }
 
+// The other programs that run on the host now, and this one.
+Result<std::vector<RunningProgram>> SimHost::RunningPrograms() {
+  std::vector<RunningProgram> out{{program_ + ".exe", pid_}};
+  for (const auto& p : world_.options().processes) {
+    if (p.from <= world_.now() && world_.now() < p.to) out.push_back({p.name, p.pid});
+  }
+  return out;
+}
+
 // The desk program in a session: in idle mode it answers at once with the
 // seconds since the session's last input; a countdown window stays until
 // someone clicks in it or the session ends.
@@ -275,12 +284,14 @@ Result<ChildProcess> SimHost::StartInSession(uint32_t session, const std::string
   } else {
     c.end = s.to;
     c.status = kDeskOk;
+    using K = Options::ClickKind;
     for (const auto& click : o.clicks) {
       // A window without a postpone button takes only an OK.
-      const bool button = !click.postpone || args.find(" --postpone ") != std::string::npos;
+      const bool button = click.kind != K::Postpone || args.find(" --postpone ") != std::string::npos;
       if (click.session == s.name && button && click.at > now && click.at < c.end) {
         c.end = click.at;
-        c.status = click.postpone ? kDeskPostpone : kDeskOk;
+        // Ended from Task Manager: what TerminateProcess leaves.
+        c.status = click.kind == K::Postpone ? kDeskPostpone : click.kind == K::Ok ? kDeskOk : 1;
       }
     }
   }

@@ -264,6 +264,14 @@ std::optional<uint32_t> SimHost::ClaimInstance() {
 }
 
 Result<std::optional<RegisteredService>> SimHost::QueryService(const std::string& name) {
+  // Windows' installer of updates runs while it services the host.
+  if (name == "TrustedInstaller") {
+    const LocalMs now = world_.now();
+    bool running = false;
+    for (const auto& [from, to] : world_.options().servicing) running = running || (from <= now && now < to);
+    return std::optional<RegisteredService>(RegisteredService{"C:\\Windows\\servicing\\TrustedInstaller.exe",
+                                                              running ? ServiceState::Running : ServiceState::Stopped});
+  }
   if (name != "Kalmora" || !world_.service_registered()) return std::optional<RegisteredService>();
   return std::optional<RegisteredService>(
       RegisteredService{"\"" + world_.options().work_dir + "\\kalmora.exe\"", world_.service_state()});
@@ -360,6 +368,36 @@ std::string SimHost::GetProfileString(const std::string& section, const std::str
 void SimHost::ExitWindowsEx(ShutdownMode) {
   Emit("halt", Record{{"flags", 5u}, {"reason", 0xFFFFFFFFu}});
   world_.MarkHalted();
+}
+
+PowerCapabilities SimHost::Capabilities() { return world_.options().power; }
+
+bool SimHost::UpdatesPending() { return world_.options().updates_pending; }
+
+Status SimHost::InitiateShutdown(uint32_t flags, uint32_t reason, const std::string& comment) {
+  const bool missing = world_.options().without.count("InitiateShutdownW") > 0;
+  Record r{{"call", "InitiateShutdownW"}, {"flags", flags}, {"reason", reason}, {"comment", comment}};
+  if (missing) r["failed"] = "The request is not supported. (error 50)";
+  Emit("halt", std::move(r));
+  if (missing) return Status::Failure("The request is not supported. (error 50)");
+  world_.MarkHalted();
+  return {};
+}
+
+// The host is suspended until the next --wake after now, or to the end.
+Status SimHost::SetSuspendState(bool hibernate) {
+  const bool missing = world_.options().without.count("SetSuspendState") > 0;
+  Record r{{"call", "SetSuspendState"}, {"state", hibernate ? "hibernate" : "sleep"}};
+  if (missing) r["failed"] = "The request is not supported. (error 50)";
+  Emit("halt", std::move(r));
+  if (missing) return Status::Failure("The request is not supported. (error 50)");
+  for (LocalMs wake : world_.options().wakes) {
+    if (wake <= world_.now()) continue;
+    world_.Suspend(wake);
+    return {};
+  }
+  world_.MarkHalted();
+  ExitProgram(ExitReason::Halt);
 }
 
 }  // namespace kalmora::sim

@@ -55,11 +55,12 @@ class SimHost : public Host {
   Result<ChildProcess> StartChild(const std::string& command_line) override;
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
+  Result<std::vector<RunningProgram>> RunningPrograms() override;
   ProgramVersion Version() override { return version_; }
   std::optional<uint32_t> ClaimInstance() override;
   uint32_t pid() const { return pid_; }
   bool connected() const { return connected_; }
-  std::string ComputerName() override { return "SIMHOST"; }
+  std::string ComputerName() override { return world_.options().computer; }
   uint32_t AnsiCodePage() override { return 1252; }
 
   void SetInteractiveDesktop(bool on) override;
@@ -94,6 +95,10 @@ class SimHost : public Host {
   void Beep(uint32_t hz, uint32_t ms) override;
   void EnableShutdownPrivilege() override {}
   void ExitWindowsEx(ShutdownMode mode) override;
+  PowerCapabilities Capabilities() override;
+  bool UpdatesPending() override;
+  Status InitiateShutdown(uint32_t flags, uint32_t reason, const std::string& comment) override;
+  Status SetSuspendState(bool hibernate) override;
 
   // A file the simulated program may not delete or replace (as if another
   // process held it open), for good or until the virtual time `until`; for

@@ -130,17 +130,21 @@ void World::MoveTo(LocalMs t) {
   for (const auto& [from, to] : options_.sleeps) {
     if (from <= now_ || from > t) continue;
     SettleChildren(from);
-    Emit(running_, "suspend", Record{{"until", FormatTime(to)}});
-    // Children go on while the host sleeps no more than the programs do.
-    for (auto& [id, c] : children_) {
-      if (!c.ended && c.end < to) c.end = to;
-    }
-    now_ = to;
-    Emit(running_, "resume", Record{});
-    resume_pending_ = true;
+    Suspend(to);
     t = std::max(t, to);
   }
   SettleChildren(t);
+}
+
+void World::Suspend(LocalMs wake) {
+  Emit(running_, "suspend", Record{{"until", FormatTime(wake)}});
+  // Children go on while the host sleeps no more than the programs do.
+  for (auto& [id, c] : children_) {
+    if (!c.ended && c.end < wake) c.end = wake;
+  }
+  now_ = wake;
+  Emit(running_, "resume", Record{});
+  resume_pending_ = true;
 }
 
 void World::SettleChildren(LocalMs t) {
@@ -408,10 +412,22 @@ std::string DescribeBeep(const Record& r, std::string&) {
   return std::to_string(r.value("hz", 0)) + " Hz, " + std::to_string(r.value("ms", 0)) + " ms";
 }
 
+// The exact call: today's ExitWindowsEx, a planned InitiateShutdownW with
+// its comment, or a suspend.
 std::string DescribeHalt(const Record& r, std::string&) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "ExitWindowsEx(flags %u, reason 0x%08X)", r.value("flags", 0u), r.value("reason", 0u));
-  return buf;
+  const std::string call = r.value("call", "ExitWindowsEx");
+  std::string line;
+  if (call == "SetSuspendState") {
+    line = "SetSuspendState(" + r.value("state", "") + ")";
+  } else {
+    char buf[96];
+    std::snprintf(buf, sizeof buf,
+                  call == "ExitWindowsEx" ? "%s(flags %u, reason 0x%08X" : "%s(flags 0x%X, reason 0x%08X", call.c_str(),
+                  r.value("flags", 0u), r.value("reason", 0u));
+    line = buf;
+    line += r.contains("comment") ? ", \"" + r.value("comment", "") + "\")" : ")";
+  }
+  return line + (r.contains("failed") ? "   (failed: " + r.value("failed", "") + ")" : "");
 }
 
 std::string DescribeExit(const Record& r, std::string&) { return r.value("reason", ""); }

@@ -34,6 +34,7 @@ LocalMs MachineNow();
 
 struct Options {
   std::string work_dir;  // the program directory; must exist
+  std::string computer = "SIMHOST";
   std::string args;      // Kalmora's argument string
   LocalMs start = 0;
   bool service = false;            // the service manager starts Kalmora
@@ -80,12 +81,27 @@ struct Options {
     LocalMs from = 0, to = 0;
   };
   std::vector<Input> inputs;
+  enum class ClickKind { Ok, Postpone, Kill };
   struct Click {
     std::string session;
     LocalMs at = 0;
-    bool postpone = false;
+    ClickKind kind = ClickKind::Ok;
   };
   std::vector<Click> clicks;
+  // The host's power: what it can do besides powering off, updates waiting
+  // for a restart, when Windows installs updates (TrustedInstaller runs),
+  // other programs that run on it, and when a suspended host is woken
+  // (without one it stays suspended to the end).
+  PowerCapabilities power{true, true};
+  bool updates_pending = false;
+  std::vector<std::pair<LocalMs, LocalMs>> servicing;
+  struct Process {
+    std::string name;
+    LocalMs from = 0, to = 0;
+    uint32_t pid = 0;
+  };
+  std::vector<Process> processes;
+  std::vector<LocalMs> wakes;
 };
 
 // A child program on the virtual clock: it ends by itself at `end`, with its
@@ -126,6 +142,8 @@ class World {
   void EndChildNow(uint64_t id);
   // A resume not yet delivered to the running program.
   bool TakeResume();
+  // The running program suspended the host, which is woken at `wake`.
+  void Suspend(LocalMs wake);
   // How often a program's timer fired: the cost of idling.
   int64_t timer_wakeups() const { return timer_wakeups_; }
   void CountTimerWakeup() { ++timer_wakeups_; }

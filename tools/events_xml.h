@@ -1,0 +1,55 @@
+// Windows event XML, as `wevtutil qe … /f:xml` and PowerShell's ToXml()
+// write it: the simulated host's entries written that way, and a
+// collector's export read back, event by event, so that one cut or damaged
+// event costs only itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/sim/sim_world.h"
+
+namespace kalmora::report {
+
+struct ForwardedEvent {
+  std::string provider, computer;
+  uint64_t record_id = 0;
+  int event_id = 0;
+  int level = 0;       // 1 critical, 2 error, 3 warning, 4 information
+  int64_t utc_ms = 0;  // TimeCreated's SystemTime, milliseconds since 1970 in UTC
+  std::string text;    // the Data elements of EventData, one line each
+};
+
+struct EventProblem {
+  std::string file;
+  int line = 0;
+  std::string what;
+};
+
+// Every event of one file's bytes, in file order: UTF-16 with a byte-order
+// mark, or UTF-8 with or without one; Event elements one after another or
+// inside a root element. What cannot be read is named in `problems`.
+void ReadEvents(const std::string& bytes, const std::string& file, std::vector<ForwardedEvent>& out,
+                std::vector<EventProblem>& problems);
+
+// One entry of a simulated host as wevtutil writes it: Provider "Kalmora",
+// the Application channel.
+std::string EventXml(const ForwardedEvent& e);
+
+// A simulated run's entries as the host's own event log would export them:
+// times in UTC (from this machine's time zone, as the host's clock would
+// be), record ids from the moment, so that runs of one host never share one.
+std::string SimulatedEventsXml(const std::vector<sim::Record>& records, const std::string& computer);
+
+// "2026-12-24T07:58:10.1234567Z" and back; false for anything else.
+bool ParseSystemTime(std::string_view text, int64_t& utc_ms);
+std::string FormatSystemTime(int64_t utc_ms);
+
+// One Event element (UTF-8) into `e`; false with `problem` when it is not
+// well-formed XML or lacks what a report needs. Each platform's own XML
+// reader does this (libxml2 on Linux, XmlLite on Windows).
+bool ParseEventElement(std::string_view xml, ForwardedEvent& e, std::string& problem);
+
+}  // namespace kalmora::report
