@@ -18,17 +18,20 @@ namespace {
 // look up when the words are not enough.
 std::string ErrorReason(DWORD error) { return LastErrorText(error) + " (error " + std::to_string(error) + ")"; }
 
-std::wstring Utf16(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+// The program's texts are in the ANSI code page, in which kalmora.ini is
+// read: a holiday's name in the shutdown's comment, a program's name
+// compared with those listed there and written in the entries.
+std::wstring Wide(const std::string& ansi) {
+  const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
   std::wstring out(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), n);
+  if (n > 1) MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, out.data(), n);
   return out;
 }
 
-std::string Utf8(const wchar_t* utf16) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, utf16, -1, nullptr, 0, nullptr, nullptr);
+std::string Ansi(const wchar_t* wide) {
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   std::string out(n > 0 ? n - 1 : 0, '\0');
-  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, utf16, -1, out.data(), n, nullptr, nullptr);
+  if (n > 1) WideCharToMultiByte(CP_ACP, 0, wide, -1, out.data(), n, nullptr, nullptr);
   return out;
 }
 
@@ -68,7 +71,7 @@ bool Win32Host::UpdatesPending() {
 }
 
 Status Win32Host::InitiateShutdown(uint32_t flags, uint32_t reason, const std::string& comment) {
-  std::wstring text = Utf16(comment);
+  std::wstring text = Wide(comment);
   // No grace period: the countdown before it was the warning.
   const DWORD error = InitiateShutdownW(nullptr, text.data(), 0, flags, reason);
   return error == ERROR_SUCCESS ? Status() : Status::Failure(ErrorReason(error));
@@ -88,7 +91,7 @@ Result<std::vector<RunningProgram>> Win32Host::RunningPrograms() {
   entry.dwSize = sizeof(entry);
   std::vector<RunningProgram> out;
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    std::string name = Utf8(entry.szExeFile);
+    std::string name = Ansi(entry.szExeFile);
     // The file name alone, should a path come with it.
     name.erase(0, name.find_last_of('\\') + 1);
     out.push_back({std::move(name), static_cast<uint32_t>(entry.th32ProcessID)});

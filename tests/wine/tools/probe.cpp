@@ -17,7 +17,8 @@
 //                       stubs that halt nothing
 //   texts               prints the texts of the countdown window's controls,
 //                       one a line
-// The last three read their arguments, and print, as UTF-8.
+// "texts" prints UTF-8; the others read and print the ANSI code page, as
+// the Windows host does.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -34,24 +35,15 @@ std::string Utf8(const wchar_t* s) {
   return out;
 }
 
-std::vector<std::string> Utf8Arguments() {
-  int n = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n);
-  std::vector<std::string> out;
-  for (int i = 0; wide && i < n; ++i) out.push_back(Utf8(wide[i]));
-  if (wide) LocalFree(wide);
-  return out;
-}
-
-int Host(const std::vector<std::string>& a) {
+int Host(const std::string& command, int argc, char** a) {
   kalmora::win32::Win32Host host({});
-  if (a[1] == "host") {
+  if (command == "host") {
     static const char* const kStates[] = {"stopped", "start pending", "stop pending", "running", "other"};
     const kalmora::PowerCapabilities caps = host.Capabilities();
     std::printf("hibernate=%d sleep=%d updates=%d\n", caps.hibernate, caps.sleep, host.UpdatesPending());
-    for (size_t i = 2; i < a.size(); ++i) {
+    for (int i = 2; i < argc; ++i) {
       const auto service = host.QueryService(a[i]);
-      std::printf("%s=%s\n", a[i].c_str(),
+      std::printf("%s=%s\n", a[i],
                   !service   ? service.reason().c_str()
                   : *service ? kStates[static_cast<int>((*service)->state)]
                              : "none");
@@ -65,8 +57,8 @@ int Host(const std::vector<std::string>& a) {
   }
   if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return 3;
   const kalmora::Status done =
-      a[1] == "halt" ? host.InitiateShutdown(std::stoul(a[2], nullptr, 0), std::stoul(a[3], nullptr, 0), a[4])
-                     : host.SetSuspendState(a[2] == "hibernate");
+      command == "halt" ? host.InitiateShutdown(std::strtoul(a[2], nullptr, 0), std::strtoul(a[3], nullptr, 0), a[4])
+                        : host.SetSuspendState(std::string(a[2]) == "hibernate");
   std::printf("%s\n", done ? "ok" : done.reason().c_str());
   return 0;
 }
@@ -115,9 +107,8 @@ int main(int argc, char** argv) {
     std::printf("[%s]\n", text);
     return 0;
   }
-  const std::vector<std::string> args = Utf8Arguments();
   if ((argc >= 2 && command == "host") || (argc == 5 && command == "halt") || (argc == 3 && command == "suspend")) {
-    return Host(args);
+    return Host(command, argc, argv);
   }
   HWND window = argc == 2 && command == "texts" ? FindWindowW(L"KalmoraDeskCountdown", nullptr) : nullptr;
   if (window) {
