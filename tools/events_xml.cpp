@@ -190,6 +190,16 @@ void ReadEvents(const std::string& bytes, const std::string& file, std::vector<F
   } else if (s.starts_with("\xEF\xBB\xBF")) {
     s.remove_prefix(3);
   }
+  // A stream without damage is read in one pass; one with damage event by
+  // event, so that the damage costs only the event it is in.
+  if (s.starts_with("<?xml")) s.remove_prefix(std::min(s.size(), s.find("?>") + 2));
+  std::vector<ForwardedEvent> whole;
+  std::vector<EventProblem> lacking;
+  if (ParseEventStream("<Events>" + std::string(s) + "</Events>", whole, lacking)) {
+    for (EventProblem& p : lacking) problems.push_back({file, p.line, p.what});
+    out.insert(out.end(), std::make_move_iterator(whole.begin()), std::make_move_iterator(whole.end()));
+    return;
+  }
   int line = 1;
   size_t counted = 0;  // newlines are counted up to here
   auto line_at = [&](size_t at) {

@@ -47,6 +47,12 @@ std::string SimulatedEventsXml(const std::vector<sim::Record>& records, const st
 bool ParseSystemTime(std::string_view text, int64_t& utc_ms);
 std::string FormatSystemTime(int64_t utc_ms);
 
+// Every Event element of a whole stream (UTF-8) in one pass; false when the
+// stream is not well-formed, and then the events are read one by one.
+// Events that lack their provider, computer or time are named in
+// `problems` (file left empty).
+bool ParseEventStream(std::string_view xml, std::vector<ForwardedEvent>& out, std::vector<EventProblem>& problems);
+
 // One Event element (UTF-8) into `e`; false with `problem` when it is not
 // well-formed XML or lacks what a report needs. Each platform's own XML
 // reader does this (libxml2 on Linux, XmlLite on Windows).

@@ -35,7 +35,7 @@ LocalMs MachineNow();
 struct Options {
   std::string work_dir;  // the program directory; must exist
   std::string computer = "SIMHOST";
-  std::string args;      // Kalmora's argument string
+  std::string args;  // Kalmora's argument string
   LocalMs start = 0;
   bool service = false;            // the service manager starts Kalmora
   bool registered = false;         // the service is registered all the same
