@@ -11,14 +11,9 @@
 //   host [SERVICE...]   prints what the Windows host reports: power states
 //                       and pending updates, each service's state (or
 //                       "none"), then each running program as NAME=PID
-//   halt FLAGS REASON TEXT | suspend hibernate|sleep
-//                       asks the Windows host for the halt and prints "ok"
-//                       or the reason; refused outside Wine, where both are
-//                       stubs that halt nothing
 //   texts               prints the texts of the countdown window's controls,
 //                       one a line
-// "texts" prints UTF-8; the others read and print the ANSI code page, as
-// the Windows host does.
+// "texts" prints UTF-8, "host" the ANSI code page, as the Windows host has it.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,32 +30,25 @@ std::string Utf8(const wchar_t* s) {
   return out;
 }
 
-int Host(const std::string& command, int argc, char** a) {
+// What the Windows host tells the halt, for the services named in `a`.
+int Host(int argc, char** a) {
   kalmora::win32::Win32Host host({});
-  if (command == "host") {
-    static const char* const kStates[] = {"stopped", "start pending", "stop pending", "running", "other"};
-    const kalmora::PowerCapabilities caps = host.Capabilities();
-    std::printf("hibernate=%d sleep=%d updates=%d\n", caps.hibernate, caps.sleep, host.UpdatesPending());
-    for (int i = 2; i < argc; ++i) {
-      const auto service = host.QueryService(a[i]);
-      std::printf("%s=%s\n", a[i],
-                  !service   ? service.reason().c_str()
-                  : *service ? kStates[static_cast<int>((*service)->state)]
-                             : "none");
-    }
-    const auto programs = host.RunningPrograms();
-    for (const auto& p : programs ? *programs : std::vector<kalmora::RunningProgram>{}) {
-      std::printf("%s=%u\n", p.name.c_str(), p.pid);
-    }
-    std::printf("%s\n", programs.reason().c_str());
-    return programs ? 0 : 1;
+  static const char* const kStates[] = {"stopped", "start pending", "stop pending", "running", "other"};
+  const kalmora::PowerCapabilities caps = host.Capabilities();
+  std::printf("hibernate=%d sleep=%d updates=%d\n", caps.hibernate, caps.sleep, host.UpdatesPending());
+  for (int i = 2; i < argc; ++i) {
+    const auto service = host.QueryService(a[i]);
+    std::printf("%s=%s\n", a[i],
+                !service   ? service.reason().c_str()
+                : *service ? kStates[static_cast<int>((*service)->state)]
+                           : "none");
   }
-  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) return 3;
-  const kalmora::Status done =
-      command == "halt" ? host.InitiateShutdown(std::strtoul(a[2], nullptr, 0), std::strtoul(a[3], nullptr, 0), a[4])
-                        : host.SetSuspendState(std::string(a[2]) == "hibernate");
-  std::printf("%s\n", done ? "ok" : done.reason().c_str());
-  return 0;
+  const auto programs = host.RunningPrograms();
+  for (const auto& p : programs ? *programs : std::vector<kalmora::RunningProgram>{}) {
+    std::printf("%s=%u\n", p.name.c_str(), p.pid);
+  }
+  std::printf("%s\n", programs.reason().c_str());
+  return programs ? 0 : 1;
 }
 
 BOOL CALLBACK PrintText(HWND child, LPARAM) {
@@ -107,9 +95,7 @@ int main(int argc, char** argv) {
     std::printf("[%s]\n", text);
     return 0;
   }
-  if ((argc >= 2 && command == "host") || (argc == 5 && command == "halt") || (argc == 3 && command == "suspend")) {
-    return Host(command, argc, argv);
-  }
+  if (command == "host") return Host(argc, argv);
   HWND window = argc == 2 && command == "texts" ? FindWindowW(L"KalmoraDeskCountdown", nullptr) : nullptr;
   if (window) {
     EnumChildWindows(window, PrintText, 0);
@@ -117,7 +103,7 @@ int main(int argc, char** argv) {
   }
   std::fprintf(
       stderr,
-      "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID | host [SERVICE...] | halt FLAGS "
-      "REASON TEXT | suspend hibernate|sleep | texts (or run as net.exe)\n");
+      "usage: kalmora_probe sleep SECONDS | controls SERVICE | message FILE ID | host [SERVICE...] | texts (or "
+      "run as net.exe)\n");
   return 2;
 }
