@@ -58,9 +58,11 @@ add_library(kalmora_win32_host STATIC
   src/host/win32/service_host.cpp
   src/host/win32/service_manager.cpp
   src/host/win32/desktops.cpp
+  src/host/win32/power.cpp
   src/host/win32/mod_api.cpp)
 target_compile_definitions(kalmora_win32_host PUBLIC NOMINMAX)
-target_link_libraries(kalmora_win32_host PUBLIC kalmora_core kalmora_win32_cng advapi32 user32 version wtsapi32 userenv)
+target_link_libraries(kalmora_win32_host PUBLIC kalmora_core kalmora_win32_cng advapi32 user32 version wtsapi32 userenv
+                      powrprof)
 
 function(kalmora_windows_program target)
   cmake_parse_arguments(P "" "OUTPUT_NAME;DIRECTORY" "SOURCES" ${ARGN})
@@ -104,9 +106,10 @@ kalmora_windows_program(kalmora_next OUTPUT_NAME kalmora DIRECTORY ${KALMORA_WIN
   SOURCES src/host/win32/kalmora_main.cpp ${kalmora_next_res})
 
 # A stand-in for the system's "net" command, a sleeper that keeps a Wine
-# session alive, and a reader of message tables.
+# session alive, a reader of message tables and of the countdown window, and
+# the Windows host's power and program calls.
 add_executable(kalmora_probe tests/wine/tools/probe.cpp)
-target_link_libraries(kalmora_probe PRIVATE advapi32)
+target_link_libraries(kalmora_probe PRIVATE kalmora_win32_host shell32)
 target_link_options(kalmora_probe PRIVATE -s)
 set_target_properties(kalmora_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${KALMORA_WINE_TOOLS})
 

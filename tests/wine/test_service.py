@@ -2,7 +2,7 @@
 # Xvfb): -install, the start, the settling wait and the check, stops at both
 # ends of the wait, and -uninstall.
 
-import contextlib, datetime, hashlib, os, re, subprocess, time  # noqa: E401
+import contextlib, datetime, functools, hashlib, os, re, subprocess, time  # noqa: E401
 
 from test_faults import update_key, updating
 from winelib import PROGRAM_DIR, dos, event_source, events, grep, ini, poll, screenshot, stamped_version, today
@@ -200,4 +200,66 @@ def test_desk(case):
                       f"{halt.seen_at - clicked_at:.0f} s after the click; idle {first} s, {second} s, then {after} s")
 
 
-TESTS = [("update-service", test_update_service), ("desk", test_desk), ("service", test_service)]
+# The countdown window by itself, as the service starts it, in the session's
+# UI language: Wine takes it from LC_ALL, given to every Wine process from
+# the session's first on (LANG alone left it English). kalmora_probe.exe's
+# "texts" reads back what the controls show: heading, action, time left or
+# what the halt waits for, advice, OK and postpone. Wine hands on the low
+# byte of the window's exit status.
+HIBERNATE = ["--countdown", "--reason", "Heilige Drei K\u00f6nige", "--at", "20:00:00", "--in", "600", "--postpone",
+             "15", "--latest", "22:00", "--action", "hibernate"]
+WINDOW_TEXTS = {  # LC_ALL; action and progress counting down, and waiting for backup.exe; advice; postpone
+    "de": ("de_DE.UTF-8",
+           ("Dieser Computer geht um 20:00:00 in den Ruhezustand; ge\u00f6ffnete Programme bleiben, wie sie sind.",
+            "Verbleibende Zeit: M:SS"),
+           ("Dieser Computer geht in den Ruhezustand, sobald die Wartezeit vorbei ist; ge\u00f6ffnete Programme "
+            "bleiben, wie sie sind.", "Es wird gewartet, solange backup.exe l\u00e4uft."),
+           "Speichern Sie jetzt Ihre Arbeit. Es geschieht sp\u00e4testens um 22:00.", "Um 15 Minuten verschieben"),
+    "en": ("C.UTF-8",
+           ("This computer goes into hibernation at 20:00:00; open programs stay as they are.", "Time left: M:SS"),
+           ("This computer goes into hibernation as soon as the wait is over; open programs stay as they are.",
+            "It waits while backup.exe runs."),
+           "Save your work now. It happens at 22:00 at the latest.", "Postpone 15 minutes"),
+}
+
+
+def test_desk_window(case, language):
+    locale, counting, waiting, advice, postpone = WINDOW_TEXTS[language]
+    case.env = {"LC_ALL": locale, "DISPLAY": case.own_display()}
+    case.install("kalmora-desk.exe")
+    probe = PROGRAM_DIR + "\\kalmora_probe.exe"
+    texts = lambda: case.run(probe, "texts")[1].encode("latin-1").decode().splitlines()  # noqa: E731
+
+    def show(args, name):
+        proc, _ = case.start([PROGRAM_DIR + "\\kalmora-desk.exe"] + args, name + ".log")
+        return proc, poll(lambda: desk_windows(case), 30, f"the window of {name}")[0]
+
+    # Return on OK; Tab and Space on the postpone button of a waiting halt,
+    # whose line does not count.
+    for name, args, lines, keys, answer in (
+            (f"desk-{language}", HIBERNATE, counting, ["Return"], 200000),
+            (f"desk-{language}-waits", HIBERNATE + ["--waits", "program:backup.exe"], waiting, ["Tab", "space"],
+             200001)):
+        proc, window = show(args, name)
+        first = texts()
+        time.sleep(2)  # painted, and counted down if it counts
+        screenshot(case, window, name)
+        case.equal([re.sub(r"\d+:\d\d$", "M:SS", t) for t in first],
+                   ["Heilige Drei K\u00f6nige", *lines, advice, "OK", postpone], f"{name}: the window's texts")
+        case.equal(texts()[2] != first[2], lines is counting, f"{name}: the progress line changed within 2 s")
+        # Keys to the focus (XTEST): sent to the window itself, some were lost.
+        case.x("xdotool", "windowfocus", "--sync", window)
+        case.x("xdotool", "key", *keys)
+        case.equal(proc.wait(timeout=20), answer & 0xFF, f"{name}: exit status after {' '.join(keys)}")
+    # A window ended from outside, found among the running programs by name
+    # with its process id, answers neither OK nor postpone.
+    proc, _ = show(HIBERNATE, "killed")
+    pids = re.findall(r"^kalmora-desk\.exe=(\d+)\r?$", case.run(probe, "host")[1], re.M)
+    case.require(len(pids) == 1, f"one kalmora-desk.exe among the running programs: {pids}")
+    case.run("taskkill", "/F", "/PID", pids[0])
+    killed = proc.wait(timeout=20)
+    case.check(killed not in (200000 & 0xFF, 200001 & 0xFF), f"the killed window's status {killed} is an answer")
+
+
+TESTS = [("update-service", test_update_service), ("desk", test_desk), ("service", test_service)] + [
+    (f"desk-window:{language}", functools.partial(test_desk_window, language=language)) for language in WINDOW_TEXTS]

@@ -1,11 +1,12 @@
 # A scheduled shutdown in real time, started by hand: one warning by mail
 # and NET SEND inside the warning window, then the halt at the scheduled
 # minute, whose shutdown request ends the whole Wine session (and only that:
-# the prefix is the test's own).
+# the prefix is the test's own). The halt's other actions and its holds, and
+# what the Windows host tells the halt under Wine.
 
-import datetime, re  # noqa: E401
+import datetime, functools, re, time  # noqa: E401
 
-from winelib import PROGRAM_DIR, events, grep, ini, stamped_version
+from winelib import PROGRAM_DIR, events, grep, ini, poll, stamped_version, today
 
 WARNING_DELAY = 30
 
@@ -76,4 +77,97 @@ def relay_calls(log, name, thread=r"[0-9a-f]+"):
     return grep(log, r"^(?:[\d.]+:)?" + thread + r":Call [\w.]+\." + name + r"\(")
 
 
-TESTS = [("shutdown", test_shutdown)]
+# The halt's action and holds, with kalmora.exe started by hand on a holiday
+# whose halt comes 20 s after the check. Wine 8's InitiateShutdownW and
+# SetSuspendState are stubs that only trace their arguments (as their code
+# showed before a test called them): the first refuses (120), so a planned
+# shutdown ends in the forced one; the second succeeds at once, so the host
+# "resumes" and the day is decided afresh.
+HOLIDAY = "Heilige Drei K\u00f6nige"
+ANNOUNCED = f"Kalmora: Today is holiday '{HOLIDAY}'. "
+
+
+def holiday_halt(case, sections):
+    case.write("kalmora.ini", ini({"GeneralOptions": {"Version": "1", "ShutdownEnabled": "1", "ShutdownDelay": "20",
+                                                      **sections.pop("GeneralOptions", {})}, **sections},
+                                  holidays=[f"{today()} = {HOLIDAY}"]))
+    bystander, _ = case.sleeper(debug="-all")
+    proc, log = case.start([PROGRAM_DIR + "\\kalmora.exe"], "kalmora.log",
+                           debug="+eventlog,+relay,fixme+advapi,fixme+powrprof")
+    return bystander, proc, log
+
+
+def test_while_running(case):
+    # backup.exe (the probe, sleeping) runs past the halt's moment: the halt
+    # waits, naming it with the process id the host lists, and comes at the
+    # next minute's ask after backup.exe has ended.
+    case.install("kalmora_probe.exe", "backup.exe")
+    bystander, proc, log = holiday_halt(case, {"Holds": {"WhileRunning": "Backup.EXE"}})
+    backup, _ = case.start([PROGRAM_DIR + "\\backup.exe", "sleep", "60"], "backup.log")
+    waits = poll(lambda: [e for e in events(log) if " waits: " in e.text], 90, "the wait entry")[0]
+    pids = re.findall(r"^backup\.exe=(\d+)\r?$", case.run(PROGRAM_DIR + "\\kalmora_probe.exe", "host")[1], re.M)
+    case.require(len(pids) == 1 and backup.poll() is None, f"backup.exe running once: {pids}")
+    backup.wait(timeout=90)
+    ended_at = time.time()
+    case.require(case.wait_session_end(proc, 90) and bystander.poll() is not None, "no halt within 90 s of "
+                 f"backup.exe's end: {events(log)}")
+    entries = events(log)
+    due = r"Kalmora: The shutdown due at \d\d:\d\d:\d\d"
+    patterns = [re.escape(ANNOUNCED) + ".*", f"{due} waits: backup\\.exe \\(process {pids[0]}\\) runs\\.",
+                f"{due} goes ahead: backup\\.exe \\(process {pids[0]}\\) has ended\\.",
+                "Kalmora: The system is going down for system halt NOW!"]
+    case.check(len(entries) == 4 and all(re.fullmatch(p, e.text) for e, p in zip(entries, patterns)),
+               f"entries: {entries}")
+    case.check(entries[-1].seen_at - ended_at <= 65, f"the halt came {entries[-1].seen_at - ended_at:.0f} s after "
+               "backup.exe ended; expected at the next ask, within a minute")
+    case.notes.append(f"waited from {waits.text[29:37]}; halt {entries[-1].seen_at - ended_at:.0f} s after the end")
+
+
+def test_halt_action(case, action):
+    # From the entry that says what the halt does: the entries (event id
+    # and text) and calls in the order of the log.
+    bystander, proc, log = holiday_halt(case, {"GeneralOptions": {"ShutdownAction": action}})
+    now = lambda words: ["ReportEventW 0x0004 0x0000006e", f'ReportEventW L"Kalmora: Now the host {words}."']  # noqa
+    if action == "shutdown":
+        case.require(case.wait_session_end(proc, 90), f"the session went on: {events(log)}")
+        expected = now("shuts down") + [
+            'InitiateShutdownW (null), L"Kalmora: holiday \'Heilige Drei K\\00f6nige\'", 0, 11, -2147483648 stub',
+            "ReportEventW 0x0001 0x0000006d", 'ReportEventW L"Kalmora: InitiateShutdownW failed: Call not implemented. '
+            '(error 120). The host is shut down the forced way instead."', "ExitWindowsEx(00000005,ffffffff)"]
+        announced = "The host will shut down in 20 seconds."
+    else:
+        poll(lambda: [e for e in events(log) if "resumed" in e.text], 90, "the entry of the resume")
+        case.check(proc.poll() is None and bystander.poll() is None, "the session ended")
+        expected = now("goes into hibernation; open programs stay as they are") + [
+            "SetSuspendState (1, 0, 0) stub!", "ReportEventW 0x0004 0x0000006e",
+            'ReportEventW L"Kalmora: The host has resumed from its halt; the day is decided afresh."']
+        announced = "In 20 seconds the host goes into hibernation; open programs stay as they are."
+    # A line without its time and thread; ReportEventW's with the type and id.
+    trace = lambda line: re.sub(r"\(\w+,(0x\w+),0x\w+,(0x\w+),.*", r"\1 \2",  # noqa: E731
+                                re.sub(r"^Call user32\.| ret=\w+$", "", line.split(":", 4)[-1]))
+    calls = [trace(line) for line in grep(log, r":(advapi|powrprof|eventlog):(InitiateShutdownW|SetSuspendState|"
+                                               r"ReportEventW) |:Call user32\.ExitWindowsEx")]
+    start = next((i - 1 for i, c in enumerate(calls) if "Now the host" in c), 0)
+    case.equal(calls[start:start + len(expected)], expected, f"ShutdownAction={action}: the halt's entries and calls")
+    case.equal(events(log)[0].text, ANNOUNCED + announced, "the holiday entry")
+
+
+def test_halt_host(case):
+    # What the halt looks at, through the probe: Wine reports hibernation
+    # (S4 with its file) and no sleep, and registers no TrustedInstaller.
+    probe = PROGRAM_DIR + "\\kalmora_probe.exe"
+    host = lambda: case.run(probe, "host", "eventlog", "TrustedInstaller")[1].split()[:5]  # noqa: E731
+    case.equal(host(), ["hibernate=1", "sleep=0", "updates=0", "eventlog=running", "TrustedInstaller=none"],
+               "the host as Wine has it")
+    case.run("sc", "create", "TrustedInstaller", "binpath=", probe)
+    case.equal(host()[4], "TrustedInstaller=stopped", "a TrustedInstaller service registered by hand")
+    # Installed updates that wait for a restart, by either key.
+    for key in (r"WindowsUpdate\Auto Update\RebootRequired", r"Component Based Servicing\RebootPending"):
+        key = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\" + key
+        case.run("reg", "add", key, "/f")
+        case.equal(host()[2], "updates=1", f"pending updates with {key}")
+        case.run("reg", "delete", key, "/f")
+
+TESTS = [("shutdown", test_shutdown), ("halt:while-running", test_while_running),
+         ("halt:shutdown", functools.partial(test_halt_action, action="shutdown")),
+         ("halt:hibernate", functools.partial(test_halt_action, action="hibernate")), ("halt:host", test_halt_host)]

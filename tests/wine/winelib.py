@@ -56,6 +56,7 @@ class Case:
     def __init__(self, name, build, scratch):
         self.name, self.build, self.failures, self.notes, self.checks = name, build, [], [], 0
         self.processes, self.cleanups = [], []  # killed, and called (a server's shutdown), by close()
+        self.env = {}  # more variables for every Wine process: LC_ALL, DISPLAY
         self.display, self.workdir = os.environ.get("DISPLAY"), os.path.join(scratch, name)
         self.path = os.path.join(self.workdir, "prefix")
         self.program_dir = os.path.join(self.path, "drive_c", "kalmora")
@@ -151,14 +152,15 @@ class Case:
         # `wine64 ARGS` with stdout and stderr into a log file.
         log = os.path.join(self.workdir, log_name)
         with open(log, "ab") as out:
-            self.processes.append(subprocess.Popen([WINE] + args, env=wine_env(self.path, debug, display), stdout=out,
-                                                   stderr=out, stdin=subprocess.DEVNULL, cwd=self.program_dir))
+            env = dict(wine_env(self.path, debug, display), **self.env)
+            self.processes.append(subprocess.Popen([WINE] + args, env=env, stdout=out, stderr=out,
+                                                   stdin=subprocess.DEVNULL, cwd=self.program_dir))
         return self.processes[-1], log
 
     def run(self, *args, timeout=60):
         # `wine64 ARGS` to its end: its exit code and stdout.
-        r = subprocess.run([WINE, *args], env=wine_env(self.path), capture_output=True, stdin=subprocess.DEVNULL,
-                           cwd=self.program_dir, timeout=timeout)
+        r = subprocess.run([WINE, *args], env=dict(wine_env(self.path), **self.env), capture_output=True,
+                           stdin=subprocess.DEVNULL, cwd=self.program_dir, timeout=timeout)
         return r.returncode, r.stdout.decode("latin-1")
 
     def sleeper(self, debug="+eventlog", display=None):

@@ -7,10 +7,12 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "notify/desk_command.h"
+#include "notify/desk_texts.h"
 
 namespace {
 
@@ -33,27 +35,23 @@ std::wstring Wide(const std::string& s) {
 
 struct Countdown {
   kalmora::DeskCountdown request;
+  LANGID language = 0;  // the session's UI language, which the texts follow
   ULONGLONG started = 0;
-  HWND left = nullptr;  // the line that counts down
+  HWND progress = nullptr;  // the line that counts down
 };
 Countdown g_countdown;
 
-std::wstring TimeLeft() {
+kalmora::DeskLines Lines() {
   const ULONGLONG gone = (GetTickCount64() - g_countdown.started) / 1000;
-  const ULONGLONG left = gone >= g_countdown.request.seconds_left ? 0 : g_countdown.request.seconds_left - gone;
-  wchar_t buf[64];
-  if (left >= 3600) {
-    wsprintfW(buf, L"Time left: %u:%02u:%02u", unsigned(left / 3600), unsigned(left / 60 % 60), unsigned(left % 60));
-  } else {
-    wsprintfW(buf, L"Time left: %u:%02u", unsigned(left / 60), unsigned(left % 60));
-  }
-  return buf;
+  const uint32_t total = g_countdown.request.seconds_left;
+  const auto left = static_cast<uint32_t>(gone >= total ? 0 : total - gone);
+  return kalmora::MakeDeskLines(g_countdown.request, g_countdown.language, left);
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_TIMER:
-      SetWindowTextW(g_countdown.left, TimeLeft().c_str());
+      SetWindowTextW(g_countdown.progress, Wide(Lines().progress).c_str());
       return 0;
     case WM_COMMAND:
       if (LOWORD(wp) == IDOK) PostQuitMessage(static_cast<int>(kalmora::kDeskOk));
@@ -67,17 +65,40 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   }
 }
 
-HWND Child(HWND parent, const wchar_t* cls, const std::wstring& text, DWORD style, int x, int y, int w, int h, int id,
-           HFONT font) {
-  HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+HWND Child(HWND parent, const wchar_t* cls, const std::wstring& text, DWORD style, const RECT& r, int id, HFONT font) {
+  HWND c = CreateWindowExW(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
+                           r.bottom - r.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           GetModuleHandleW(nullptr), nullptr);
   SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   return c;
 }
 
+// The window is laid out before it is made: each line wrapped to the width
+// it gets in the font it is shown in, so that the longest sentences (the
+// German ones of hibernation) show whole, and the window as tall as they
+// need.
+constexpr int kMargin = 16, kTextWidth = 460, kGap = 6;
+
+// Where `text` goes below `top` when wrapped to the text width.
+RECT Place(HDC dc, HFONT font, const std::wstring& text, int top) {
+  RECT r{0, 0, kTextWidth, 0};
+  SelectObject(dc, font);
+  DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  return {kMargin, top, kMargin + kTextWidth, top + r.bottom};
+}
+
+int TextWidth(HDC dc, HFONT font, const std::wstring& text) {
+  SIZE size{};
+  SelectObject(dc, font);
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  return size.cx;
+}
+
 uint32_t ShowCountdown(const kalmora::DeskCountdown& request) {
   g_countdown.request = request;
+  g_countdown.language = GetUserDefaultUILanguage();
   g_countdown.started = GetTickCount64();
+  const kalmora::DeskLines lines = Lines();
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
@@ -87,12 +108,8 @@ uint32_t ShowCountdown(const kalmora::DeskCountdown& request) {
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = L"KalmoraDeskCountdown";
   RegisterClassExW(&wc);
-  const int width = 440, height = 210;
-  HWND window =
-      CreateWindowExW(WS_EX_TOPMOST | WS_EX_DLGMODALFRAME, wc.lpszClassName, L"Kalmora",
-                      WS_POPUP | WS_CAPTION | WS_SYSMENU, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                      (GetSystemMetrics(SM_CYSCREEN) - height) / 3, width, height, nullptr, nullptr, instance, nullptr);
-  if (!window) return kalmora::kDeskNoWindow;
+  // The system's message font, which has the umlauts and whatever else the
+  // session's language needs; the heading larger and bold.
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof(metrics);
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
@@ -101,26 +118,45 @@ uint32_t ShowCountdown(const kalmora::DeskCountdown& request) {
   big.lfHeight = big.lfHeight * 3 / 2;
   big.lfWeight = FW_BOLD;
   HFONT title = CreateFontIndirectW(&big);
-  Child(window, L"STATIC", Wide(request.reason), SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 16, 12, 400, 28, -1, title);
-  Child(window, L"STATIC", L"This computer shuts down at " + Wide(request.halt_at) + L".", SS_LEFT, 16, 46, 400, 20, -1,
-        font);
-  g_countdown.left = Child(window, L"STATIC", TimeLeft(), SS_LEFT, 16, 68, 400, 20, -1, font);
-  const std::wstring later = request.latest.empty()
-                                 ? L"Save your work now."
-                                 : L"Save your work now. It shuts down at " + Wide(request.latest) + L" at the latest.";
-  Child(window, L"STATIC", later, SS_LEFT, 16, 92, 400, 20, -1, font);
-  int x = width - 16 - 100;
-  HWND ok = Child(window, L"BUTTON", L"OK", BS_DEFPUSHBUTTON | WS_TABSTOP, x, 126, 90, 28, IDOK, font);
+
+  HDC dc = GetDC(nullptr);
+  const RECT heading = Place(dc, title, Wide(lines.heading), kMargin);
+  const RECT action = Place(dc, font, Wide(lines.action), heading.bottom + 2 * kGap);
+  const RECT progress = Place(dc, font, Wide(lines.progress), action.bottom + kGap);
+  const RECT advice = Place(dc, font, Wide(lines.advice), progress.bottom + kGap);
+  TEXTMETRICW line{};
+  GetTextMetricsW(dc, &line);  // of the last font placed: the text's
+  const int button_height = line.tmHeight + 14;
+  const int ok_width = std::max(90, TextWidth(dc, font, Wide(lines.ok)) + 24);
+  const int postpone_width = TextWidth(dc, font, Wide(lines.postpone)) + 24;
+  ReleaseDC(nullptr, dc);
+  const int buttons = advice.bottom + 3 * kGap;
+  const RECT ok{kMargin + kTextWidth - ok_width, buttons, kMargin + kTextWidth, buttons + button_height};
+  const RECT postpone{kMargin, buttons, kMargin + postpone_width, buttons + button_height};
+
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_DLGMODALFRAME;
+  RECT frame{0, 0, kTextWidth + 2 * kMargin, ok.bottom + kMargin};
+  AdjustWindowRectEx(&frame, style, FALSE, ex_style);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  HWND window =
+      CreateWindowExW(ex_style, wc.lpszClassName, L"Kalmora", style, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                      (GetSystemMetrics(SM_CYSCREEN) - height) / 3, width, height, nullptr, nullptr, instance, nullptr);
+  if (!window) return kalmora::kDeskNoWindow;
+  const DWORD text = SS_LEFT | SS_NOPREFIX;
+  Child(window, L"STATIC", Wide(lines.heading), text, heading, -1, title);
+  Child(window, L"STATIC", Wide(lines.action), text, action, -1, font);
+  g_countdown.progress = Child(window, L"STATIC", Wide(lines.progress), text, progress, -1, font);
+  Child(window, L"STATIC", Wide(lines.advice), text, advice, -1, font);
+  HWND ok_button = Child(window, L"BUTTON", Wide(lines.ok), BS_DEFPUSHBUTTON | WS_TABSTOP, ok, IDOK, font);
   if (request.postpone_minutes) {
-    const std::wstring unit = request.postpone_minutes == 1 ? L" minute" : L" minutes";
-    Child(window, L"BUTTON", L"Postpone " + std::to_wstring(request.postpone_minutes) + unit,
-          BS_PUSHBUTTON | WS_TABSTOP, 16, 126, 190, 28, kPostponeId, font);
+    Child(window, L"BUTTON", Wide(lines.postpone), BS_PUSHBUTTON | WS_TABSTOP, postpone, kPostponeId, font);
   }
-  SetTimer(window, kSecondTimer, 1000, nullptr);
+  // A halt that waits shows what it waits for, and that line stays.
+  if (request.waits == kalmora::DeskWait::None) SetTimer(window, kSecondTimer, 1000, nullptr);
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
   // Return presses OK, Tab moves to the postpone button.
-  SetFocus(ok);
+  SetFocus(ok_button);
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (IsDialogMessageW(window, &msg)) continue;

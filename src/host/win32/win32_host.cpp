@@ -398,14 +398,4 @@ std::string Win32Host::GetProfileString(const std::string& section, const std::s
   return modAPI::ReadIniString(section, key, default_value, path, buffer_size);
 }
 
-// --- sound and shutdown ---------------------------------------------------------
-
-void Win32Host::Beep(uint32_t hz, uint32_t ms) { ::Beep(hz, ms); }
-
-void Win32Host::EnableShutdownPrivilege() { modAPI::EnableShutdownPrivilege(); }
-
-// Forced: programs that do not end are ended. Every bit of the reason set,
-// as the service has always asked.
-void Win32Host::ExitWindowsEx(ShutdownMode) { ::ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE, 0xFFFFFFFFu); }
-
 }  // namespace kalmora::win32

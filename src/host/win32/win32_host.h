@@ -18,6 +18,7 @@
 #undef SetCurrentDirectory
 #undef GetProfileString
 #undef StartService
+#undef InitiateShutdown
 
 #include <atomic>
 #include <map>
@@ -112,9 +113,15 @@ class Win32Host : public Host {
   std::string GetProfileString(const std::string& section, const std::string& key, const std::string& default_value,
                                const std::string& path, size_t buffer_size) override;
 
+  // Power and the halt (power.cpp), and what the halt looks at first.
   void Beep(uint32_t hz, uint32_t ms) override;
   void EnableShutdownPrivilege() override;
   void ExitWindowsEx(ShutdownMode mode) override;
+  PowerCapabilities Capabilities() override;
+  bool UpdatesPending() override;
+  Status InitiateShutdown(uint32_t flags, uint32_t reason, const std::string& comment) override;
+  Status SetSuspendState(bool hibernate) override;
+  Result<std::vector<RunningProgram>> RunningPrograms() override;
 
   // The command line after the program's name and the blanks that follow it.
   static std::string ArgumentsOf(const char* command_line);
