@@ -56,7 +56,7 @@ def test_service(case):
                ["period 86400 msg (null) cmd (null)"], "failure actions given to the service manager")
     # Event Viewer's text of each id: the entry's own (the message table).
     case.equal([case.run(PROGRAM_DIR + "\\kalmora_probe.exe", "message", PROGRAM_DIR + "\\kalmora.exe", i)[1].strip()
-                for i in ("109", "110")], ["[<probe>]"] * 2, "message table texts of ids 109 and 110")
+                for i in ("109", "110", "111")], ["[<probe>]"] * 3, "message table texts of ids 109, 110 and 111")
     case.equal(message_box(case, ["-install"]), box("install", "Service exists."), "a second -install")
     # The argument string is the whole command line after the program name.
     case.equal(message_box(case, ["-install", "now"], "invalid-msgbox")[:3],
