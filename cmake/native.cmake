@@ -15,7 +15,7 @@ add_library(kalmora_sim_host STATIC
 target_link_libraries(kalmora_sim_host PUBLIC kalmora_core nlohmann_json::nlohmann_json OpenSSL::Crypto)
 
 # The fleet report reads event XML with libxml2 here, with XmlLite on Windows.
-set(KALMORA_REPORT_SOURCES tools/report.cpp tools/events_xml.cpp tools/events_xml_libxml2.cpp)
+set(KALMORA_REPORT_SOURCES tools/report.cpp tools/events_xml.cpp tools/events_xml_libxml2.cpp tools/events_xml_sim.cpp)
 add_executable(kalmora-sim tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_posix.cpp
   ${KALMORA_REPORT_SOURCES})
 target_link_libraries(kalmora-sim PRIVATE kalmora_sim_host CLI11::CLI11 LibXml2::LibXml2)

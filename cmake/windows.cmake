@@ -144,7 +144,7 @@ endforeach()
 add_executable(kalmora_sim_exe
   tools/kalmora_sim.cpp tools/sim_options.cpp tools/plan.cpp tools/publish.cpp tools/sign_win32.cpp
   src/host/sim/sim_host.cpp src/host/sim/sim_children.cpp src/host/sim/sim_world.cpp tools/sim_programs.cpp
-  tools/report.cpp tools/events_xml.cpp tools/events_xml_xmllite.cpp)
+  tools/report.cpp tools/events_xml.cpp tools/events_xml_xmllite.cpp tools/events_xml_sim.cpp)
 set_target_properties(kalmora_sim_exe PROPERTIES OUTPUT_NAME kalmora-sim)
 target_include_directories(kalmora_sim_exe SYSTEM PRIVATE ${KALMORA_HEADER_ONLY})
 target_compile_definitions(kalmora_sim_exe PRIVATE KALMORA_EXAMPLE_DIR=".")

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/sim/sim_world.h"
+#include "host/sim/sim_world.h"  // only for SimulatedEventsXml (events_xml_sim.cpp)
 
 namespace kalmora::report {
 

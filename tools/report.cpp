@@ -17,6 +17,7 @@ namespace kalmora::report {
 namespace {
 
 constexpr int64_t kDayMs = 86400000;
+constexpr size_t kMostDays = 3660;
 
 // "YYYY-MM-DD" and "HH:MM:SS" of a moment, in the report's local time.
 std::pair<std::string, std::string> LocalParts(int64_t utc_ms, const Options& o) {
@@ -181,11 +182,19 @@ std::vector<HostDay> Build(const std::vector<ForwardedEvent>& all, const Options
     if (first.empty() || date < first) first = date;
     if (last.empty() || date > last) last = date;
   }
-  const std::string from = o.from.value_or(first), to = o.to.value_or(last);
+  // The days shown: those the events cover, or the days asked for (at most
+  // ten years, so that one host's clock far off makes no million rows).
+  std::set<std::string> dates;
+  for (const auto& [key, day] : days) dates.insert(key.first);
+  if (o.from || o.to) {
+    dates.clear();
+    const int64_t last_day = DayNumber(o.to.value_or(last));
+    for (int64_t n = DayNumber(o.from.value_or(first)); n <= last_day && dates.size() < kMostDays; ++n) {
+      dates.insert(FormatSystemTime(n * kDayMs).substr(0, 10));
+    }
+  }
   std::vector<HostDay> rows;
-  if (from.empty() || to.empty()) return rows;
-  for (int64_t n = DayNumber(from); n <= DayNumber(to); ++n) {
-    const std::string date = FormatSystemTime(n * kDayMs).substr(0, 10);
+  for (const std::string& date : dates) {
     for (const std::string& c : computers) {
       auto it = days.find({date, c});
       if (it == days.end()) {
@@ -445,6 +454,9 @@ int Main(int argc, char** argv) {
   if (!from.empty()) o.from = from;
   if (!to.empty()) o.to = to;
   if (o.from && o.to && *o.to < *o.from) return unusable("--to lies before --from");
+  if (o.from && o.to && DayNumber(*o.to) - DayNumber(*o.from) >= static_cast<int64_t>(kMostDays)) {
+    return unusable("--from and --to: at most " + std::to_string(kMostDays) + " days");
+  }
   if (watts && (*watts <= 0 || *watts > 100000)) return unusable("--watts: a power draw above 0");
   if (!expect.empty()) {
     std::ifstream in(expect, std::ios::binary);
