@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "config/numbers.h"
 #include "host/host.h"
 #include "host/signature.h"
 #include "host/sim/profile_lookup.h"
@@ -61,6 +62,8 @@ class SimHost : public Host {
   uint32_t pid() const { return pid_; }
   bool connected() const { return connected_; }
   std::string ComputerName() override { return world_.options().computer; }
+  // The computer name in lower case in the domain "example": simhost.example.
+  std::string DnsHostName() override { return AsciiLower(world_.options().computer) + ".example"; }
   uint32_t AnsiCodePage() override { return 1252; }
 
   void SetInteractiveDesktop(bool on) override;

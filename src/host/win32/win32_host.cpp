@@ -115,6 +115,14 @@ std::string Win32Host::ComputerName() {
   return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
+// In the ANSI code page, like the computer name and kalmora.ini that it is
+// compared with.
+std::string Win32Host::DnsHostName() {
+  char name[256] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) ? std::string(name, size) : std::string();
+}
+
 uint32_t Win32Host::AnsiCodePage() { return GetACP(); }
 
 // --- event loop ---------------------------------------------------------------

@@ -79,6 +79,7 @@ class Win32Host : public Host {
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
   std::string ComputerName() override;
+  std::string DnsHostName() override;
   uint32_t AnsiCodePage() override;
   std::optional<uint32_t> ClaimInstance() override;
 
