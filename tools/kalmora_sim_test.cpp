@@ -281,8 +281,10 @@ TEST_F(KalmoraSim, PublishWritesWhatAHostWithTheKeyInstalls) {
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(fs::exists(out.path() + "/kalmora/versions.idx.sig"), c.status == 0);
     if (c.status != 0) continue;
-    const Outcome day = Sim({"--dir", prog_.path(), "--server", kUrl + "=" + out.path() + "/kalmora", "--start",
-                             "2026-12-24 07:58", "--until", "2026-12-24 08:30", "--json"});
+    // The folder publish wrote is the server's folder (the fixture's server
+    // is the kalmora folder itself).
+    const Outcome day = Sim({"--dir", prog_.path(), "--server", kUrl + "=" + out.path(), "--start", "2026-12-24 07:58",
+                             "--until", "2026-12-24 08:30", "--json"});
     std::string reports;
     for (const json& r : day.records) {
       if (r["kind"] != "event") continue;

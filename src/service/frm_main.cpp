@@ -196,7 +196,9 @@ void frmMain::LogDailyReport() {
                                                 DailyReportDecision(day_, settings())}));
 }
 
-void frmMain::OnlineUpdate() { updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion); }
+void frmMain::OnlineUpdate() {
+  if (online_update_) updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion);
+}
 
 void frmMain::OnPowerResume() { countdown_.OnPowerResume(); }
 
@@ -220,8 +222,9 @@ void frmMain::OnTimer(TimerId id) {
   }
 }
 
-[[noreturn]] void RunKalmora(Host& host) {
+[[noreturn]] void RunKalmora(Host& host, bool online_update) {
   frmMain form(host);
+  if (!online_update) form.LeaveOutOnlineUpdate();
   host.SetEventSink(&form);
   form.RunStartup();
   host.RunEventLoop();
