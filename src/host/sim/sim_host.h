@@ -21,8 +21,11 @@ namespace kalmora::sim {
 struct Transfer {
   std::string url, file, path;
   bool reachable = false;
+  int http_code = 0;     // the server's answer; 0 without one
+  bool refused = false;  // an HTTP error with --fail: nothing is saved
   std::string bytes;
   std::optional<double> cut;  // the fraction after which it breaks off
+  std::string written_out;    // what -w writes for it to the standard output
 };
 
 // A file's bytes, or nothing when it is not a readable regular file.
@@ -53,7 +56,7 @@ class SimHost : public Host {
   void HideWindow() override {}
   void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
   Status StartProcess(const std::string& command_line) override;
-  Result<ChildProcess> StartChild(const std::string& command_line) override;
+  Result<ChildProcess> StartChild(const std::string& command_line, const std::string& output) override;
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   Result<std::vector<RunningProgram>> RunningPrograms() override;
@@ -125,8 +128,8 @@ class SimHost : public Host {
   // whether it can start.
   std::string ChildName(const std::string& command_line, std::string& rest);
   Status Spawn(const std::string& command_line, std::string& child, std::string& rest);
-  SimChild Curl(const std::string& command_line);
-  Transfer PlanTransfer(const std::string& url, uint32_t& status);
+  SimChild Curl(const std::string& command_line, const std::string& output);
+  Transfer PlanTransfer(const std::string& url, bool fail_on_http_error, uint32_t& status);
   SimChild SendBat();
   SimChild SmtpCurl(const std::string& command_line);
   bool FileExistsQuiet(const std::string& name);
