@@ -122,7 +122,8 @@ int Plan(int argc, char** argv) {
   app.add_option("--boot", boot, "when the host boots each day, HH:MM (default 07:58)");
   app.add_option("--format", format, "text, json, ics or html")->check(CLI::IsMember({"text", "json", "ics", "html"}));
   app.add_option("-o", output, "write to FILE instead of the standard output");
-  app.add_option("--server", server, "update server: URL=DIR (without it the server is unreachable)");
+  app.add_option("--server", server,
+                 "update server: URL=DIR, DIR as publish --out wrote it (without it the update is left out)");
   std::string only;
   bool no_weekends = false;
   app.add_option("--only", only, "shutdowns or mails: only those")->check(CLI::IsMember({"shutdowns", "mails"}));
@@ -165,7 +166,7 @@ int Plan(int argc, char** argv) {
   const std::string text = format == "json"   ? plan::Json(planned)
                            : format == "ics"  ? plan::Ics(planned, UtcStamp())
                            : format == "html" ? plan::Html(planned)
-                                              : plan::Text(planned, server.empty());
+                                              : plan::Text(planned);
   if (output.empty()) {
     std::cout << text;
   } else {

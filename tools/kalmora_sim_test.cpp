@@ -62,6 +62,7 @@ Outcome Sim(Args args) {
 }
 
 const std::string kUrl = "http://127.0.0.1/upd/";
+const std::string kCurl = "system\\curl -O -s -f -w \"%{http_code} %{filename_effective}\\n\" ";
 
 class KalmoraSim : public ::testing::Test {
  protected:
@@ -134,7 +135,7 @@ TEST_F(KalmoraSim, RecordsAsTheOptionsSay) {
       {{"--service", "--stop-at", "2026-12-24 07:59"}, "", {"exit"}, {"07:59:00.000 exit stop"}},
       {{"--until", "2026-12-24 07:58:00.000"}, "", {"start", "exit"}, {"07:58:00.000 start", "07:58:00.000 exit until"}},
       {{"--without", "curl", "--without", "send.bat"}, "", {"spawn", "download", "mail"},
-       {"07:58:10.000 spawn system\\curl -O -s " + kUrl + "kalmora/versions.idx.new failed",
+       {"07:58:10.000 spawn " + kCurl + kUrl + "kalmora/versions.idx.new failed",
         "07:58:10.000 spawn system\\send.bat failed"}},
       {{"--service", "--server-fault", "kalmora.exe.new=0.5", "--send-delay", "1", "--sleep",
         "2026-12-24 07:59..2026-12-24 07:59:30"}, "", {"suspend", "resume", "exit"},
@@ -143,11 +144,11 @@ TEST_F(KalmoraSim, RecordsAsTheOptionsSay) {
       {{"--server-delay", "2.5", "--server-fault", "kalmora.exe.new=0.5", "--send-delay", "4", "--exit-status",
         "send.bat=3", "--until", "2026-12-24 07:59"}, "", {"download", "end"},
        {"07:58:12.500 download " + kUrl + "kalmora/versions.idx.new versions.idx.new",
-        "07:58:12.500 end system\\curl -O -s " + kUrl + "kalmora/versions.idx.new 0 2.5",
+        "07:58:12.500 end " + kCurl + kUrl + "kalmora/versions.idx.new 0 2.5",
         // At least three seconds after the index's start; then both files.
         "07:58:18.000 download " + kUrl + "kalmora/kalmora.exe.new kalmora.exe.new 512",
         "07:58:18.000 download " + kUrl + "kalmora/kalmora.ini.new kalmora.ini.new",
-        "07:58:18.000 end system\\curl -O -s " + kUrl + "kalmora/{kalmora.exe,kalmora.ini}.new 18 5.0",
+        "07:58:18.000 end " + kCurl + kUrl + "kalmora/{kalmora.exe,kalmora.ini}.new 18 5.0",
         "07:58:22.000 end system\\send.bat 3 4.0"}},
       // clang-format on
   };
@@ -204,10 +205,12 @@ TEST_F(KalmoraSim, WorkDirectoryAndReadableText) {
   EXPECT_EQ(scratch_.Read("new/work/system/send.bat"), "@echo off\r\n");
   EXPECT_EQ(StampedVersion(scratch_.Read("new/work/kalmora.exe")).value_or(ProgramVersion{}).revision, 6) << "updated";
   EXPECT_TRUE(LooksLikeWindowsExecutable(scratch_.Read("new/work/zorvane.exe")));
-  // A file missing on the server: its error page is saved.
+  // A file missing on the server: nothing is saved, and the entry says so.
   server_.Remove("versions.idx.new");
-  ASSERT_EQ(Day({"--work", scratch_.path() + "/w"}).status, 0);
-  EXPECT_NE(scratch_.Read("w/versions.idx.new").find("404 Not Found"), std::string::npos);
+  const Outcome missing = Day({"--work", scratch_.path() + "/w"});
+  EXPECT_FALSE(fs::exists(scratch_.path() + "/w/versions.idx.new"));
+  EXPECT_NE(missing.out.find("The transfer failed: the server answered 404 Not Found for versions.idx.new."),
+            std::string::npos);
   const Outcome a = Sim({"--start", "2026-12-24 07:58", "--service"});
   EXPECT_EQ(a.out, Sim({"--start", "2026-12-24 07:58", "--service"}).out);
   // clang-format off
@@ -281,8 +284,10 @@ TEST_F(KalmoraSim, PublishWritesWhatAHostWithTheKeyInstalls) {
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(fs::exists(out.path() + "/kalmora/versions.idx.sig"), c.status == 0);
     if (c.status != 0) continue;
-    const Outcome day = Sim({"--dir", prog_.path(), "--server", kUrl + "=" + out.path() + "/kalmora", "--start",
-                             "2026-12-24 07:58", "--until", "2026-12-24 08:30", "--json"});
+    // The folder publish wrote is the server's folder (the fixture's server
+    // is the kalmora folder itself).
+    const Outcome day = Sim({"--dir", prog_.path(), "--server", kUrl + "=" + out.path(), "--start", "2026-12-24 07:58",
+                             "--until", "2026-12-24 08:30", "--json"});
     std::string reports;
     for (const json& r : day.records) {
       if (r["kind"] != "event") continue;

@@ -10,6 +10,7 @@
 #include "config/numbers.h"
 #include "config/rules.h"
 #include "host/sim/sim_host.h"
+#include "notify/smtp.h"
 #include "service/day_state.h"
 #include "service/desk.h"
 
@@ -21,12 +22,19 @@ namespace {
 
 constexpr sim::LocalMs kDayMs = 86400000;
 
+// A header's value as people read it: its folded lines joined, its encoded
+// words decoded.
 std::string HeaderValue(const std::string& mail, const std::string& name) {
   const size_t at = mail.find("\r\n" + name + ": ");
   const size_t start = mail.rfind(name + ": ", 0) == 0 ? 0 : at;
   if (start == std::string::npos) return "";
   const size_t value = mail.find(": ", start) + 2;
-  return mail.substr(value, mail.find("\r\n", value) - value);
+  size_t end = mail.find("\r\n", value);
+  while (end != std::string::npos && end + 2 < mail.size() && (mail[end + 2] == ' ' || mail[end + 2] == '\t')) {
+    end = mail.find("\r\n", end + 2);
+  }
+  // The records carry the mail's 8-bit text in UTF-8 already.
+  return DecodedHeader(std::string_view(mail).substr(value, end == std::string::npos ? end : end - value), "utf-8");
 }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\r')); }
@@ -124,6 +132,9 @@ sim::Options DayOptions(const Options& o, sim::LocalMs midnight) {
   so.until = midnight + kDayMs - 1;
   so.server_url = o.server_url;
   so.server_dir = o.server_dir;
+  // Without a server to simulate, every day would only report the server
+  // unreachable: the update is left out, and Text says so once.
+  so.online_update = !o.server_url.empty();
   return so;
 }
 
@@ -159,14 +170,15 @@ std::vector<Day> Run(const Options& o) {
       read = ReadConfiguration(o.work);
     }
     days.push_back(Summarize(world.records(), midnight, ListsShutdownHoliday(*read.tables, midnight)));
+    days.back().update_left_out = o.server_url.empty() && read.values->UpdateEnabled;
     if (!days.back().halt_at.empty()) LatestHalt(*read.values, days.back());
   }
   return days;
 }
 
-std::string Text(const std::vector<Day>& days, bool assumed_offline) {
+std::string Text(const std::vector<Day>& days) {
   std::string out;
-  bool updates = false;
+  bool left_out = false;
   for (const Day& d : days) {
     out += d.date + " " + d.weekday + "  ";
     if (d.halt_at.empty()) {
@@ -198,12 +210,12 @@ std::string Text(const std::vector<Day>& days, bool assumed_offline) {
              " (MsgHolidaysComputer)\n";
     }
     for (const std::string& e : d.errors) out += "    error  " + e + "\n";
-    updates = updates || d.updated;
+    left_out = left_out || d.update_left_out;
   }
-  if (updates && assumed_offline) {
+  if (left_out) {
     out +=
-        "The online update is on; this plan assumes the update server is unreachable (give --server to "
-        "simulate one).\n";
+        "The online update is on in kalmora.ini; this plan does not simulate it (give --server URL=DIR to do "
+        "so).\n";
   }
   return out;
 }

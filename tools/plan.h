@@ -46,6 +46,7 @@ struct Day {
   int mails_left = 0;               // how many
   std::vector<std::string> errors;  // error entries, first line
   bool updated = false;             // an online update ran
+  bool update_left_out = false;     // UpdateEnabled is on, but no --server: not run
 };
 
 std::vector<Day> Run(const Options& o);
@@ -57,7 +58,8 @@ struct Selection {
 };
 std::vector<Day> Select(std::vector<Day> days, const Selection& s);
 
-std::string Text(const std::vector<Day>& days, bool assumed_offline);
+// A row a day; a last line when the online update was left out.
+std::string Text(const std::vector<Day>& days);
 std::string Json(const std::vector<Day>& days);
 // `generated` is the moment of generation in UTC, YYYYMMDDTHHMMSSZ (DTSTAMP).
 std::string Ics(const std::vector<Day>& days, const std::string& generated);

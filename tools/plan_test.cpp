@@ -68,13 +68,17 @@ TEST(Plan, AYearOfTheBundledExample) {
   EXPECT_EQ(html.find("<script"), std::string::npos);
 }
 
-// Mail by SMTP plans the same mails, to the same people, as mail by send.bat.
+// Mail by SMTP plans the same mails, to the same people, as mail by send.bat,
+// and a subject in the code page reads the same in UTF-8 either way (as
+// mail.tmp holds it, or in encoded words).
 TEST(Plan, MailBySmtpPlansTheSameMails) {
   auto json = [](const char* mail) {
-    return plan::Json(PlanOf(ReplaceAll(ExampleIni(), "EmailUseBcc=0", mail), "2027-12-22 00:00", 3));
+    const std::string ini = ReplaceAll(ExampleIni(), "Holidays ahead", "Sch\xF6ne Feiertage \x96 bald");
+    return plan::Json(PlanOf(ReplaceAll(ini, "EmailUseBcc=0", mail), "2027-12-22 00:00", 3));
   };
   const std::string plans[] = {json("EmailUseBcc=1"), json("EmailUseBcc=1\nSmtpServer=smtp://mail")};
   EXPECT_NE(plans[0].find("all@example.com"), std::string::npos) << plans[0];
+  EXPECT_NE(plans[1].find("\"Sch\xC3\xB6ne Feiertage \xE2\x80\x93 bald\""), std::string::npos) << plans[1];
   EXPECT_NE(plans[0].find("it-staff@example.com"), std::string::npos) << plans[0];
   // Only the halt differs: send.bat's pause of 3 s is not needed by curl.
   EXPECT_EQ(plans[1], ReplaceAll(plans[0], "\"halt\": \"08:03:03\"", "\"halt\": \"08:03:00\""));
@@ -103,7 +107,7 @@ TEST(Plan, TheLatestHaltWithPeopleAtTheDeskAndHolds) {
     const auto days = PlanOf(ini + Crlf("[Desktop]\n" + c.desktop), "2026-12-24 00:00", 1);
     EXPECT_EQ(days.at(0).halt_at, "08:30:00");
     EXPECT_EQ(days.at(0).may_give_up ? "given up" : days.at(0).latest_at, c.latest) << c.desktop;
-    EXPECT_NE(plan::Text(days, false).find(c.line), std::string::npos) << plan::Text(days, false);
+    EXPECT_NE(plan::Text(days).find(c.line), std::string::npos) << plan::Text(days);
   }
 }
 
@@ -127,7 +131,7 @@ TEST(Plan, KindsOfAWeekUidsAndSelections) {
   EXPECT_TRUE(week[3].mails.empty());
   EXPECT_EQ(week[3].mails_sent_by + " " + std::to_string(week[3].mails_left), "DESK-01 1");
   EXPECT_NE(plan::Html(week).find("<td id=\"d2027-12-25\" class=\"weekend\""), std::string::npos);
-  EXPECT_NE(plan::Text(week, false).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
+  EXPECT_NE(plan::Text(week).find("2027-12-25 Sat  shutdown at 08:03:00 (weekend)"), std::string::npos);
   // A Friday that is no holiday has its own time; the added row is a holiday.
   EXPECT_EQ(longer[4].date + " " + longer[4].shutdown + " " + longer[4].halt_at, "2027-11-19 scheduled 15:00:00");
   EXPECT_EQ(longer[0].shutdown + " " + longer[0].name, "holiday Added");
@@ -141,6 +145,35 @@ TEST(Plan, KindsOfAWeekUidsAndSelections) {
   EXPECT_TRUE(plan::Select(week, {.weekends = false})[5].halt_at.empty());
   EXPECT_EQ(Uids(plan::Ics(plan::Select(week, {.mails = false}), "X")).size(), 7u);
   EXPECT_TRUE(Uids(plan::Ics(plan::Select(week, {.shutdowns = false}), "X")).empty());
+}
+
+// The online update runs only against a server given to the plan; without
+// one the days leave it out and the text says so once.
+TEST(Plan, TheUpdateOnlyWithAServer) {
+  ScratchDir server, empty;
+  server.Write("versions.idx.new", Crlf("[Versions]\nExeVersion=" + kVersionText + "\nIniVersion=0\n"));
+  const std::string note = "The online update is on in kalmora.ini; this plan does not simulate it";
+  const struct {
+    std::string server_dir;  // none when empty
+    bool updated, errors, note;
+  } cases[] = {{"", false, false, true}, {server.path(), true, false, false}, {empty.path(), true, true, false}};
+  ScratchDir dir, work;
+  dir.Write("kalmora.ini", Ini("UpdateEnabled=1\nUpdateServer=http://127.0.0.1/u/\n"));
+  for (const auto& c : cases) {
+    const auto days = plan::Run({.dir = dir.path(),
+                                 .work = work.path(),
+                                 .from = *sim::ParseTime("2027-03-01 00:00"),
+                                 .days = 2,
+                                 .server_url = c.server_dir.empty() ? "" : "http://127.0.0.1/u/",
+                                 .server_dir = c.server_dir});
+    for (const auto& d : days) {
+      EXPECT_EQ(d.updated, c.updated) << c.server_dir;
+      EXPECT_EQ(!d.errors.empty(), c.errors) << c.server_dir;
+    }
+    const std::string text = plan::Text(days);
+    EXPECT_EQ(text.find(note) != std::string::npos, c.note) << text;
+    EXPECT_EQ(text.find(note), text.rfind(note));
+  }
 }
 
 // Reading kalmora.ini is counted, not timed: a start reads it once and

@@ -49,14 +49,17 @@ bool TakeArgsValue(int argc, char** argv, std::vector<std::string>& rest, std::o
 // A new directory of our own under the system's temporary directory, never
 // one that exists already: it is removed at the end.
 // The first "=" after which an existing directory follows splits URL from
-// DIR, so that either may hold "=" itself.
+// DIR, so that either may hold "=" itself. DIR is the server's own
+// directory, as publish --out writes it, and URL + "kalmora/NAME" is
+// DIR/kalmora/NAME; a DIR without a kalmora folder is taken for that folder.
 bool SplitServer(const std::string& text, std::string& url, std::string& dir, std::string& problem) {
   std::error_code ec;
   for (size_t eq = text.find('='); eq != std::string::npos; eq = text.find('=', eq + 1)) {
     if (eq == 0 || eq + 1 == text.size()) continue;
     if (fs::is_directory(text.substr(eq + 1), ec)) {
       url = text.substr(0, eq);
-      dir = fs::absolute(text.substr(eq + 1), ec).string();
+      const fs::path root = fs::absolute(text.substr(eq + 1), ec);
+      dir = (fs::is_directory(root / "kalmora", ec) ? root / "kalmora" : root).string();
       return true;
     }
   }

@@ -29,7 +29,8 @@ bool TakeArgsValue(int argc, char** argv, std::vector<std::string>& rest, std::o
                    std::string& problem);
 // A new directory of our own under the system's temporary directory.
 std::optional<std::string> MakeTemporaryDirectory(const char* prefix);
-// --server URL=DIR: the first "=" after which an existing directory follows.
+// --server URL=DIR: the first "=" after which an existing directory follows;
+// the files are served from DIR/kalmora, or from DIR when it has none.
 bool SplitServer(const std::string& text, std::string& url, std::string& dir, std::string& problem);
 bool MakeOptions(const CommandLine& c, sim::Options& o, std::string& problem);
 // The directory the run happens in: --work (kept) or a temporary one.

@@ -5,9 +5,9 @@
 
 namespace kalmora::sim {
 
-void RunSimulatedProgram(const std::string& program, SimHost& host) {
+void RunSimulatedProgram(const std::string& program, SimHost& host, const Options& options) {
   if (program == "zorvane") RunZorvane(host);
-  RunKalmora(host);
+  RunKalmora(host, options.online_update);
 }
 
 }  // namespace kalmora::sim

@@ -1,6 +1,8 @@
 #include "check/config_check.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -49,6 +51,10 @@ const std::vector<CheckRule>& CheckRules() {
        "%s is set, but %s is not in ScheduledShutdownDays=%s: no shutdown is armed on that day"},
       {"one-sender", Severity::Note,
        "only the computer %s sends the message-holiday mails; every other host that reads this file skips them"},
+      {"no-such-host", Severity::Warning,
+       "MsgHolidaysComputer=%s can name no host, so every host skips the message-holiday mails: a computer name has "
+       "at most 15 characters and none of \\ / : * ? \" < > |, blanks or dots, and a DNS name only letters, digits "
+       "and hyphens between its dots, at most 63 in each part"},
       {"scheduled-days", Severity::Warning,
        "ScheduledShutdownDays=%s: only the digits 1 (Monday) to 7 (Sunday) count, so this means %s"},
       {"update-server", Severity::Warning,
@@ -112,6 +118,26 @@ std::string Fill(const CheckRule& rule, const std::vector<std::string>& parts) {
     out += s.substr(pos, at - pos) + (i < parts.size() ? parts[i++] : "");
   }
   return out + s.substr(pos);
+}
+
+// Whether MsgHolidaysComputer can be some host's computer name or DNS name.
+// A DNS host name may be longer than the 15 characters of a computer name
+// (Windows then shortens only the computer name), so "a-long-host-name" and
+// "a-long-host-name.office.example" can both match a host.
+bool CouldNameAHost(std::string_view v) {
+  if (v.size() > 1 && v.back() == '.') v.remove_suffix(1);
+  auto computer_char = [](unsigned char c) { return c > ' ' && c != 0x7F && !std::strchr("\\/:*?\"<>|.", c); };
+  if (!v.empty() && v.size() <= 15 && std::all_of(v.begin(), v.end(), computer_char)) return true;
+  if (v.empty() || v.size() > 253) return false;
+  size_t label = 0;
+  for (const char c : v) {
+    if (c == '.' && label > 0) {
+      label = 0;
+    } else if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') || ++label > 63) {
+      return false;
+    }
+  }
+  return label > 0;
 }
 
 }  // namespace
@@ -290,7 +316,7 @@ void Checker::Values(int program_major) {
     }
   }
   if (int line = KeyAt("Messaging", "MsgHolidaysComputer"); line && !c.MsgHolidaysComputer.empty()) {
-    Add(line, "one-sender", {c.MsgHolidaysComputer});
+    Add(line, CouldNameAHost(c.MsgHolidaysComputer) ? "one-sender" : "no-such-host", {c.MsgHolidaysComputer});
   }
   if (int line = KeyAt("GeneralOptions", "DontShutdownAfter")) {
     const std::string& t = c.DontShutdownAfter.text;

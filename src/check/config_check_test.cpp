@@ -92,8 +92,9 @@ TEST(Check, TheBundledExamplesAreClean) {
 }
 
 // The [Desktop] keys; whether updates are signed, what plain http then
-// costs, and a key file the service cannot use.
-TEST(Check, DesktopKeysAndSignedUpdates) {
+// costs, and a key file the service cannot use; a mail sender that can be
+// no host's name.
+TEST(Check, DesktopKeysSignedUpdatesAndTheMailSender) {
   // The curve's base point, a key the service can use; and (1, 1), well
   // formed but no point of the curve.
   auto pem = [](const std::string& point) {
@@ -107,6 +108,7 @@ TEST(Check, DesktopKeysAndSignedUpdates) {
                                   "ScheduledShutdown=1\nScheduledShutdownTime=17:30\nScheduledShutdownDays="
                                   "12345\nScheduledShutdownTime5=20:00\n") +
                               "[Desktop]\r\n";
+  auto sender = [](const std::string& name) { return Ini("", "", "", "MsgHolidaysComputer=" + name + "\n"); };
   const std::string http = Ini("UpdateEnabled=1\nUpdateServer=http://u.example/\n"),
                     https = Ini("UpdateEnabled=1\nUpdateServer=https://u.example/\n");
   const struct {
@@ -128,6 +130,13 @@ TEST(Check, DesktopKeysAndSignedUpdates) {
       {Ini("UpdateEnabled=0\nUpdateServer=http://u.example/\n"), "", {"4 plain-http"}},
       {https, "garbage", {"0 update-key"}}, {https, off_curve, {"0 update-key"}},
       {https, good.substr(0, 60), {"0 update-key"}},
+      // A computer name, a DNS name (its host part may be longer than a
+      // computer name), and what neither can be.
+      {sender("DESK-01"), "", {"5 one-sender"}}, {sender("a-long-host-name.buero.example."), "", {"5 one-sender"}},
+      {sender("pc_empfang"), "", {"5 one-sender"}}, {sender("a-long-host-name"), "", {"5 one-sender"}},
+      {sender("\\\\DESK-01"), "", {"5 no-such-host"}}, {sender("PC EMPFANG"), "", {"5 no-such-host"}},
+      {sender("desk..example"), "", {"5 no-such-host"}}, {sender(std::string(64, 'a') + ".example"), "",
+      {"5 no-such-host"}}, {sender("DESK-01/office"), "", {"5 no-such-host"}},
       // clang-format on
   };
   for (const auto& c : cases) {

@@ -30,8 +30,10 @@ class Processes {
   virtual Status StartProcess(const std::string& command_line) = 0;
   // The same for a child whose end is waited for: ChildExitStatus tells
   // whether it has ended and with which status; ReleaseChild forgets it, and
-  // first ends it (with everything it started) when asked to.
-  virtual Result<ChildProcess> StartChild(const std::string& command_line) = 0;
+  // first ends it (with everything it started) when asked to. A non-empty
+  // `output` names a file, made anew, that receives the child's standard
+  // output (what curl's -w writes, say).
+  virtual Result<ChildProcess> StartChild(const std::string& command_line, const std::string& output) = 0;
   virtual std::optional<uint32_t> ChildExitStatus(ChildProcess child) = 0;
   virtual void ReleaseChild(ChildProcess child, bool end_if_running) = 0;
   // Every program that runs on the host now, the service's own included.

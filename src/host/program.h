@@ -36,6 +36,9 @@ class Program {
   virtual std::optional<uint32_t> ClaimInstance() = 0;
   // The host's network name.
   virtual std::string ComputerName() = 0;
+  // The host's fully qualified DNS name ("desk-042.office.example", or the
+  // host name alone without a DNS suffix); empty when it has none.
+  virtual std::string DnsHostName() = 0;
   // The ANSI code page that kalmora.ini and body files are read in (1252
   // for Western Europe): the charset of the mail they make.
   virtual uint32_t AnsiCodePage() = 0;

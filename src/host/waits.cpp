@@ -21,9 +21,9 @@ bool Waits::WaitProcessingEvents(int64_t at_least_ms, int64_t at_most_ms, uint32
 }
 
 ChildEnd Waits::RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
-                         std::optional<ChildProcess>* slot) {
+                         std::optional<ChildProcess>* slot, const std::string& output) {
   ChildEnd end;
-  auto child = processes_.StartChild(command_line);
+  auto child = processes_.StartChild(command_line, output);
   if (!child) {
     end.start = child.status();
     return end;

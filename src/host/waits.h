@@ -32,9 +32,10 @@ class Waits {
                             const std::function<bool()>& done = {});
 
   // Starts a child and waits: at least `at_least_ms`, then until it has
-  // ended, up to `bound_ms`. `slot` names the child while it runs.
+  // ended, up to `bound_ms`. `slot` names the child while it runs; `output`
+  // receives its standard output (see Processes::StartChild).
   ChildEnd RunChild(const std::string& command_line, int64_t at_least_ms, int64_t bound_ms,
-                    std::optional<ChildProcess>* slot = nullptr);
+                    std::optional<ChildProcess>* slot = nullptr, const std::string& output = "");
 
  private:
   Clock& clock_;

@@ -118,19 +118,44 @@ TEST(Smtp, EnvelopeAndMessageFromTheComposedMail) {
 }
 
 // Encoded words never run past 75 characters nor split a character of the
-// code page; quoted-printable lines never past 76.
+// code page; quoted-printable lines never past 76. Decoded, the words give
+// the text again, in UTF-8.
 TEST(Smtp, EncodedWordsAndQuotedPrintableLines) {
   const struct {
-    std::string value, charset, header;
+    std::string value, charset, header, shown;
   } headers[] = {
-      {"Plain text", "windows-1252", "Subject: Plain text\r\n"},
+      {"Plain text", "windows-1252", "Subject: Plain text\r\n", "Plain text"},
       {std::string(30, '\xE4'), "windows-1252",
-       "Subject: =?windows-1252?Q?" + Repeat("=E4", 16) + "?=\r\n =?windows-1252?Q?" + Repeat("=E4", 14) + "?=\r\n"},
+       "Subject: =?windows-1252?Q?" + Repeat("=E4", 16) + "?=\r\n =?windows-1252?Q?" + Repeat("=E4", 14) + "?=\r\n",
+       Repeat("\xC3\xA4", 30)},
       {Repeat("\xC3\xA4", 20), "utf-8",
        "Subject: =?utf-8?Q?" + Repeat("=C3=A4", 9) + "?=\r\n =?utf-8?Q?" + Repeat("=C3=A4", 10) + "?=\r\n =?utf-8?Q?" +
-           Repeat("=C3=A4", 1) + "?=\r\n"},
+           Repeat("=C3=A4", 1) + "?=\r\n",
+       Repeat("\xC3\xA4", 20)},
+      // windows-1252's own characters; "_" and "?" escaped.
+      {"\x80 5 \x93"
+       "Drei K\xF6nige\x94 a_b?",
+       "windows-1252", "Subject: =?windows-1252?Q?=80_5_=93Drei_K=F6nige=94_a=5Fb=3F?=\r\n",
+       "\xE2\x82\xAC 5 \xE2\x80\x9C"
+       "Drei K\xC3\xB6nige\xE2\x80\x9D a_b?"},
   };
-  for (const auto& h : headers) EXPECT_EQ(EncodedHeader("Subject", h.value, h.charset), h.header);
+  for (const auto& h : headers) {
+    const std::string header = EncodedHeader("Subject", h.value, h.charset);
+    EXPECT_EQ(header, h.header);
+    EXPECT_EQ(DecodedHeader(std::string_view(header).substr(9, header.size() - 11), h.charset), h.shown);
+  }
+  // What other mail programs write: B words, lower case, blanks between
+  // words of text; and what is left as it is.
+  const std::pair<std::string, std::string> written[] = {
+      // clang-format off
+      {"=?UTF-8?B?SGVpbGlnZSBEcmVpIEvDtm5pZ2U=?=", "Heilige Drei K\xC3\xB6nige"},
+      {"Re: =?iso-8859-1?q?caf=E9?= =?us-ascii?Q?_ok?= now", "Re: caf\xC3\xA9 ok now"},
+      {"K\xF6nige =?utf-8?Q?x?=", "K\xC3\xB6nige x"},  // 8-bit text in the code page
+      {"=?koi8-r?Q?=E1?= =?utf-8?Q?bad=G0?= =?utf-8?X?a?= =?utf-8?Q?open", "=?koi8-r?Q?=E1?= =?utf-8?Q?bad=G0?= "
+       "=?utf-8?X?a?= =?utf-8?Q?open"},
+      // clang-format on
+  };
+  for (const auto& [value, shown] : written) EXPECT_EQ(DecodedHeader(value, "windows-1252"), shown) << value;
   EXPECT_EQ(CharsetOfCodePage(1252), "windows-1252");
   EXPECT_EQ(CharsetOfCodePage(28592), "iso-8859-2");
   EXPECT_EQ(CharsetOfCodePage(932), "shift_jis");

@@ -117,6 +117,12 @@ Status Notices::SendNetMessage(const std::string& address, const std::string& te
 
 // "An email has been sent to inform ADDRESS." when it was; otherwise what
 // became of it, so that the entry never claims more than happened.
+bool NamesThisHost(std::string_view value, std::string_view computer_name, std::string_view dns_name) {
+  if (value.size() > 1 && value.back() == '.') value.remove_suffix(1);
+  const std::string name = AsciiLower(value);
+  return name == AsciiLower(computer_name) || (!dns_name.empty() && name == AsciiLower(dns_name));
+}
+
 std::string NoticeSentence(const std::string& what, const std::string& address, const Status& sent) {
   if (sent) return "\r\n\r\n" + what + " has been sent to inform " + address + ".";
   return "\r\n\r\n" + what + " to inform " + address + " " + sent.reason() + ".";
@@ -147,7 +153,7 @@ bool Notices::SendMsgHolidayEmails(const CivilDate& day) {
   // A fleet that shares one kalmora.ini lets one computer send the mails
   // meant for everybody, instead of each host sending them once.
   const std::string sender = settings().MsgHolidaysComputer;
-  const bool sends_here = sender.empty() || AsciiLower(sender) == AsciiLower(host_.ComputerName());
+  const bool sends_here = sender.empty() || NamesThisHost(sender, host_.ComputerName(), host_.DnsHostName());
   // The tables of this reading stay alive across the mails' waits, whatever
   // a re-reading meanwhile makes of config_.
   const std::shared_ptr<const HolidayTables> tables = config_.tables;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/config.h"
@@ -49,6 +50,10 @@ class Notices {
   std::optional<CivilDate> sent_on_;
   std::vector<std::string> sent_today_;
 };
+
+// Whether MsgHolidaysComputer names this host: its computer name or its DNS
+// name, without regard to case; a final "." of a DNS name does not count.
+bool NamesThisHost(std::string_view value, std::string_view computer_name, std::string_view dns_name);
 
 // The log entry's sentence about one notice: that it was sent, or what
 // became of it; begins with the two line breaks that set it apart.

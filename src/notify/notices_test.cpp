@@ -1,5 +1,7 @@
 // The e-mail notice on the simulated host: body files, blind copies, calls
 // that fail before send.bat, and what the log says became of each notice.
+#include "notify/notices.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -155,6 +157,16 @@ TEST(Notices, SmtpMailIsSentByCurlAndJudgedByItsStatus) {
     EXPECT_EQ(left, c.left);
     EXPECT_FALSE(dir.Exists("mail.tmp"));
   }
+}
+
+// MsgHolidaysComputer by the computer name or the DNS name, in any case.
+TEST(Mail, TheComputerThatSendsToAll) {
+  const std::pair<const char*, bool> names[] = {{"desk-042", true},
+                                                {"DESK-042.Office.Example.", true},
+                                                {"desk-042.office", false},
+                                                {"office.example", false},
+                                                {"desk-0", false}};
+  for (const auto& [name, sends] : names) EXPECT_EQ(NamesThisHost(name, "DESK-042", "desk-042.office.example"), sends);
 }
 
 }  // namespace

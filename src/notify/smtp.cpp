@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 #include "config/numbers.h"
 
@@ -146,6 +147,125 @@ std::string EncodedHeader(const std::string& name, const std::string& value, con
     i += n;
   }
   return out + " " + word + "?=\r\n";
+}
+
+namespace {
+
+// windows-1252's characters 0x80 to 0x9F; its others are iso-8859-1's.
+constexpr char16_t kWindows1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::optional<std::string> DecodeQ(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '_') {
+      out += ' ';
+    } else if (text[i] != '=') {
+      out += text[i];
+    } else if (i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
+      i += 2;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> DecodeB(std::string_view text) {
+  static constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    if (c == '=') break;
+    const size_t v = kAlphabet.find(c);
+    if (v == std::string_view::npos) return std::nullopt;
+    bits = bits << 6 | static_cast<uint32_t>(v);
+    if ((count += 6) >= 8) out += static_cast<char>(bits >> (count -= 8) & 0xFF);
+  }
+  return out;
+}
+
+// One encoded word's bytes in UTF-8; nothing for a charset not known here.
+std::optional<std::string> ToUtf8(std::string charset, std::string_view bytes) {
+  charset = AsciiLower(charset.substr(0, charset.find('*')));  // RFC 2231's language
+  if (charset == "utf-8" || charset == "us-ascii") return std::string(bytes);
+  const bool windows = charset == "windows-1252" || charset == "cp1252";
+  if (!windows && charset != "iso-8859-1" && charset != "latin1") return std::nullopt;
+  std::string out;
+  for (const char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    AppendUtf8(out, windows && u >= 0x80 && u < 0xA0 ? kWindows1252[u - 0x80] : u);
+  }
+  return out;
+}
+
+// The encoded word at the start of `s` decoded, and its length.
+std::optional<std::pair<std::string, size_t>> EncodedWordAt(std::string_view s) {
+  if (s.substr(0, 2) != "=?") return std::nullopt;
+  const size_t q1 = s.find('?', 2);
+  if (q1 == std::string_view::npos || q1 + 2 >= s.size() || s[q1 + 2] != '?') return std::nullopt;
+  const size_t end = s.find("?=", q1 + 3);
+  if (end == std::string_view::npos) return std::nullopt;
+  const std::string_view text = s.substr(q1 + 3, end - q1 - 3);
+  if (text.find_first_of(" \t") != std::string_view::npos) return std::nullopt;
+  const char encoding = static_cast<char>(std::toupper(static_cast<unsigned char>(s[q1 + 1])));
+  auto bytes = encoding == 'Q' ? DecodeQ(text) : encoding == 'B' ? DecodeB(text) : std::nullopt;
+  auto utf8 = bytes ? ToUtf8(std::string(s.substr(2, q1 - 2)), *bytes) : std::nullopt;
+  if (!utf8) return std::nullopt;
+  return std::pair{*utf8, end + 2};
+}
+
+}  // namespace
+
+std::string DecodedHeader(std::string_view value, const std::string& charset) {
+  std::string unfolded;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value.substr(i, 2) == "\r\n" && i + 2 < value.size() && (value[i + 2] == ' ' || value[i + 2] == '\t')) {
+      ++i;
+      continue;
+    }
+    unfolded += value[i];
+  }
+  std::string out;
+  std::string_view s = unfolded;
+  size_t blanks_at = std::string::npos;  // where the blanks after an encoded word began in `out`
+  while (!s.empty()) {
+    if (auto word = EncodedWordAt(s)) {
+      if (blanks_at != std::string::npos) out.resize(blanks_at);
+      out += word->first;
+      s.remove_prefix(word->second);
+      blanks_at = out.size();
+      continue;
+    }
+    if (s[0] != ' ' && s[0] != '\t') blanks_at = std::string::npos;
+    out += Is8Bit(s[0]) ? ToUtf8(charset, s.substr(0, 1)).value_or(std::string(1, s[0])) : std::string(1, s[0]);
+    s.remove_prefix(1);
+  }
+  return out;
 }
 
 std::string QuotedPrintable(std::string_view body) {

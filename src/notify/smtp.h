@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/host.h"
@@ -43,6 +44,15 @@ std::string CharsetOfCodePage(uint32_t code_page);
 // ("=?charset?Q?...?=", none longer than 75 characters, no character split
 // between two) when the value holds 8-bit characters; otherwise as it is.
 std::string EncodedHeader(const std::string& name, const std::string& value, const std::string& charset);
+
+// The other way, for display: the value of a header as read from a mail
+// (folded lines joined), its encoded words ("=?charset?Q?...?=" and
+// "=?charset?B?...?=") decoded and the blanks between two of them dropped,
+// in UTF-8; 8-bit text outside them is taken to be in `charset` (mail.tmp's
+// headers are in the ANSI code page). utf-8, us-ascii, iso-8859-1 and
+// windows-1252 are known; a word in another charset, or one that is not well
+// formed, stays as it is.
+std::string DecodedHeader(std::string_view value, const std::string& charset);
 
 // A body with CR LF line ends as quoted-printable: lines of at most 76
 // characters, its hard line ends kept.

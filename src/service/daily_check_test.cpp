@@ -86,12 +86,12 @@ TEST(Decision, Timelines) {
        {"09:59:55.000 mail team@example.com|Greetings||Merry Christmas",
         "09:59:58.000 mail boss@example.com|Party||Drinks at four",
         "10:00:01.000 mail it@example.com|Note||Note", "10:00:08.500 exit exit-timer"}, "2026-12-24 09:59:45"},
-      // Only the computer MsgHolidaysComputer names (without regard to case)
-      // sends the message-holiday mails; another says so in its log. The
-      // notice names the computer that sends it.
+      // Only the computer MsgHolidaysComputer names (by its DNS name here,
+      // without regard to case) sends the message-holiday mails; another says
+      // so in its log. The notice names the computer that sends it.
       {"ExitAfterCheck=1\n", "", {"10:00:10.000 mail team@example.com|Greetings||Merry Christmas",
        "10:00:13.000 mail boss@example.com|Party||Drinks at four", "10:00:16.000 mail it@example.com|Note||Note",
-       "10:00:23.500 exit exit-timer"}, "2026-12-24 10:00", false, 0, "MsgHolidaysComputer=simhost\n"},
+       "10:00:23.500 exit exit-timer"}, "2026-12-24 10:00", false, 0, "MsgHolidaysComputer=SimHost.Example\n"},
       {"ShutdownEnabled=1\nMsgOnShutdownEmail=1\nShutdownMsg=%COMPUTER% halts for %HLDY%\n", "",
        {"10:00:10.000 event Kalmora: Today's message-holiday emails (3) are sent by the computer DESK-01 "
         "(MsgHolidaysComputer), not by this one (SIMHOST).", "10:00:10.000 mail it@example.com|Christmas Eve||SIMHOST "

@@ -69,25 +69,29 @@ void frmMain::ClearDayState() {
 }
 
 // The whole argument string, exactly: "-INSTALL" or "-install x" are not
-// "-install". Every argument but "-debug" ends the program here.
+// "-install". Every argument but "-debug" ends the program here. Scripts
+// add " -quiet" to -install and -uninstall: the same, without the message
+// box, the exit status alone telling how it went.
 void frmMain::ActOnCommandLine() {
   const std::string args = host_.CommandLineArgs();
   const std::string caption = "Kalmora";
+  const bool quiet = args == "-install -quiet" || args == "-uninstall -quiet";
   // A failure says why in a second paragraph, in the system's own words.
   auto tell = [&](const Status& done, const std::string& success, const std::string& failure) {
+    if (quiet) return;
     if (done) {
       host_.ShowMessage(caption, success, MsgIcon::Information);
     } else {
       host_.ShowMessage(caption, failure + (done.reason().empty() ? "" : "\r\n\r\n" + done.reason()), MsgIcon::Warning);
     }
   };
-  if (args == "-install") {
+  if (args == "-install" || args == "-install -quiet") {
     host_.SetInteractiveDesktop(true);
     host_.SetStartType(StartType::Automatic);
     const Status done = host_.RegisterService();
     tell(done, "Kalmora Service successfully installed!", "Kalmora Service could not be installed.");
     host_.ExitProgram(done ? ExitReason::Command : ExitReason::CommandFailed);
-  } else if (args == "-uninstall") {
+  } else if (args == "-uninstall" || args == "-uninstall -quiet") {
     const Status done = host_.UnregisterService();
     tell(done, "Kalmora Service successfully uninstalled!", "Kalmora Service could not be uninstalled.");
     host_.ExitProgram(done ? ExitReason::Command : ExitReason::CommandFailed);
@@ -192,7 +196,9 @@ void frmMain::LogDailyReport() {
                                                 DailyReportDecision(day_, settings())}));
 }
 
-void frmMain::OnlineUpdate() { updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion); }
+void frmMain::OnlineUpdate() {
+  if (online_update_) updater_.OnlineUpdate(facts_.RunningAsService, facts_.GlobalIniVersion);
+}
 
 void frmMain::OnPowerResume() { countdown_.OnPowerResume(); }
 
@@ -216,8 +222,9 @@ void frmMain::OnTimer(TimerId id) {
   }
 }
 
-[[noreturn]] void RunKalmora(Host& host) {
+[[noreturn]] void RunKalmora(Host& host, bool online_update) {
   frmMain form(host);
+  if (!online_update) form.LeaveOutOnlineUpdate();
   host.SetEventSink(&form);
   form.RunStartup();
   host.RunEventLoop();

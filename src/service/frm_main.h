@@ -40,6 +40,10 @@ class frmMain : public EventSink {
   void DailyCheck();
   void CountdownTick() { countdown_.CountdownTick(); }
 
+  // The planner's days without an update server: no online update, whatever
+  // kalmora.ini says.
+  void LeaveOutOnlineUpdate() { online_update_ = false; }
+
   // Read-only views for tests and tools.
   const Settings& settings() const { return *config_.values; }
   const HolidayTables& tables() const { return *config_.tables; }
@@ -68,9 +72,11 @@ class frmMain : public EventSink {
   Updater updater_;
   bool power_events_accepted_ = false;
   bool instance_claimed_ = false;  // this process is the host's one Kalmora
+  bool online_update_ = true;
 };
 
 // Runs Kalmora on a host: start-up, then the event loop until it ends.
-[[noreturn]] void RunKalmora(Host& host);
+// `online_update` false: see LeaveOutOnlineUpdate.
+[[noreturn]] void RunKalmora(Host& host, bool online_update = true);
 
 }  // namespace kalmora

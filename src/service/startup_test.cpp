@@ -20,7 +20,12 @@ TEST(Startup, CommandLine) {
                     "msgbox Kalmora Kalmora Service successfully installed! information", "exit command"}},
       {"-uninstall", {"service UnregisterService",
                       "msgbox Kalmora Kalmora Service successfully uninstalled! information", "exit command"}},
-      {"-INSTALL", invalid}, {"-install x", invalid}, {" -debug", invalid}, {"-debugx", invalid}, {"/install", invalid}};
+      // -quiet: the same without the message box.
+      {"-install -quiet", {"service SetInteractiveDesktop", "service SetStartType 2", "service RegisterService",
+                           "exit command"}},
+      {"-uninstall -quiet", {"service UnregisterService", "exit command"}},
+      {"-INSTALL", invalid}, {"-install x", invalid}, {" -debug", invalid}, {"-debugx", invalid}, {"/install", invalid},
+      {"-quiet", invalid}, {"-install  -quiet", invalid}, {"-debug -quiet", invalid}, {"-quiet -install", invalid}};
   // clang-format on
   for (const auto& [args, expected] : cases) {
     Strings lines = RunIni(Ini("ExitAfterCheck=1\n"), {.args = args}).Lines({"msgbox", "service", "event", "exit"});

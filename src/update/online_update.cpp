@@ -26,6 +26,8 @@ namespace {
 
 // The download pause: curl gets at least this long, as it always has.
 constexpr int64_t kDownloadPauseMs = 3000;
+// Where curl's -w lines go while it runs.
+constexpr const char* kDownloadAnswers = "curl-answers.txt";
 
 // An index without a pin for the file accepts it as before; with one, the
 // file's SHA-256 must match it (hexadecimal in either case).
@@ -54,18 +56,43 @@ bool IndexMissing(bool signed_index, bool arrived, const std::string& ini_versio
 
 }  // namespace
 
+// What one curl run brought: how curl itself fared, and the files that the
+// server answered with an HTTP error (none of them saved).
+struct Updater::Downloaded {
+  Status run;
+  std::map<std::string, std::string> missing;
+  // One file's outcome: a file the server lacks costs only that file.
+  Status Of(const std::string& file) const {
+    auto it = missing.find(file);
+    return it != missing.end() ? Status::Failure(it->second) : run;
+  }
+  // Whether every file came.
+  Status All() const { return missing.empty() ? run : Status::Failure(missing.begin()->second); }
+};
+
 // curl is judged by its own exit status, never by a file that merely exists:
-// a transfer that broke off leaves a file too.
-Status Updater::Download(const std::string& files) {
+// a transfer that broke off leaves a file too. With -f a file the server
+// lacks is not saved (its error page would be read as the file), and -w
+// says for each file what the server answered; curl's status 22 only
+// repeats that.
+Updater::Downloaded Updater::Download(const std::string& files) {
   double seconds = settings().UpdateTimeout.value();
   if (!(seconds > 0) || seconds > 86400) seconds = settings().UpdateTimeout.fallback;
   const auto bound_ms = static_cast<int64_t>(seconds * 1000);
-  ChildEnd end =
-      waits_.RunChild("system\\curl -O -s " + settings().UpdateServer + "kalmora/" + files, kDownloadPauseMs, bound_ms);
-  if (!end.start) return Status::Failure("system\\curl could not be started (" + end.start.reason() + ")");
-  if (!end.status) return Status::Failure("the transfer timed out after " + std::to_string(bound_ms / 1000) + " s");
-  if (*end.status != 0) return Status::Failure(CurlFailureText(*end.status));
-  return Status();
+  ChildEnd end = waits_.RunChild("system\\curl -O -s -f -w \"" + std::string(kTransferWriteOut) + "\" " +
+                                     settings().UpdateServer + "kalmora/" + files,
+                                 kDownloadPauseMs, bound_ms, nullptr, kDownloadAnswers);
+  const std::optional<std::string> answers = host_.ReadFile(kDownloadAnswers);
+  if (answers) (void)host_.DeleteFile(kDownloadAnswers);
+  Downloaded d{Status(), HttpErrors(answers.value_or(""))};
+  if (!end.start) {
+    d.run = Status::Failure("system\\curl could not be started (" + end.start.reason() + ")");
+  } else if (!end.status) {
+    d.run = Status::Failure("the transfer timed out after " + std::to_string(bound_ms / 1000) + " s");
+  } else if (*end.status != 0 && !(*end.status == 22 && !d.missing.empty())) {
+    d.run = Status::Failure(CurlFailureText(*end.status));
+  }
+  return d;
 }
 
 // A configuration from the network replaces the live one only when it reads
@@ -228,7 +255,7 @@ void Updater::HandOverProgram(UpdateRun& run, const Status& ready) {
 }
 
 void Updater::InstallConfigurationOnly(UpdateRun& run) {
-  InstallConfiguration(run, Download("kalmora.ini.new"));
+  InstallConfiguration(run, Download("kalmora.ini.new").All());
   // The local index records what was installed, so a refused download is
   // tried again at the next start.
   if (run.ini_installed) {
@@ -238,20 +265,21 @@ void Updater::InstallConfigurationOnly(UpdateRun& run) {
 }
 
 void Updater::InstallProgramOnly(UpdateRun& run) {
-  Status transfer = Download("kalmora.exe.new");
+  Status transfer = Download("kalmora.exe.new").All();
   Status ready = transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer;
   if (ready) SwapVersionIndex();
   HandOverProgram(run, ready);
 }
 
 void Updater::InstallBoth(UpdateRun& run) {
-  // One curl run fetches both; when it fails, neither file can be trusted.
-  Status transfer = Download("{kalmora.exe,kalmora.ini}.new");
-  InstallConfiguration(run, transfer);
+  // One curl run fetches both; when curl fails, neither file can be trusted.
+  const Downloaded both = Download("{kalmora.exe,kalmora.ini}.new");
+  InstallConfiguration(run, both.Of("kalmora.ini.new"));
   // The local index holds only the configuration's version; the program's
   // is compared with the running program at every start.
   if (run.ini_installed) SwapVersionIndex();
-  HandOverProgram(run, transfer ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : transfer);
+  const Status exe = both.Of("kalmora.exe.new");
+  HandOverProgram(run, exe ? AcceptDownloadedProgram(run.ServerExeVersion, run.exe_sha) : exe);
   // Without a hand-over the daily check must work from the configuration
   // just put in place.
   if (!run.exe_handed_over && run.ini_installed) reread_();
@@ -301,7 +329,7 @@ bool Updater::FetchIndex(UpdateRun& run) {
   if (run.signed_index) {
     (void)host_.DeleteFile("versions.idx.sig");
     // One transfer for both, so that the signature belongs to this index.
-    run.index = Download("versions.idx{.new,.sig}");
+    run.index = Download("versions.idx{.new,.sig}").All();
     if (run.index) {
       if (Status trusted = CheckSignedIndex(**key); !trusted) {
         RefuseIndex(trusted.reason());
@@ -310,7 +338,7 @@ bool Updater::FetchIndex(UpdateRun& run) {
     }
     (void)host_.DeleteFile("versions.idx.sig");
   } else {
-    run.index = Download("versions.idx.new");
+    run.index = Download("versions.idx.new").All();
   }
   ReadServerIndex(run);
   if (run.signed_index && run.index) {

@@ -27,8 +27,9 @@ class Updater {
 
  private:
   struct UpdateRun;
+  struct Downloaded;
   const Settings& settings() const { return *config_.values; }
-  Status Download(const std::string& files);
+  Downloaded Download(const std::string& files);
   bool FetchIndex(UpdateRun& run);
   void ReadServerIndex(UpdateRun& run);
   Result<std::optional<std::string>> ReadUpdateKey();

@@ -35,7 +35,8 @@ const std::string kServerIni =
         "24.12.#### = Server Eve\n", "01.12.####,a,b,c@example.com\n02.12.####,a,b,c@example.com\n03.12.####,a,b,c\n");
 const std::string kOldExe = MakeStandInExecutable({1, 0, 5}, "kalmora");
 const std::string kNewExe = MakeStandInExecutable({1, 0, 6}, "kalmora");
-const char* const kDownloads[] = {"versions.idx.new", "versions.idx.sig", "kalmora.ini.new", "kalmora.exe.new"};
+const char* const kDownloads[] = {"versions.idx.new", "versions.idx.sig", "kalmora.ini.new", "kalmora.exe.new",
+                                  "curl-answers.txt"};
 
 // Upper case: the index may pin in either case.
 std::string Sha256(const std::string& bytes) {
@@ -84,7 +85,7 @@ class OnlineUpdate : public ::testing::Test {
     for (const char* offered : kDownloads) server_.Remove(offered);
   }
   // A fresh program directory, and the server offering this index and
-  // files; an error page comes for what it does not offer.
+  // files; it answers 404 for what it does not offer.
   void Offer(const std::string& index, const std::string& ini = "", const std::string& exe = "") {
     SetUp();
     server_.Write("versions.idx.new", index);
@@ -112,7 +113,7 @@ class OnlineUpdate : public ::testing::Test {
 // the configuration in place, and each failure the report gives has its
 // error entry.
 TEST_F(OnlineUpdate, WhatIsNewerIsPutInPlaceOrHandedOverOrRefused) {
-  const std::string no_ini = "-ini: it is not a readable configuration file (no line [ShutdownHolidays]).";
+  const std::string no_ini = "-ini: the server answered 404 Not Found for kalmora.ini.new.";
   const std::string ini_no = "1.0.5>1.0.5, 7>8: -ini: ", exe_no = "1.0.5>1.0.6, 7>7: -exe: ";
   const std::string failed = "1.0.5>NO_UPDATE, 7>NO_UPDATE: no-index Its transfer failed: ";
   const std::string not_found = "could not be started (The system cannot find the file specified.)";
@@ -121,7 +122,7 @@ TEST_F(OnlineUpdate, WhatIsNewerIsPutInPlaceOrHandedOverOrRefused) {
   unstamped[unstamped.find("\xBD\x04\xEF\xFE")] = 0;
   const std::string pinned = Index("1.0.6 8\nIniSha256=" + Sha256(kServerIni) + "\nExeSha256=" + Sha256(kNewExe));
   const struct {
-    std::string index, ini, exe;  // offered; an error page comes for what is not
+    std::string index, ini, exe;  // offered; the server answers 404 for what is not
     Strings reports;
     size_t errors = 0;
     bool new_index = false;  // versions.idx is then the server's
@@ -139,7 +140,10 @@ TEST_F(OnlineUpdate, WhatIsNewerIsPutInPlaceOrHandedOverOrRefused) {
       {pinned, kServerIni, kNewExe, {"1.0.5>1.0.6, 7>8: +ini +exe", "1.0.6>1.0.6, 8>8: none"}, 0, true,
        {.server_delay_ms = 20000}},
       // The program is tried again at the next start: the running one is older.
-      {Index("1.0.6 8"), kServerIni, "", {"1.0.5>1.0.6, 7>8: +ini -exe: it is not a Windows executable."}, 1, true},
+      // A file the server lacks costs only that file, though one curl run
+      // fetches both.
+      {Index("1.0.6 8"), kServerIni, "", {"1.0.5>1.0.6, 7>8: +ini -exe: the server answered 404 Not Found for "
+       "kalmora.exe.new."}, 1, true},
       // The hand-over goes ahead; the new program sees the old IniVersion.
       {Index("1.0.6 8"), "", kNewExe, {"1.0.5>1.0.6, 7>8: " + no_ini + " +exe",
        "1.0.6>1.0.6, 7>8: " + no_ini + " none"}, 2},
@@ -162,7 +166,7 @@ TEST_F(OnlineUpdate, WhatIsNewerIsPutInPlaceOrHandedOverOrRefused) {
        "match IniSha256 of the version index. none"}, 1},
       // Broken off at 90 %: what arrived would read as a configuration.
       {Index("1.0.5 8"), kServerIni, "", {ini_no + closed + ". none"}, 1, false, {.server_cut = {{"kalmora.ini.new", 0.9}}}},
-      {Index("1.0.6 7"), "", "", {exe_no + "it is not a Windows executable. none"}, 1},
+      {Index("1.0.6 7"), "", "<html>Not here</html>", {exe_no + "it is not a Windows executable. none"}, 1},
       {Index("1.0.6 7\nExeSha256=" + Sha256("x")), "", kNewExe, {exe_no + "its SHA-256 does not match ExeSha256 of "
        "the version index. none"}, 1},
       // Either would be offered again as soon as it ran.
@@ -194,7 +198,8 @@ TEST_F(OnlineUpdate, WhatIsNewerIsPutInPlaceOrHandedOverOrRefused) {
     prog_.Write("kalmora.ini", ini);
     prog_.Write("versions.idx", c.local_index);
     Update u = Run(c.run);
-    EXPECT_EQ(u.run.Of("spawn").at(0)["cmd"], "system\\curl -O -s " + url);
+    EXPECT_EQ(u.run.Of("spawn").at(0)["cmd"],
+              "system\\curl -O -s -f -w \"%{http_code} %{filename_effective}\\n\" " + url);
     EXPECT_EQ(u.reports, c.reports);
     EXPECT_EQ(u.run.Of("start").size(), 2 * c.reports.size() - 1) << "Kalmora's, and Zorvane's at a hand-over";
     EXPECT_EQ(u.errors.size(), c.errors);
@@ -299,7 +304,9 @@ TEST_F(OnlineUpdate, WithAKeyOnlyASignedIndexIsRead) {
   } cases[] = {
       // clang-format off
       {good, ""}, {offer("1.0.5 7"), ""},
-      {good, "refused: it is not signed: versions.idx.sig is no signature", ""},
+      // No signature on the server, and a page in its place.
+      {good, "\r\n\r\nThe transfer failed: the server answered 404 Not Found for versions.idx.sig.", ""},
+      {good, "refused: it is not signed: versions.idx.sig is no signature", "<html>Not here</html>"},
       {good, "refused: it is signed by another key", other.Sign(good)},
       {changed, "refused: it is signed by another key", key.Sign(good)},
       {Index("1.0.6 8" + pins + "\nExpires=2026-12-01"), "refused: it expired on 2026-12-01."},

@@ -154,6 +154,38 @@ std::string CurlFailureText(uint32_t status, CurlTask task) {
   return "curl failed with status " + std::to_string(status);
 }
 
+std::map<std::string, std::string> HttpErrors(std::string_view written_out) {
+  static const std::pair<int, const char*> kReasons[] = {
+      {400, "Bad Request"},        {401, "Unauthorized"},
+      {403, "Forbidden"},          {404, "Not Found"},
+      {405, "Method Not Allowed"}, {407, "Proxy Authentication Required"},
+      {408, "Request Timeout"},    {410, "Gone"},
+      {429, "Too Many Requests"},  {500, "Internal Server Error"},
+      {502, "Bad Gateway"},        {503, "Service Unavailable"},
+      {504, "Gateway Timeout"},
+  };
+  std::map<std::string, std::string> errors;
+  while (!written_out.empty()) {
+    const size_t end = written_out.find('\n');
+    std::string_view line = written_out.substr(0, end);
+    written_out.remove_prefix(end == std::string_view::npos ? written_out.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.size() < 5 || line[3] != ' ' ||
+        !std::all_of(line.begin(), line.begin() + 3, [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+    if (code < 400) continue;
+    const std::string file(line.substr(4));
+    std::string text = "the server answered " + std::string(line.substr(0, 3));
+    for (const auto& [number, reason] : kReasons) {
+      if (number == code) text += std::string(" ") + reason;
+    }
+    errors.emplace(file, text + " for " + file);
+  }
+  return errors;
+}
+
 std::string MakeStandInExecutable(const ProgramVersion& v, std::string_view name) {
   // MZ header, PE signature at 0x80, a 64-bit optional header of 0xF0 bytes,
   // one section ".rsrc" whose raw data (0x200 bytes at 0x200) holds the

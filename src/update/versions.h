@@ -2,6 +2,7 @@
 // configuration newer, and is a downloaded program file a Windows executable.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,15 @@ enum class CurlTask { Download, Mail };
 
 // curl's exit status in an administrator's words, with the number.
 std::string CurlFailureText(uint32_t status, CurlTask task = CurlTask::Download);
+
+// What the downloads' curl writes for each transfer with -w: the server's
+// HTTP status (000 without an answer), a blank, the file it saves to.
+inline constexpr const char* kTransferWriteOut = "%{http_code} %{filename_effective}\\n";
+
+// Each file of those lines that the server answered with an HTTP error, and
+// that answer in words: "the server answered 404 Not Found for
+// versions.idx.sig". Empty when the server had every file.
+std::map<std::string, std::string> HttpErrors(std::string_view written_out);
 
 // A small PE file stamped with a version, used where a real program file is
 // not at hand (the simulator's stand-ins and tests).

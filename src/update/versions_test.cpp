@@ -29,6 +29,17 @@ TEST(Versions, WhatIsNewer) {
   }
 }
 
+// curl's -w lines: what the server refused, in words; an answer without a
+// status (000), a 2xx or 3xx one and a line that is no answer are none.
+TEST(Versions, TheServersRefusalsInWords) {
+  EXPECT_EQ(HttpErrors("200 versions.idx.new\n404 versions.idx.sig\n000 kalmora.ini.new\n503 kalmora.exe.new\r\n"
+                       "418 kalmora.ini.new\n304 a\nxyz b\n4041 c\n"),
+            (std::map<std::string, std::string>{
+                {"versions.idx.sig", "the server answered 404 Not Found for versions.idx.sig"},
+                {"kalmora.exe.new", "the server answered 503 Service Unavailable for kalmora.exe.new"},
+                {"kalmora.ini.new", "the server answered 418 for kalmora.ini.new"}}));
+}
+
 // The stand-in: MZ header, PE signature at 0x80, one section whose raw data
 // ends the 1024-byte file. Every way a download can stop short of the whole
 // file, headers that point past its end, and what is no executable at all.

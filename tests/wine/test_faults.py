@@ -13,7 +13,7 @@ CUT = "the connection was closed before the file was complete (curl status 18)"
 FILES = {"idx": "versions.idx", "exe": "kalmora.exe", "ini": "kalmora.ini"}
 NOTHING = "No files were updated."
 HANDED = "Program file version {} was handed to the update helper, which puts it in place and starts it."
-WHY_404 = "it is not a readable configuration file (no line [ShutdownHolidays])"
+WHY_404 = "the server answered 404 Not Found for kalmora.ini.new"
 
 
 def report(local_exe, server_exe, local_ini, server_ini, *lines):
@@ -22,10 +22,12 @@ def report(local_exe, server_exe, local_ini, server_ini, *lines):
                f"Local  IniVersion = {local_ini}\r\nServer IniVersion = {server_ini}\r\n\r\n" + "\r\n".join(lines))
 
 
-def refused(cur, ext, why, exe, ini):
-    # The entries of a download refused (all else kept) by the program `cur`.
+def refused(cur, ext, why, exe, ini, saved=True):
+    # The entries of a download refused (all else kept) by the program `cur`;
+    # a file the server lacks was never saved, so there is nothing to delete.
     what, version = {"exe": ("program", exe), "ini": ("configuration", ini)}[ext]
-    return [(1, f"Kalmora: The {what} file kalmora.{ext}.new (version {version}) was not installed and was deleted: "
+    deleted = " and was deleted" if saved else ""
+    return [(1, f"Kalmora: The {what} file kalmora.{ext}.new (version {version}) was not installed{deleted}: "
                 f"{why}. The current kalmora.{ext} is kept."),
             report(cur, exe, 1, ini, f"{what.capitalize()} file version {version} was not installed: {why}.", NOTHING)]
 
@@ -36,14 +38,15 @@ def cases(cur, nxt):
     # "slow", "missing"); the program file served; the requests as
     # "file:outcome"; the event-log entries; the files that end as the new
     # ones; and the mails' X-Mailer version and subjects, in order.
-    def failed(ext, why, exe, ini, **row):
-        return dict(offer=(exe, ini), mails=(cur, "old 1"), events=refused(cur, ext, why, exe, ini), **row)
+    def failed(ext, why, exe, ini, saved=True, **row):
+        return dict(offer=(exe, ini), mails=(cur, "old 1"), events=refused(cur, ext, why, exe, ini, saved), **row)
     return {
         "cut-program": failed("exe", CUT, nxt, 1, faults={"exe": "cut"}, program="next/kalmora.exe",
                               asked="idx exe:cut"),
         "cut-configuration": failed("ini", CUT, cur, 2, faults={"ini": "cut"}, asked="idx ini:cut"),
-        # The server's error page must not replace the live configuration.
-        "missing-configuration": failed("ini", WHY_404, cur, 2, faults={"ini": "missing"}, asked="idx ini:404"),
+        # The server's answer 404, in words; its error page is not saved.
+        "missing-configuration": failed("ini", WHY_404, cur, 2, False, faults={"ini": "missing"},
+                                        asked="idx ini:404"),
         "unstamped": failed("exe", "it carries no version stamp", nxt, 1, program="kalmora_probe.exe", asked="idx exe"),
         # Both files newer: kalmora.ini is replaced here, kalmora.exe by
         # zorvane.exe, which starts the new program; that one finds nothing new.

@@ -2,10 +2,12 @@
 // simulated update server and mail server, Zorvane's start, and the desk
 // program in the simulated sessions.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "config/numbers.h"
+#include "config/rules.h"
 #include "host/sim/sim_host.h"
 #include "notify/desk_command.h"
 #include "update/versions.h"
@@ -70,20 +72,22 @@ Status SimHost::Spawn(const std::string& command_line, std::string& child, std::
 }
 
 Status SimHost::StartProcess(const std::string& command_line) {
-  auto child = StartChild(command_line);
+  auto child = StartChild(command_line, "");
   if (!child) return child.status();
   ReleaseChild(*child, false);
   return Status();
 }
 
-Result<ChildProcess> SimHost::StartChild(const std::string& command_line) {
+Result<ChildProcess> SimHost::StartChild(const std::string& command_line, const std::string& output) {
   std::string name, rest;
   if (Status s = Spawn(command_line, name, rest); !s) return s;
+  // Made anew as the child starts, as the host's file for it is.
+  if (!output.empty()) std::ofstream(world_.Resolve(output, cwd_), std::ios::binary | std::ios::trunc);
   SimChild c;
   if (name == "curl" && command_line.find(" --mail-from ") != std::string::npos) {
     c = SmtpCurl(command_line);
   } else if (name == "curl") {
-    c = Curl(command_line);
+    c = Curl(command_line, output.empty() ? "" : world_.Resolve(output, cwd_));
   } else if (name == "send.bat") {
     c = SendBat();
   } else {
@@ -162,17 +166,26 @@ SimChild SimHost::SmtpCurl(const std::string& command_line) {
 namespace {
 
 // Writes what has arrived of every transfer `elapsed` ms after the start,
-// each taking `each` ms, one after the other.
+// each taking `each` ms, one after the other, and what -w wrote for each
+// transfer that ended to `output`.
 void Deliver(World& world, const std::string& program, const std::vector<Transfer>& transfers, int64_t elapsed,
-             int64_t each) {
+             int64_t each, const std::string& output) {
+  std::ofstream written_out;
+  if (!output.empty()) written_out.open(output, std::ios::binary | std::ios::app);
   for (const Transfer& t : transfers) {
     if (!t.reachable) {
       world.Emit(program, "download", Record{{"url", t.url}, {"file", t.file}, {"saved", false}});
+      written_out << t.written_out;
       continue;
     }
     double part = each > 0 ? std::clamp(static_cast<double>(elapsed) / static_cast<double>(each), 0.0, 1.0) : 1.0;
     elapsed -= each;
     if (part <= 0) break;
+    written_out << t.written_out;
+    if (t.refused) {
+      world.Emit(program, "download", Record{{"url", t.url}, {"file", t.file}, {"saved", false}});
+      continue;
+    }
     if (t.cut) part = std::min(part, *t.cut);
     const size_t bytes = part >= 1.0 ? t.bytes.size() : static_cast<size_t>(static_cast<double>(t.bytes.size()) * part);
     std::ofstream out(t.path, std::ios::binary | std::ios::trunc);
@@ -187,8 +200,10 @@ void Deliver(World& world, const std::string& program, const std::vector<Transfe
 }  // namespace
 
 // What the simulated update server makes of one URL; `status` becomes the
-// curl status a failing transfer ends with.
-Transfer SimHost::PlanTransfer(const std::string& url, uint32_t& status) {
+// curl status a failing transfer ends with. A file the server lacks comes
+// as its error page with the status 404, which --fail turns into curl
+// status 22 and nothing saved.
+Transfer SimHost::PlanTransfer(const std::string& url, bool fail_on_http_error, uint32_t& status) {
   const Options& o = world_.options();
   const std::string prefix = o.server_url + "kalmora/";
   Transfer t;
@@ -209,7 +224,11 @@ Transfer SimHost::PlanTransfer(const std::string& url, uint32_t& status) {
     const bool inside = name.find("..") == std::string::npos && (name.empty() || name[0] != '/');
     auto content = inside ? ReadWhole(o.server_dir + "/" + name) : std::nullopt;
     t.bytes = content ? *content : std::string(kErrorPage);
-    if (auto it = o.server_cut.find(t.file); it != o.server_cut.end()) {
+    t.http_code = content ? 200 : 404;
+    t.refused = !content && fail_on_http_error;
+    if (t.refused) {
+      if (status == 0) status = 22;  // curl: the server answered with an HTTP error
+    } else if (auto it = o.server_cut.find(t.file); it != o.server_cut.end()) {
       t.cut = it->second;
       status = 18;  // curl: partial file
     }
@@ -220,22 +239,35 @@ Transfer SimHost::PlanTransfer(const std::string& url, uint32_t& status) {
 // curl -O: each URL of the (brace-expanded) last word is saved under its last
 // segment. Every reachable file takes the server's delay, one after the
 // other; a file cut by a fault arrives in part and curl ends with status 18.
-SimChild SimHost::Curl(const std::string& command_line) {
+// -f (--fail) saves nothing of an HTTP error; -w "FORMAT" writes FORMAT for
+// each transfer as it ends, with %{http_code} (000 without an answer),
+// %{filename_effective} and \n.
+SimChild SimHost::Curl(const std::string& command_line, const std::string& output) {
   SimChild c;
   c.parent = program_;
   c.cmd = command_line;
   c.start = c.end = world_.now();
+  const size_t w = command_line.find(" -w \"");
+  const std::string format =
+      w == std::string::npos ? "" : command_line.substr(w + 5, command_line.find('"', w + 5) - w - 5);
+  const bool fail = (" " + command_line + " ").find(" -f ") != std::string::npos ||
+                    (command_line + " ").find(" --fail ") != std::string::npos;
   auto transfers = std::make_shared<std::vector<Transfer>>();
   for (const std::string& one : ExpandBraces(command_line.substr(command_line.find_last_of(' ') + 1))) {
-    transfers->push_back(PlanTransfer(one, c.status));
+    Transfer t = PlanTransfer(one, fail, c.status);
+    char code[8];
+    std::snprintf(code, sizeof code, "%03d", t.http_code);
+    t.written_out =
+        ReplaceAll(ReplaceAll(ReplaceAll(format, "%{http_code}", code), "%{filename_effective}", t.file), "\\n", "\n");
+    transfers->push_back(std::move(t));
     if (transfers->back().reachable) c.end += world_.options().server_delay_ms;
   }
   World* world = &world_;
   const std::string program = program_;
   const LocalMs start = c.start, end = c.end;
   const int64_t each = world_.options().server_delay_ms;
-  c.on_end = [=] { Deliver(*world, program, *transfers, end - start, each); };
-  c.on_kill = [=](LocalMs at) { Deliver(*world, program, *transfers, at - start, each); };
+  c.on_end = [=] { Deliver(*world, program, *transfers, end - start, each, output); };
+  c.on_kill = [=](LocalMs at) { Deliver(*world, program, *transfers, at - start, each, output); };
   return c;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "config/numbers.h"
 #include "host/host.h"
 #include "host/signature.h"
 #include "host/sim/profile_lookup.h"
@@ -20,8 +21,11 @@ namespace kalmora::sim {
 struct Transfer {
   std::string url, file, path;
   bool reachable = false;
+  int http_code = 0;     // the server's answer; 0 without one
+  bool refused = false;  // an HTTP error with --fail: nothing is saved
   std::string bytes;
   std::optional<double> cut;  // the fraction after which it breaks off
+  std::string written_out;    // what -w writes for it to the standard output
 };
 
 // A file's bytes, or nothing when it is not a readable regular file.
@@ -52,7 +56,7 @@ class SimHost : public Host {
   void HideWindow() override {}
   void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
   Status StartProcess(const std::string& command_line) override;
-  Result<ChildProcess> StartChild(const std::string& command_line) override;
+  Result<ChildProcess> StartChild(const std::string& command_line, const std::string& output) override;
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   Result<std::vector<RunningProgram>> RunningPrograms() override;
@@ -61,6 +65,8 @@ class SimHost : public Host {
   uint32_t pid() const { return pid_; }
   bool connected() const { return connected_; }
   std::string ComputerName() override { return world_.options().computer; }
+  // The computer name in lower case in the domain "example": simhost.example.
+  std::string DnsHostName() override { return AsciiLower(world_.options().computer) + ".example"; }
   uint32_t AnsiCodePage() override { return 1252; }
 
   void SetInteractiveDesktop(bool on) override;
@@ -122,8 +128,8 @@ class SimHost : public Host {
   // whether it can start.
   std::string ChildName(const std::string& command_line, std::string& rest);
   Status Spawn(const std::string& command_line, std::string& child, std::string& rest);
-  SimChild Curl(const std::string& command_line);
-  Transfer PlanTransfer(const std::string& url, uint32_t& status);
+  SimChild Curl(const std::string& command_line, const std::string& output);
+  Transfer PlanTransfer(const std::string& url, bool fail_on_http_error, uint32_t& status);
   SimChild SendBat();
   SimChild SmtpCurl(const std::string& command_line);
   bool FileExistsQuiet(const std::string& name);

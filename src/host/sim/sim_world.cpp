@@ -250,7 +250,7 @@ void World::RunProgram(const Launch& l) {
   const std::string outer = std::exchange(running_, l.program);
   Emit(l.program, "start", Record{{"args", l.args}, {"service", l.service}});
   try {
-    RunSimulatedProgram(l.program, host);
+    RunSimulatedProgram(l.program, host, options_);
   } catch (const ProgramEnded& end) {
     if (end.reason == ExitReason::Killed && host.connected()) ServiceFailed();
   }

@@ -43,6 +43,9 @@ struct Options {
   LocalMs until = 0;               // where the simulation ends
   std::string server_url;          // --server URL=DIR
   std::string server_dir;
+  // False: Kalmora leaves the online update out whatever kalmora.ini says
+  // (a plan without an update server).
+  bool online_update = true;
   std::set<std::string> without;  // curl, send.bat, net, zorvane
   // The update server's transfers: how long each file takes, and files whose
   // transfer breaks off after this fraction of their bytes (curl status 18).
@@ -215,7 +218,7 @@ class World {
 // host until it ends. The programs live above the hosts, so the world finds
 // them at link time (tools/sim_programs.cpp).
 class SimHost;
-void RunSimulatedProgram(const std::string& program, SimHost& host);
+void RunSimulatedProgram(const std::string& program, SimHost& host, const Options& options);
 
 // Copies a directory's files and folders into another, which may exist;
 // files there are overwritten.

@@ -115,6 +115,14 @@ std::string Win32Host::ComputerName() {
   return GetComputerNameA(name, &size) ? std::string(name, size) : std::string();
 }
 
+// In the ANSI code page, like the computer name and kalmora.ini that it is
+// compared with.
+std::string Win32Host::DnsHostName() {
+  char name[256] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) ? std::string(name, size) : std::string();
+}
+
 uint32_t Win32Host::AnsiCodePage() { return GetACP(); }
 
 // --- event loop ---------------------------------------------------------------
@@ -255,16 +263,29 @@ namespace {
 // No application name: the platform finds the program the usual way (our
 // own directory first, then the working directory, then the system's) and
 // starts a batch file through its command interpreter. The working
-// directory is inherited.
-Result<PROCESS_INFORMATION> CreateHidden(const std::string& command_line, DWORD flags) {
+// directory is inherited. A file for the standard output is the one handle
+// the child inherits: no other handle of ours is made inheritable.
+Result<PROCESS_INFORMATION> CreateHidden(const std::string& command_line, DWORD flags, const std::string& output = "") {
   STARTUPINFOA si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_HIDE;
+  UniqueHandle out;
+  if (!output.empty()) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    out.reset(CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, &inheritable,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+      const std::string why = LastErrorText();
+      return Status::Failure(output + " could not be created (" + why + ")");
+    }
+    si.dwFlags |= STARTF_USESTDHANDLES;
+    si.hStdOutput = out.get();
+  }
   PROCESS_INFORMATION pi{};
   std::vector<char> cmd(command_line.begin(), command_line.end());
   cmd.push_back('\0');
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi)) {
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, out ? TRUE : FALSE, flags, nullptr, nullptr, &si, &pi)) {
     return Status::Failure(LastErrorText());
   }
   return pi;
@@ -280,10 +301,10 @@ Status Win32Host::StartProcess(const std::string& command_line) {
   return Status();
 }
 
-Result<ChildProcess> Win32Host::StartChild(const std::string& command_line) {
+Result<ChildProcess> Win32Host::StartChild(const std::string& command_line, const std::string& output) {
   // Started suspended, so that it is in its job before it can start
   // anything of its own.
-  auto pi = CreateHidden(command_line, CREATE_SUSPENDED);
+  auto pi = CreateHidden(command_line, CREATE_SUSPENDED, output);
   if (!pi) return pi.status();
   return AdoptSuspended(*pi);
 }

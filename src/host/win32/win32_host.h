@@ -74,11 +74,12 @@ class Win32Host : public Host {
   void HideWindow() override;
   void ShowMessage(const std::string& caption, const std::string& text, MsgIcon icon) override;
   Status StartProcess(const std::string& command_line) override;
-  Result<ChildProcess> StartChild(const std::string& command_line) override;
+  Result<ChildProcess> StartChild(const std::string& command_line, const std::string& output) override;
   std::optional<uint32_t> ChildExitStatus(ChildProcess child) override;
   void ReleaseChild(ChildProcess child, bool end_if_running) override;
   ProgramVersion Version() override;
   std::string ComputerName() override;
+  std::string DnsHostName() override;
   uint32_t AnsiCodePage() override;
   std::optional<uint32_t> ClaimInstance() override;
 

@@ -7,11 +7,13 @@
 // arguments plus `-w "curl_shim exit %{exitcode}\n"`, curl's standard output
 // going to a file (Wine passes on a file handle, but no standard error),
 // waits for one such line per transfer (curl has closed the transfer's file
-// by then) and ends with the first non-zero status, or 0. It knows the
-// command lines Kalmora gives curl: a download's options without values and
-// URLs, one of which may hold brace lists such as "{a,b}.new", and a mail's
-// --url, --mail-from, --mail-rcpt, -T and -K. Without any line (curl could
-// not start a transfer) it waits until the caller ends it.
+// by then) and ends with the first non-zero status, or 0. The caller's own
+// -w format goes before the marker, and its lines are passed on to the
+// shim's standard output. It knows the command lines Kalmora gives curl: a
+// download's options, -w's value and URLs, one of which may hold brace lists
+// such as "{a,b}.new", and a mail's --url, --mail-from, --mail-rcpt, -T and
+// -K. Without any line (curl could not start a transfer) it waits until the
+// caller ends it.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,9 +25,12 @@ int main(int argc, char** argv) {
   // Each URL is one transfer, times the sizes of its brace lists; the
   // values of the options that take one are no URLs, except --url's.
   int expected = 0;
+  std::string format;  // the caller's -w
   for (int i = 1; i < argc; ++i) {
     const std::string before = i > 1 ? argv[i - 1] : "";
-    const bool other_value = before == "--mail-from" || before == "--mail-rcpt" || before == "-T" || before == "-K";
+    if (before == "-w") format = argv[i];
+    const bool other_value =
+        before == "--mail-from" || before == "--mail-rcpt" || before == "-T" || before == "-K" || before == "-w";
     int transfers = before == "--url" || (argv[i][0] != '-' && !other_value), items = 1;
     for (const char* c = argv[i]; transfers && *c; ++c) {
       if (*c == '{') items = 1;
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
   // File names such as system\smtp.cfg, as the Linux curl reads them.
   std::string tail = args;
   for (char& c : tail) c = c == '\\' ? '/' : c;
-  std::string command = "\"" + real + "\"" + tail + " -w \"" + kMarker + "%{exitcode}\\n\"";
+  std::string command = "\"" + real + "\"" + tail + " -w \"" + format + kMarker + "%{exitcode}\\n\"";
   STARTUPINFOA si{sizeof(si)};
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -71,6 +76,13 @@ int main(int argc, char** argv) {
     }
     if (f) std::fclose(f);
     if (seen >= expected) {
+      f = std::fopen(status_file, "rb");
+      for (char line[256]; f && std::fgets(line, sizeof line, f);) {
+        if (std::strncmp(line, kMarker, sizeof kMarker - 1) == 0) continue;
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+      }
+      if (f) std::fclose(f);
       DeleteFileA(status_file);
       return failure;
     }
