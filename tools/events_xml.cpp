@@ -105,9 +105,7 @@ std::string FormatSystemTime(int64_t utc_ms) {
   return buf;
 }
 
-namespace {
-
-std::string Escaped(const std::string& s) {
+std::string Escaped(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (char c : s) {
@@ -136,8 +134,6 @@ std::string Escaped(const std::string& s) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string EventXml(const ForwardedEvent& e) {
   return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='" +

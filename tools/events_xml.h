@@ -34,6 +34,10 @@ struct EventProblem {
 void ReadEvents(const std::string& bytes, const std::string& file, std::vector<ForwardedEvent>& out,
                 std::vector<EventProblem>& problems);
 
+// Text as XML and HTML take it in content and quoted attributes; a CR is
+// kept as a character reference, which a reader would otherwise drop.
+std::string Escaped(std::string_view text);
+
 // One entry of a simulated host as wevtutil writes it: Provider "Kalmora",
 // the Application channel.
 std::string EventXml(const ForwardedEvent& e);

@@ -13,6 +13,7 @@
 #include "notify/smtp.h"
 #include "service/day_state.h"
 #include "service/desk.h"
+#include "tools/events_xml.h"
 
 namespace fs = std::filesystem;
 
@@ -344,29 +345,6 @@ std::string Ics(const std::vector<Day>& days, const std::string& generated) {
 
 namespace {
 
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 // One line of a day's details, for the hover text and the list.
 std::string Details(const Day& d) {
   std::string s = d.halt_at.empty() ? "no shutdown"
@@ -419,13 +397,13 @@ std::string Html(const std::vector<Day>& days) {
     if (!d.mails.empty()) cls += cls.empty() ? "mail" : " mail";
     if (!d.errors.empty()) cls += cls.empty() ? "error" : " error";
     out += "<td id=\"d" + d.date + "\"" + (cls.empty() ? "" : " class=\"" + cls + "\"") + " title=\"" +
-           Escape(d.date + ": " + Details(d)) + "\">" + std::to_string(day) + "</td>";
+           report::Escaped(d.date + ": " + Details(d)) + "\">" + std::to_string(day) + "</td>";
   }
   if (!month_key.empty()) out += "</tr></table></div>\n";
   out += "<h2>Days with something to do</h2>\n<ul>\n";
   for (const Day& d : days) {
     if (d.halt_at.empty() && d.mails.empty() && d.errors.empty()) continue;
-    out += "<li>" + Escape(d.date + " " + d.weekday + ": " + Details(d)) + "</li>\n";
+    out += "<li>" + report::Escaped(d.date + " " + d.weekday + ": " + Details(d)) + "</li>\n";
   }
   return out + "</ul>\n</body></html>\n";
 }

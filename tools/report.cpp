@@ -100,7 +100,6 @@ void Take(Day& d, const ForwardedEvent& e, const std::string& time) {
       d.row.action = "forced shutdown";
       break;
     case Entry::Postponed:
-      ++d.row.postpones;
       d.row.postponed_by.push_back(v[3]);
       break;
     case Entry::Waits:
@@ -230,7 +229,8 @@ std::string Joined(const std::vector<std::string>& v, const char* by) {
 std::string Happened(const HostDay& r) {
   std::string out = r.outcome;
   if (!r.halted_at.empty()) out += " " + r.halted_at + " (" + r.action + ")";
-  if (r.postpones) out += ", postponed " + std::to_string(r.postpones) + "x by " + Joined(r.postponed_by, ", ");
+  if (!r.postponed_by.empty())
+    out += ", postponed " + std::to_string(r.postponed_by.size()) + "x by " + Joined(r.postponed_by, ", ");
   if (!r.waited_for.empty()) out += ", waited: " + Joined(r.waited_for, "; ");
   return out;
 }
@@ -267,7 +267,7 @@ nlohmann::ordered_json Object(const HostDay& r, const Options& o) {
       {"outcome", r.outcome},
       {"halted_at", r.halted_at.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.halted_at)},
       {"action", r.action},
-      {"postpones", r.postpones},
+      {"postpones", r.postponed_by.size()},
       {"postponed_by", r.postponed_by},
       {"waited_for", r.waited_for},
       {"errors", r.errors},
@@ -352,14 +352,6 @@ std::string Csv(const std::vector<HostDay>& rows, const Options& o) {
 
 namespace {
 
-std::string Html(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
-  }
-  return out;
-}
-
 std::string ClassOf(const std::string& outcome) {
   std::string c = outcome;
   std::replace(c.begin(), c.end(), ' ', '-');
@@ -382,7 +374,7 @@ std::string Html(const std::vector<HostDay>& rows, const Options& o, const std::
   if (!problems.empty()) {
     out += "<ul class=\"problems\">";
     for (const EventProblem& p : problems) {
-      out += "<li>" + Html(p.file) + ":" + std::to_string(p.line) + ": " + Html(p.what) + " (left out)</li>";
+      out += "<li>" + Escaped(p.file) + ":" + std::to_string(p.line) + ": " + Escaped(p.what) + " (left out)</li>";
     }
     out += "</ul>\n";
   }
@@ -396,16 +388,19 @@ std::string Html(const std::vector<HostDay>& rows, const Options& o, const std::
              "<th>Waited for</th><th>Hours off</th><th>Errors and updates</th></tr>\n";
     }
     std::string notes;
-    for (const std::string& e : r.errors) notes += "<div>" + Html(e) + "</div>";
-    for (const std::string& u : r.updates) notes += "<div class=\"update\">" + Html(u) + "</div>";
+    for (const std::string& e : r.errors) notes += "<div>" + Escaped(e) + "</div>";
+    for (const std::string& u : r.updates) notes += "<div class=\"update\">" + Escaped(u) + "</div>";
     std::string off = r.hours_off ? Hours(*r.hours_off) : "";
     if (r.hours_off && o.watts) off += " (" + Energy(*r.hours_off, *o.watts) + ", estimate)";
-    out += "<tr class=\"" + ClassOf(r.outcome) + "\"><td>" + Html(r.computer) + "</td><td>" +
-           Html(r.outcome + (r.halted_at.empty() ? "" : " " + r.halted_at + " (" + r.action + ")")) + "</td><td>" +
-           Html(r.decision) + "</td><td>" + Html(r.version.empty() ? "" : r.version + " / " + r.configuration) +
-           "</td><td>" + (r.postpones ? std::to_string(r.postpones) + ": " + Html(Joined(r.postponed_by, ", ")) : "") +
-           "</td><td>" + Html(Joined(r.waited_for, "; ")) + "</td><td>" + off + "</td><td class=\"errors\">" + notes +
-           "</td></tr>\n";
+    out +=
+        "<tr class=\"" + ClassOf(r.outcome) + "\"><td>" + Escaped(r.computer) + "</td><td>" +
+        Escaped(r.outcome + (r.halted_at.empty() ? "" : " " + r.halted_at + " (" + r.action + ")")) + "</td><td>" +
+        Escaped(r.decision) + "</td><td>" + Escaped(r.version.empty() ? "" : r.version + " / " + r.configuration) +
+        "</td><td>" +
+        (!r.postponed_by.empty() ? std::to_string(r.postponed_by.size()) + ": " + Escaped(Joined(r.postponed_by, ", "))
+                                 : "") +
+        "</td><td>" + Escaped(Joined(r.waited_for, "; ")) + "</td><td>" + off + "</td><td class=\"errors\">" + notes +
+        "</td></tr>\n";
   }
   if (!date.empty()) out += "</table>\n";
   const Totals t = Total(rows);

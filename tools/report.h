@@ -18,7 +18,7 @@ struct HostDay {
   std::string outcome;    // "halted", "no halt planned", "given up", "failed", "silent"
   std::string halted_at;  // HH:MM:SS local, empty for none
   std::string action;     // "forced shutdown", "shutdown", "shutdown with updates", "hibernate", "sleep"
-  int postpones = 0;
+  // postponed_by: who asked for each postpone, one a postpone.
   std::vector<std::string> postponed_by, waited_for, errors, updates;
   int other = 0;  // entries of ours the report does not know
   std::optional<double> hours_off;
